@@ -1,0 +1,53 @@
+// The attribute model: what each column of the case table is (from the
+// options), its name and declared type (from the names file) and, for
+// discrete attributes, the value tables and their summaries.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/hash.h"
+#include "common/settings.h"
+
+namespace veska {
+
+enum class AttrRole { kDiscrete, kContinuous, kId, kAnswer, kIgnored };
+
+struct Attribute {
+  AttrRole role = AttrRole::kDiscrete;
+  int group = -1;     // continuous: its Gaussian group
+  int position = -1;  // continuous: place in the group; discrete: discrete index k
+  bool has_name = false;  // a names file named it
+  std::string name;
+  std::string type;  // declared type as written in the names file; empty without one
+};
+
+// Values of one discrete attribute, complete once the case file is read.
+struct DiscreteValues {
+  StrTable table;                  // value name -> code
+  bool fixed = false;              // a value list in the names file fixed the set
+  int n_values = 0;
+  std::vector<std::string> names;  // by code
+  std::vector<int> order;          // display order: codes (lexicographic or appearance)
+  std::vector<double> freq;        // occurrences by code
+};
+
+struct AttrModel {
+  int n_attr = 0;
+  std::vector<Attribute> attrs;
+  std::vector<GaussGroup> groups;  // resolved, attribute indices sorted
+  int n_discrete = 0;
+  int n_continuous = 0;
+  int n_groups = 0;
+  int n_descriptive = 0;
+  bool has_discrete = false;
+  bool names_read = false;
+
+  std::vector<int> discrete_attr;  // discrete index k -> attribute index j
+  std::vector<DiscreteValues> values;  // per discrete attribute k
+
+  StrTable answer_classes;  // with --eval
+  StrTable case_ids;        // with --id
+};
+
+}  // namespace veska
