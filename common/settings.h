@@ -149,6 +149,10 @@ struct Settings {
   int init_c = kInitNoisyUniform;
   int init_a = kInitNoisyUniform;
   bool log_scale = false;
+  // rumel: names of the score and of the initialisations, for its output.
+  std::string score_name = "BIC";
+  std::string init_c_name;
+  std::string init_a_name;
 
   // Names of the clustering criterion and of the ranking's relevance
   // measure; one kind each in this version.
