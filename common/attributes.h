@@ -13,6 +13,12 @@ namespace veska {
 
 enum class AttrRole { kDiscrete, kContinuous, kId, kAnswer, kIgnored };
 
+// Type keyword of an attribute line in the names file.
+enum class DeclaredType { kNone, kId, kEval, kIgnored, kInteger, kReal, kNominal, kValueList };
+
+// Longest value name, case ID or answer class accepted from any input file.
+constexpr size_t kMaxValueName = 256;
+
 struct Attribute {
   AttrRole role = AttrRole::kDiscrete;
   int group = -1;     // continuous: its Gaussian group
@@ -20,12 +26,13 @@ struct Attribute {
   bool has_name = false;  // a names file named it
   std::string name;
   std::string type;  // declared type as written in the names file; empty without one
+  DeclaredType declared = DeclaredType::kNone;
 };
 
 // Values of one discrete attribute, complete once the case file is read.
 struct DiscreteValues {
   StrTable table;                  // value name -> code
-  bool fixed = false;              // a value list in the names file fixed the set
+  bool fixed = false;              // the set is closed: a names-file list or a model file fixed it
   int n_values = 0;
   std::vector<std::string> names;  // by code
   std::vector<int> order;          // display order: codes (lexicographic or appearance)
@@ -48,6 +55,20 @@ struct AttrModel {
 
   StrTable answer_classes;  // with --eval
   StrTable case_ids;        // with --id
+
+  // After the case file is read.
+  int n_answers = 0;
+  std::vector<std::string> answer_names;  // by code
+  std::vector<int> answer_entries;        // per class: case-table entries having it
+  int n_case_ids = 0;
+  std::vector<const std::string*> case_id_texts;  // by code; owned by case_ids
 };
+
+// One value table per discrete attribute; tables that exist are kept.
+inline void create_value_tables(AttrModel& model) {
+  if (static_cast<int>(model.values.size()) != model.n_discrete) {
+    model.values.resize(static_cast<size_t>(model.n_discrete));
+  }
+}
 
 }  // namespace veska

@@ -1,0 +1,63 @@
+// Line-by-line reading of the text input files (names, cases, model files).
+//
+// Lines are bounded: a line longer than kMaxLineLength characters is rejected
+// with a line error naming the file and the line, never cut into two records.
+// Reading goes through one large block buffer, so a line costs one copy and no
+// allocation.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace veska {
+
+// Characters of one line, not counting its line end (LF or CR LF).
+constexpr size_t kMaxLineLength = 131071;
+
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f != nullptr) fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// fopen(path, "rb"); null when it cannot be opened.
+FilePtr open_for_reading(const std::string& path);
+
+class LineReader {
+ public:
+  // `name` is the file name shown in messages; `too_long_check_id` is the
+  // check ID reported for an over-long line.
+  LineReader(FilePtr file, std::string name, int too_long_check_id);
+
+  // Reads the next line; false at the end of the file. An over-long line is
+  // fatal (die_line).
+  bool next();
+  // Back to the first line.
+  void rewind();
+
+  // The line as read with its line end; a last line without one gets "\n",
+  // so that messages quoting it end their line. Terminated; may hold NULs.
+  const char* text() const { return line_.data(); }
+  size_t length() const { return length_; }
+  long line_no() const { return line_no_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  bool fill();
+
+  FilePtr file_;
+  std::string name_;
+  int too_long_check_id_;
+  std::vector<char> block_;
+  size_t pos_ = 0;
+  size_t end_ = 0;
+  bool eof_ = false;
+  std::vector<char> line_;
+  size_t length_ = 0;
+  long line_no_ = 0;
+};
+
+}  // namespace veska
