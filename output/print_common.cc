@@ -204,17 +204,6 @@ void print_model_hparam(FILE* log, const Settings& s, const AttrModel& model) {
   }
 }
 
-const char* init_label(int method) {
-  switch (method) {
-    case kInitRandom:
-      return "RANDOM";
-    case kInitValueFrequency:
-      return "WORD_FREQ";
-    default:
-      return "NOISY_UNIFORM";
-  }
-}
-
 void print_em(FILE* log, const Settings& s) {
   control_header(log, "SETTING-EM");
   // The seed is shown as a signed number, as in every earlier log.
@@ -231,8 +220,8 @@ void print_em(FILE* log, const Settings& s) {
     print_row(log, "Noises in initialization of hyperparameters of Gaussian means,%.Ng",
               s.noise_gauss);
   } else {
-    print_row(log, "Initialization method for class,%s", init_label(s.init_c));
-    print_row(log, "Initialization method for discrete attributes,%s", init_label(s.init_a));
+    print_row(log, "Initialization method for class,%s", s.init_c_name.c_str());
+    print_row(log, "Initialization method for discrete attributes,%s", s.init_a_name.c_str());
     print_row(log, "Noises in initialization of categorical parameters,%.Ng", s.noise);
     print_row(log, "Noises in initialization of means of Gaussians,%.Ng", s.noise_gauss);
   }
@@ -245,7 +234,7 @@ void print_select(FILE* log, const Settings& s) {
   if (is_vb(s)) {
     print_row(log, "Model score,Variational free energy");
   } else {
-    print_row(log, "Model score,%s", s.score == kScoreCs ? "Cheeseman-Stutz score" : "BIC");
+    print_row(log, "Model score,%s", s.score_name.c_str());
   }
 }
 

@@ -364,8 +364,8 @@ TEST_F(PrintSettings, MlMapDifferences) {
   s.eval_given = true, s.eval_attr = 2;
   s.read_hparam = true;
   s.k_range_given = true, s.k_min = 2, s.k_max = 3, s.k_step = 1;
-  s.score = kScoreCs;
-  s.init_c = kInitRandom, s.init_a = kInitValueFrequency;
+  s.score = kScoreCs, s.score_name = "Cheeseman-Stutz score";
+  s.init_c_name = "RANDOM", s.init_a_name = "WORD_FREQ";
   s.log_scale = true;
   s.mem_prob = true;
   s.predict = true;  // not a rumel option: no row for it
@@ -421,7 +421,7 @@ TEST_F(PrintSettings, MlMapDifferences) {
 
   // Without a hyperparameter file the prior settings are shown, and BIC is named.
   s.read_hparam = false;
-  s.score = kScoreBic;
+  s.score = kScoreBic, s.score_name = "BIC";
   s.smooth_a = {SmoothConst{0.0, kModeValue}, SmoothConst{0.0, kModeValue}};
   text = write(s, m);
   EXPECT_EQ(section(text, "SETTING-MODEL-HPARAM"),
