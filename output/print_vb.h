@@ -1,0 +1,62 @@
+// The data matrices of the variational-Bayes fit: the learning curves, the
+// free-energy decrease report, the scores and seeds of the class counts, the
+// resolved "auto" smoothing constants and the hyperparameters of a model.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "common/attributes.h"
+#include "common/settings.h"
+#include "vb/vb_state.h"
+
+namespace veska {
+
+// One restart's outcome, as the SEED data matrices show it.
+struct VbRunRecord {
+  bool seeded = false;  // false with --seed: the stream was not reseeded
+  uint32_t seed = 0;
+  int updates = 0;  // final history index of the restart's run
+  double free_energy = 0.0;
+};
+
+// AUTO-SMOOTH-CLASS-K%d and, with discrete attributes, AUTO-SMOOTH-CAT-K%d:
+// the constants resolve_auto_smoothing just set for K.
+void print_auto_smoothing(FILE* log, const Settings& settings, const AttrModel& model, int K);
+
+// FREE-ENERGY-K%d: history indices 0..t-1 of the retained run, with the
+// inverse temperature when annealing is on.
+void print_free_energy(FILE* log, const VbState& state, bool daem, int t);
+
+// What check_free_energy_decrease found; `op_label` is "Restart" or
+// "SplitMergeOperation".
+struct FreeEnergyDecrease {
+  int K = 0;
+  const char* op_label = "Restart";
+  int op = 0;
+  int t = 0;  // index of the lower value
+  double before = 0.0;
+  double after = 0.0;
+  double beta = 0.0;  // 0 without annealing
+};
+
+// ERR-MSG-DECREASE.
+void print_decrease_error(FILE* log, const FreeEnergyDecrease& d);
+
+// SCORE: F per class count, with the selected one in the note.
+void print_score(FILE* log, const std::vector<int>& ks, const std::vector<double>& free_energies,
+                 int k_opt);
+
+// SEED (single K, `per_k` false) or SEED-K%d: one row per restart.
+void print_seeds(FILE* log, bool per_k, int K, int best_restart,
+                 const std::vector<VbRunRecord>& runs);
+
+// HPARAM-CLASS, HPARAM-CAT%d per discrete attribute and, with Gaussian
+// blocks, per block HPARAM-GAUSS-MEAN%d and HPARAM-GAUSS-COVAR%d, then
+// HPARAM-GAUSS-TAU and HPARAM-GAUSS-ALPHA%d per block: the posterior
+// hyperparameters of the state. Used for the hyperparameter file and for the
+// verbose dumps in the log. Flushes the file.
+void print_hparams(FILE* file, const VbContext& ctx, const VbState& state);
+
+}  // namespace veska
