@@ -1,6 +1,6 @@
 #include "output/print_common.h"
 
-#include <string>
+#include <vector>
 
 #include "common/misc.h"
 #include "output/section_writer.h"
@@ -71,7 +71,9 @@ void print_files(FILE* log, const Settings& s) {
     if (s.read_hparam) print_row(log, "Input,Hyperparameters,%s", f.hparam.c_str());
   }
   if (s.mem_prob) print_row(log, "Output,Member distributions,%s", f.memp.c_str());
-  if (is_vb(s) && s.predict) print_row(log, "Output,Predictive distributions,%s", f.predict.c_str());
+  if (is_vb(s) && s.predict) {
+    print_row(log, "Output,Predictive distributions,%s", f.predict.c_str());
+  }
   print_row(log, "Output,Clusters,%s", f.cluster.c_str());
   if (s.rank_given) print_row(log, "Output,Rankings,%s", f.rank.c_str());
   if (s.eval_given) print_row(log, "Output,Evaluation results,%s", f.eval.c_str());
@@ -138,16 +140,25 @@ void print_model_base(FILE* log, const Settings& s, const AttrModel& model) {
 }
 
 // The declared type of a names-file line as SETTING-MODEL-NAME shows it.
-const char* declared_type_text(const Attribute& a, int j) {
-  const std::string& t = a.type;
-  if (t == "id") return "case identifier";
-  if (t == "eval") return "answer class";
-  if (t == "ignored") return "ignored";
-  if (t == "integer") return "continuous (integer)";
-  if (t == "real") return "continuous (real)";
-  if (t == "nominal") return "discrete (as-is)";
-  if (!t.empty() && t.front() == '{' && t.back() == '}') return "discrete (explicitly given)";
-  die("Internal error: unknown name type %d\n", j);
+const char* declared_type_text(DeclaredType type) {
+  switch (type) {
+    case DeclaredType::kId:
+      return "case identifier";
+    case DeclaredType::kEval:
+      return "answer class";
+    case DeclaredType::kIgnored:
+      return "ignored";
+    case DeclaredType::kInteger:
+      return "continuous (integer)";
+    case DeclaredType::kReal:
+      return "continuous (real)";
+    case DeclaredType::kNominal:
+      return "discrete (as-is)";
+    case DeclaredType::kValueList:
+      return "discrete (explicitly given)";
+    default:
+      die("Internal error: unknown name type %d\n", static_cast<int>(type));
+  }
 }
 
 void print_model_names(FILE* log, const AttrModel& model) {
@@ -157,7 +168,8 @@ void print_model_names(FILE* log, const AttrModel& model) {
   add_column_name("Attr. type");
   print_header(log);
   for (int j = 0; j < static_cast<int>(model.attrs.size()); ++j) {
-    print_row(log, "%d,%s,%s", j, attr_name(model, j), declared_type_text(model.attrs[j], j));
+    print_row(log, "%d,%s,%s", j, attr_name(model, j),
+              declared_type_text(model.attrs[j].declared));
   }
 }
 

@@ -354,11 +354,12 @@ TEST_F(PrintSettings, MlMapDifferences) {
                            {{1}});
   m.names_read = true;
   const char* names[] = {"colour", "size", "class", "shape"};
-  const char* types[] = {"{red,green}", "real", "eval", "nominal"};
+  const DeclaredType types[] = {DeclaredType::kValueList, DeclaredType::kReal, DeclaredType::kEval,
+                                DeclaredType::kNominal};
   for (int j = 0; j < 4; ++j) {
     m.attrs[j].has_name = true;
     m.attrs[j].name = names[j];
-    m.attrs[j].type = types[j];
+    m.attrs[j].declared = types[j];
   }
   Settings s = base_settings(Program::kMlMap, 4, 2);
   s.eval_given = true, s.eval_attr = 2;
@@ -441,11 +442,11 @@ TEST_F(PrintSettings, UnknownDeclaredTypeIsInternalError) {
   m.names_read = true;
   m.attrs[0].has_name = m.attrs[1].has_name = true;
   m.attrs[0].name = "a", m.attrs[1].name = "b";
-  m.attrs[0].type = "nominal", m.attrs[1].type = "bogus";
+  m.attrs[0].declared = DeclaredType::kNominal;  // the second is left undeclared
   Settings s = base_settings(Program::kMlMap, 2, 2);
   auto r = run_capturing([&] { write(s, m); });
   EXPECT_TRUE(r.exited);
-  EXPECT_EQ(r.msg, "Internal error: unknown name type 1\n");
+  EXPECT_EQ(r.msg, "Internal error: unknown name type 0\n");
 }
 
 }  // namespace

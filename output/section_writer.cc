@@ -152,7 +152,9 @@ void print_header(FILE* file) {
 
 void print_row(FILE* file, const char* format, ...) {
   ensure_init();
-  if (g_writer.row_length > 0) die("Internal error: print_row() -- a field-by-field row is pending\n");
+  if (g_writer.row_length > 0) {
+    die("Internal error: print_row() -- a field-by-field row is pending\n");
+  }
   va_list args;
   va_start(args, format);
   vfprintf(file, conv_row(format), args);
