@@ -1,0 +1,3 @@
+#include "vb/run.h"
+
+int main(int argc, char** argv) { return veska::run_rumelvb(argc, argv); }

@@ -1,0 +1,130 @@
+#include "vb/run.h"
+
+#include <cstdio>
+
+#include "common/attributes.h"
+#include "common/file_names.h"
+#include "common/hash.h"
+#include "common/init.h"
+#include "common/misc.h"
+#include "common/options.h"
+#include "common/random.h"
+#include "common/settings.h"
+
+namespace veska {
+
+namespace {
+
+// What the run owns from start to end.
+struct Run {
+  Settings settings = Settings::defaults(Program::kVb);  // the default seed is the clock now
+  AttrModel model;
+  StrTable case_patterns;  // whole discrete patterns, when identical cases are merged
+  FILE* log = nullptr;
+  FILE* msg = nullptr;  // the --save-msg file; standard error otherwise
+};
+
+FILE* open_for_writing(const std::string& name) {
+  // Binary: every line end is written as CR LF by the conversions themselves.
+  FILE* f = fopen(name.c_str(), "wb");
+  if (f == nullptr) die_stderr("Couldn't open %s\n", name.c_str());
+  return f;
+}
+
+void open_streams(Run& run) {
+  run.log = open_for_writing(run.settings.files.log);
+  set_log_stream(run.log);
+  if (run.settings.save_msg) {
+    run.msg = open_for_writing(run.settings.files.msg);
+    set_msg_stream(run.msg);
+  }
+}
+
+void print_version(Program program) {
+  FILE* msg = msg_stream();
+  fputs(conv_msg(version_line(program).c_str()), msg);
+  fflush(msg);
+}
+
+// The conversions follow the final options: digits of reals and the
+// delimiter of the output files.
+void fix_conversions(const Settings& s) {
+  set_conv_precision(s.prec_msg, s.prec_out);
+  set_output_delimiter(s.output_format == Format::kTxt ? '\t' : ',');
+}
+
+// The string tables that reading fills.
+void create_hash_tables(Run& run) {
+  const Settings& s = run.settings;
+  create_value_tables(run.model);
+  for (DiscreteValues& v : run.model.values) strtab_init(v.table);
+  if (s.id_given) strtab_init(run.model.case_ids);
+  if (compresses_cases(s)) strtab_init(run.case_patterns);
+  if (s.eval_given) strtab_init(run.model.answer_classes);
+}
+
+void free_hash_tables(Run& run) {
+  for (DiscreteValues& v : run.model.values) strtab_free(v.table);
+  strtab_free(run.model.case_ids);
+  strtab_free(run.case_patterns);
+  strtab_free(run.model.answer_classes);
+}
+
+// Fits every K of the range and analyses the chosen model.
+void run_estimation_branch(Run& run) {
+  // Supplied by the engine: read the cases into the case table, compute the
+  // statistics, fit every K (restarts or split-and-merge), write the
+  // hyperparameters, then memberships, predictive distributions, clusters,
+  // evaluation and rankings as enabled.
+  (void)run;
+}
+
+// Reads the hyperparameter file instead of fitting, then the same analysis.
+void run_read_hparam_branch(Run& run) {
+  // Supplied by the engine: read the hyperparameter file and the cases, then
+  // memberships, clusters, evaluation and rankings as enabled.
+  (void)run;
+}
+
+}  // namespace
+
+int run_rumelvb(int argc, char** argv) {
+  Run run;
+  Settings& s = run.settings;
+
+  if (!conv_buffers_init()) die_stderr("Couldn't allocate memory for buffers\n");
+  // CALL SITE (output): section_writer_init() from output/section_writer.h.
+  // CALL SITE (matrix store): store_init() from common/matrix_store.h.
+
+  // Only what must be known before any file is opened.
+  option_pass_target(argc, argv, s);
+  option_pass_files(argc, argv, s);
+  derive_file_names(s);
+  open_streams(run);
+  print_version(s.program);
+
+  option_passes_after_open(argc, argv, s);
+  validate_settings(s, run.model);
+  fix_conversions(s);
+
+  create_hash_tables(run);
+  // CALL SITE (data): read_names(s, run.model) from data/name.h.
+  rng_seed(s.seed);
+  // CALL SITE (output): print_settings(run.log, s, run.model) from output/print_common.h.
+
+  if (s.run_estimation) {
+    run_estimation_branch(run);
+  } else {
+    run_read_hparam_branch(run);
+  }
+
+  fclose(run.log);
+  set_log_stream(nullptr);
+  free_hash_tables(run);
+  // CALL SITE (matrix store): store_shutdown().
+  conv_buffers_free();
+  // CALL SITE (output): section_writer_free().
+  return 0;
+}
+
+}  // namespace veska
