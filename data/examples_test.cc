@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/init.h"
 #include "data/name.h"
 #include "data/read_freq.h"
 #include "data/test_model.h"
@@ -54,6 +55,27 @@ TEST(Examples, IrisOneBlockOfFourWithTheSpeciesAsAnswer) {
             (std::vector<std::string>{"Iris-setosa", "Iris-versicolor", "Iris-virginica"}));
   EXPECT_EQ(l.model.answer_entries, (std::vector<int>{50, 50, 50}));
   EXPECT_EQ(last.answer, 2);
+}
+
+// The same run with the roles resolved from option values.
+TEST(Examples, IrisWithRolesFromTheOptions) {
+  std::string base = source_dir() + "/examples/iris";
+  Settings s = make_settings(base + "_freq.csv", base + "_name.txt");
+  AttrModel model;
+  CaseTable table;
+  auto res = run_capturing([&] {
+    s.n_attr = 5;
+    add_gauss(s, "0-3");
+    s.eval_given = true;
+    s.eval_attr = 4;
+    resolve_attributes(s, model);
+    read_names(s, model);
+    table = read_cases(s, model);
+  });
+  ASSERT_FALSE(res.exited) << res.log;
+  EXPECT_EQ(table.n_entries, 150);
+  EXPECT_EQ(table.entries[0].values(0)[2], 1.4);
+  EXPECT_EQ(model.n_answers, 3);
 }
 
 TEST(Examples, IrisFourSeparateBlocks) {

@@ -413,11 +413,22 @@ void CaseReader::read() {
   const CaseLayout* layout = table_.layout.get();
   size_t ints_per_entry = static_cast<size_t>(layout->ints_per_entry());
   size_t reals_per_entry = static_cast<size_t>(layout->n_continuous);
+  size_t n_groups = static_cast<size_t>(layout->n_groups);
+  table_.vector_store.resize(table_.entries.size() * n_groups);
   for (size_t e = 0; e < table_.entries.size(); ++e) {
     CaseEntry& entry = table_.entries[e];
     entry.ints = table_.int_store.data() + e * ints_per_entry;
-    entry.reals = reals_per_entry > 0 ? table_.real_store.data() + e * reals_per_entry : nullptr;
     entry.layout = layout;
+    if (n_groups == 0) continue;
+    double* reals = table_.real_store.data() + e * reals_per_entry;
+    Vector* vectors = table_.vector_store.data() + e * n_groups;
+    for (size_t g = 0; g < n_groups; ++g) {
+      vectors[g].n = layout->group_size[g];
+      vectors[g].free_next = -1;
+      vectors[g].data = reals + layout->group_offset[g];
+    }
+    entry.reals = reals;
+    entry.vectors = vectors;
   }
   build_summaries();
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/attributes.h"
+#include "common/matrix_store.h"
 #include "common/settings.h"
 
 namespace veska {
@@ -48,6 +49,9 @@ struct CaseEntry {
   std::span<const double> values(int g) const {
     return {reals + layout->group_offset[g], static_cast<size_t>(layout->group_size[g])};
   }
+  // The same values as a vector for the density code. The vector is a view
+  // owned by the table, not taken from the store: never free it.
+  const Vector* value_vector(int g) const { return vectors + g; }
   // Per discrete attribute: 1 when missing.
   std::span<const int> disc_missing() const {
     return {ints + layout->n_discrete, static_cast<size_t>(layout->n_discrete)};
@@ -70,6 +74,7 @@ struct CaseEntry {
   // Set by read_cases once the stores are final.
   const int* ints = nullptr;
   const double* reals = nullptr;
+  const Vector* vectors = nullptr;  // one per group
   const CaseLayout* layout = nullptr;
 };
 
@@ -88,6 +93,7 @@ struct CaseTable {
   std::unique_ptr<CaseLayout> layout;  // on the heap: entries point at it
   std::vector<int> int_store;
   std::vector<double> real_store;
+  std::vector<Vector> vector_store;  // entry by entry, one view per group
 };
 
 // Reads settings.files.cases into a case table, coding discrete values

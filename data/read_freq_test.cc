@@ -130,6 +130,10 @@ TEST_F(CaseFile, GaussianGroupsIdAndIgnoredColumns) {
   EXPECT_EQ(table_.n_cases, 4);
   EXPECT_EQ(reals(entry(0).values(0)), (Reals{1.5, 300}));
   EXPECT_EQ(reals(entry(0).values(1)), (Reals{-2}));
+  const Vector* v = entry(0).value_vector(0);
+  EXPECT_EQ(v->n, 2);
+  EXPECT_EQ((*v)[1], 300);
+  EXPECT_EQ(entry(2).value_vector(1)->data, entry(2).values(1).data());
   EXPECT_EQ(ints(entry(1).gauss_missing(0)), (Ints{1, 1}));
   EXPECT_EQ(ints(entry(1).gauss_observed(0)), (Ints{0, 0}));
   EXPECT_EQ(ints(entry(1).gauss_n_missing()), (Ints{2, 0}));
