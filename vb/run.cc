@@ -10,6 +10,8 @@
 #include "common/options.h"
 #include "common/random.h"
 #include "common/settings.h"
+#include "output/print_common.h"
+#include "output/section_writer.h"
 
 namespace veska {
 
@@ -93,7 +95,7 @@ int run_rumelvb(int argc, char** argv) {
   Settings& s = run.settings;
 
   if (!conv_buffers_init()) die_stderr("Couldn't allocate memory for buffers\n");
-  // CALL SITE (output): section_writer_init() from output/section_writer.h.
+  section_writer_init();
   // CALL SITE (matrix store): store_init() from common/matrix_store.h.
 
   // Only what must be known before any file is opened.
@@ -110,7 +112,7 @@ int run_rumelvb(int argc, char** argv) {
   create_hash_tables(run);
   // CALL SITE (data): read_names(s, run.model) from data/name.h.
   rng_seed(s.seed);
-  // CALL SITE (output): print_settings(run.log, s, run.model) from output/print_common.h.
+  print_settings(run.log, s, run.model);
 
   if (s.run_estimation) {
     run_estimation_branch(run);
@@ -123,7 +125,7 @@ int run_rumelvb(int argc, char** argv) {
   free_hash_tables(run);
   // CALL SITE (matrix store): store_shutdown().
   conv_buffers_free();
-  // CALL SITE (output): section_writer_free().
+  section_writer_free();
   return 0;
 }
 
