@@ -10,6 +10,8 @@
 #include "common/options.h"
 #include "common/random.h"
 #include "common/settings.h"
+#include "data/name.h"
+#include "data/read_freq.h"
 #include "output/print_common.h"
 #include "output/section_writer.h"
 
@@ -74,10 +76,10 @@ void free_hash_tables(Run& run) {
 
 // Fits every K of the range and analyses the chosen model.
 void run_estimation_branch(Run& run) {
-  // Supplied by the engine: read the cases into the case table, compute the
-  // statistics, fit every K (restarts or split-and-merge), write the
-  // hyperparameters, then memberships, predictive distributions, clusters,
-  // evaluation and rankings as enabled.
+  CaseTable cases = read_cases(run.settings, run.model);
+  // Supplied by the engine: compute the statistics, fit every K (restarts or
+  // split-and-merge), write the hyperparameters, then memberships,
+  // predictive distributions, clusters, evaluation and rankings as enabled.
   (void)run;
 }
 
@@ -110,7 +112,7 @@ int run_rumelvb(int argc, char** argv) {
   fix_conversions(s);
 
   create_hash_tables(run);
-  // CALL SITE (data): read_names(s, run.model) from data/name.h.
+  read_names(s, run.model);
   rng_seed(s.seed);
   print_settings(run.log, s, run.model);
 
