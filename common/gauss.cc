@@ -142,7 +142,7 @@ double lgauss_cond(const Vector* x, const Vector* mu, const Matrix* cov, const i
   if (inverse_indicator()) {
     free_matrix(prec_oo);
     free_matrix(cov_oo);
-    raise_numerical_error("lgauss_cond", "Failed to invert the covariances of the observed part");
+    raise_numerical_error("lgauss_cond", "Failed to invert the covariances of the observed part\n");
   }
 
   // gain = C_mo C_oo^-1 (m x o)

@@ -252,7 +252,7 @@ TEST(Gauss, CovarianceThatCannotBeInvertedIsANumericalError) {
   Problem q({0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, five);
   std::vector<int> mask = {1, 1, 1, 1, 0};
   EXPECT_EQ(run_capturing([&] { lgauss_cond(q.x, q.mu, q.cov, mask.data()); }).msg,
-            "Numerical error (lgauss_cond): Failed to invert the covariances of the observed part");
+            "Numerical error (lgauss_cond): Failed to invert the covariances of the observed part\n");
 }
 
 TEST(Gauss, MismatchedOperandsAreInternalErrors) {
