@@ -33,6 +33,16 @@ std::string settings_group(const std::string& log) {
   return log;
 }
 
+// The data matrices from the one with ID `first` through the one with ID
+// `last`; empty when either is absent.
+std::string matrices(const std::string& log, const std::string& first, const std::string& last) {
+  size_t from = log.find("#### ID:" + first + "\r\n");
+  size_t at = log.find("#### ID:" + last + "\r\n");
+  if (from == std::string::npos || at == std::string::npos) return "";
+  size_t end = log.find("#### ID:", at + 1);
+  return log.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
 // Colour, shape, size code and the answer; missing values and counts.
 const char* const kDiscreteCases =
     "red,round,1,yes\n"
@@ -163,6 +173,59 @@ TEST(LogSections, DiscreteCsvRunWithEveryOptionalSetting) {
                    "Showing clusters of attvals,Disabled",
                    "Precision of float-point numbers [file output],5",
                    "Precision of float-point numbers [terminal message],6"}));
+  // Six distinct patterns of ten cases on eight lines.
+  EXPECT_EQ(matrices(log, "ANS-CLASS", "NUM-MISSING-CAT"),
+            lines({"#### ID:ANS-CLASS",
+                   "#### Answer class, Num of occurrences",
+                   "####",
+                   "yes,3",
+                   "no,3",
+                   "#### ID:FREQ-CAT0",
+                   "#### Attr. ID, Attr. name, ID of attr. value x0, Attr. value x0, "
+                   "#occurrences N(x0)",
+                   "####",
+                   "0,X0,1,blue,3",
+                   "0,X0,2,green,2",
+                   "0,X0,0,red,5",
+                   "#### ID:FREQ-CAT1",
+                   "#### Attr. ID, Attr. name, ID of attr. value x1, Attr. value x1, "
+                   "#occurrences N(x1)",
+                   "####",
+                   "1,X1,0,round,4",
+                   "1,X1,1,square,3",
+                   "#### ID:FREQ-CAT2",
+                   "#### Attr. ID, Attr. name, ID of attr. value x2, Attr. value x2, "
+                   "#occurrences N(x2)",
+                   "####",
+                   "2,X2,0,1,6",
+                   "2,X2,1,2,3",
+                   "#### ID:FREQ-CASE",
+                   "#### Case ID, Answer class, Attr. values x1, x2, ..., xJ, #occurrences N(x)",
+                   "####",
+                   "0,yes,red,round,1,2",
+                   "1,no,blue,square,2,2",
+                   "2,yes,red,?,1,3",
+                   "3,no,green,square,?,1",
+                   "4,no,green,round,2,1",
+                   "5,yes,blue,round,1,1",
+                   "#### ID:DATASIZE",
+                   "#### Total num. of cases, #entries [original], "
+                   "#entries [multiple occurences compressed]",
+                   "####",
+                   "10,8,6",
+                   "#### ID:PARAMSIZE",
+                   "#### Num. of classes, Num. of class params, Num. of params for discrete attrs, "
+                   "Num. of params for continuous attrs, Total num. of params",
+                   "####",
+                   "2,1,8,0,9",
+                   "3,2,12,0,14",
+                   "#### ID:NUM-MISSING-CAT",
+                   "#### Attr. ID, Attr. name, Num. of missing values, Ratio of missing values",
+                   "####",
+                   "0,X0,0,0",
+                   "1,X1,3,0.3",
+                   "2,X2,1,0.1"}));
+  EXPECT_EQ(log.find("#### ID:NUM-MISSING-GAUSS"), std::string::npos);
 }
 
 // ID, colour, a block of two measures, a block of one, an ignored column.
@@ -277,6 +340,27 @@ TEST(LogSections, MixedTxtRunWithSuffixAndPriors) {
                    "Showing clusters of attvals\tEnabled",
                    "Precision of float-point numbers [file output]\t12",
                    "Precision of float-point numbers [terminal message]\t3"}));
+  // Quiet and uncompressed: sizes and missing counts only, under the names
+  // from the names file.
+  EXPECT_EQ(log.find("#### ID:ANS-CLASS"), std::string::npos);
+  EXPECT_EQ(log.find("#### ID:FREQ-"), std::string::npos);
+  EXPECT_EQ(log.find("#### ID:NUM-MISSING-CAT"), std::string::npos);
+  EXPECT_EQ(matrices(log, "DATASIZE", "NUM-MISSING-GAUSS"),
+            lines({"#### ID:DATASIZE",
+                   "#### Total num. of cases, #entries [original]",
+                   "####",
+                   "6\t6",
+                   "#### ID:PARAMSIZE",
+                   "#### Num. of classes, Num. of class params, Num. of params for discrete attrs, "
+                   "Num. of params for continuous attrs, Total num. of params",
+                   "####",
+                   "2\t1\t2\t8\t11",
+                   "#### ID:NUM-MISSING-GAUSS",
+                   "#### Attr. ID, Attr. name, Num. of missing values, Ratio of missing values",
+                   "####",
+                   "2\tx\t1\t0.166666666667",
+                   "3\ty\t0\t0",
+                   "4\tz\t1\t0.166666666667"}));
 }
 
 }  // namespace

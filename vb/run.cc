@@ -13,6 +13,7 @@
 #include "data/name.h"
 #include "data/read_freq.h"
 #include "output/print_common.h"
+#include "output/print_data.h"
 #include "output/section_writer.h"
 
 namespace veska {
@@ -77,6 +78,9 @@ void free_hash_tables(Run& run) {
 // Fits every K of the range and analyses the chosen model.
 void run_estimation_branch(Run& run) {
   CaseTable cases = read_cases(run.settings, run.model);
+  // The statistics data matrices, once computed, precede these.
+  print_case_summaries(run.log, run.settings, run.model, cases);
+  print_data_size(run.log, run.settings, run.model, cases, class_counts(run.settings));
   // Supplied by the engine: compute the statistics, fit every K (restarts or
   // split-and-merge), write the hyperparameters, then memberships,
   // predictive distributions, clusters, evaluation and rankings as enabled.
