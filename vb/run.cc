@@ -12,9 +12,11 @@
 #include "common/settings.h"
 #include "data/name.h"
 #include "data/read_freq.h"
+#include "data/stat.h"
 #include "output/print_common.h"
 #include "output/print_data.h"
 #include "output/section_writer.h"
+#include "vb/vb_driver.h"
 
 namespace veska {
 
@@ -78,13 +80,14 @@ void free_hash_tables(Run& run) {
 // Fits every K of the range and analyses the chosen model.
 void run_estimation_branch(Run& run) {
   CaseTable cases = read_cases(run.settings, run.model);
-  // The statistics data matrices, once computed, precede these.
+  SampleStats stats = compute_statistics(run.settings, run.model, cases);
+  // The statistics data matrices, once written, precede these.
   print_case_summaries(run.log, run.settings, run.model, cases);
   print_data_size(run.log, run.settings, run.model, cases, class_counts(run.settings));
-  // Supplied by the engine: compute the statistics, fit every K (restarts or
-  // split-and-merge), write the hyperparameters, then memberships,
-  // predictive distributions, clusters, evaluation and rankings as enabled.
-  (void)run;
+  // Every K, the selected model's hyperparameters; then (supplied later)
+  // memberships, predictive distributions, clusters, evaluation, rankings.
+  run_class_range(run.settings, run.model, cases, stats);
+  free_statistics(stats);
 }
 
 // Reads the hyperparameter file instead of fitting, then the same analysis.

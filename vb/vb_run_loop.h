@@ -1,0 +1,40 @@
+// One VBEM run: from the state's current hyperparameters to convergence or
+// an iteration limit, with the annealing schedule of the inverse temperature,
+// the per-iteration free-energy (and beta) histories, the progress marks and
+// the end-of-run message. A decrease of the free energy ends the program.
+#pragma once
+
+#include "vb/vb_state.h"
+
+namespace veska {
+
+// The two halves of one iteration. The engine's steps by default; tests
+// script them to drive the stopping rules.
+struct VbemSteps {
+  // Responsibilities, sufficient statistics, hyperparameter update.
+  void (*update)(const VbContext& ctx, VbState& state);
+  // E-step at state.beta (tempered forms when annealing and beta < 1), then
+  // the free energy, which it returns.
+  double (*evaluate)(const VbContext& ctx, VbState& state);
+};
+
+const VbemSteps& vbem_steps();
+
+// Capacity given to a history that was never sized; a history doubles
+// whenever an index reaches its capacity.
+constexpr int kHistoryCapacity = 10000;
+
+// Runs from history index t0 with the given limit (without annealing it
+// bounds the history index; with annealing, the iterations of each
+// temperature pass) and initial inverse temperature. Returns the final
+// history index t'; the run's free energy is state.fe_history[t'] and its
+// final inverse temperature state.beta. `restart` appears in messages only.
+int run_vbem(const VbContext& ctx, VbState& state, int restart, int t0, int limit,
+             double beta_init, const VbemSteps& steps = vbem_steps());
+
+// Ends the program (ERR-MSG-DECREASE in the log, message, status 1) when the
+// free energy fell by more than 1.0e-6 from index t-1 to t within one
+// temperature.
+void check_free_energy_decrease(const VbContext& ctx, const VbState& state, int restart, int t);
+
+}  // namespace veska
