@@ -2,12 +2,33 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "common/matrix_store.h"
 #include "common/misc.h"
+#include "common/random.h"
 #include "output/section_writer.h"
 #include "tests/support/test_support.h"
+#include "vb/vb_init.h"
+#include "vb/vb_test_data.h"
+
+// Counts the allocations of this test binary, to show that the iterations
+// of a run take no memory beyond the growth of the histories.
+namespace {
+std::atomic<long> g_allocations{0};
+}  // namespace
+
+void* operator new(size_t size) {
+  ++g_allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace veska {
 namespace {
@@ -210,6 +231,40 @@ TEST_F(RunLoop, DecreaseWithinOneTemperatureReportsBothTemperatures) {
   s_.daem = false;
   st_.fe_history = {-5, -4.25, -4.2500009};
   EXPECT_FALSE(run_capturing([&] { check_free_energy_decrease(ctx_, st_, 0, 2); }).exited);
+}
+
+// The engine's own steps: once the first iterations have taken the store
+// objects they need, further iterations allocate nothing, annealed or not.
+TEST(RunLoopEngine, IterationsAllocateNothing) {
+  testing::Shape shape;
+  shape.discrete = {3, 4};
+  shape.blocks = {3, 1};
+  shape.p_missing = 0.1;
+  shape.p_block_missing = 0.05;
+  for (bool daem : {false, true}) {
+    testing::VbData data(testing::random_cases(shape), shape.n_attr(), shape.gauss(),
+                         [daem](Settings& s) {
+                           s.daem = daem;
+                           s.epsilon = -1;  // never converged: every iteration runs
+                         });
+    testing::StreamCapture capture;
+    rng_seed(5);
+    VbState st = allocate_vb_state(*data.ctx, 3);
+    init_hparams_random(*data.ctx, st);
+    int t = run_vbem(*data.ctx, st, 0, 0, 3, daem ? 0.5 : 1.0);
+
+    const long before = g_allocations;
+    const int64_t store_before = store_stats().system_allocations;
+    // The limit bounds the index without annealing, the iterations of each
+    // pass with it (five passes: 0.5, 0.6, 0.72, 0.864, 1).
+    const int t0 = t;
+    t = run_vbem(*data.ctx, st, 0, t0, daem ? 60 : t0 + 60, daem ? 0.5 : 1.0);
+    EXPECT_GT(before, 0) << "the counter sees allocations";
+    EXPECT_EQ(g_allocations - before, 0) << (daem ? "annealed" : "plain");
+    EXPECT_EQ(store_stats().system_allocations - store_before, 0);
+    EXPECT_EQ(t, t0 + (daem ? 5 * 60 : 60));
+    free_vb_state(st);
+  }
 }
 
 }  // namespace
