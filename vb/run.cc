@@ -15,6 +15,7 @@
 #include "data/stat.h"
 #include "output/print_common.h"
 #include "output/print_data.h"
+#include "output/print_stat.h"
 #include "output/section_writer.h"
 #include "vb/vb_driver.h"
 
@@ -81,7 +82,7 @@ void free_hash_tables(Run& run) {
 void run_estimation_branch(Run& run) {
   CaseTable cases = read_cases(run.settings, run.model);
   SampleStats stats = compute_statistics(run.settings, run.model, cases);
-  // The statistics data matrices, once written, precede these.
+  print_statistics(run.log, run.settings, run.model, stats);
   print_case_summaries(run.log, run.settings, run.model, cases);
   print_data_size(run.log, run.settings, run.model, cases, class_counts(run.settings));
   // Every K, the selected model's hyperparameters; then (supplied later)
