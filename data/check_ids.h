@@ -12,6 +12,7 @@ constexpr int kNamesTooMany = 103;
 constexpr int kNamesTooFew = 104;
 constexpr int kNamesLongValue = 105;
 constexpr int kNamesEmptyValue = 106;
+constexpr int kNamesInnerBreak = 107;
 
 // Case file.
 constexpr int kCasesLongLine = 200;
@@ -30,5 +31,6 @@ constexpr int kCasesUnknownValue = 212;
 constexpr int kCasesDuplicateId = 213;
 constexpr int kCasesAnswerConflict = 214;
 constexpr int kCasesTooManyCases = 215;
+constexpr int kCasesInnerBreak = 216;
 
 }  // namespace veska::check_id

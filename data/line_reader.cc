@@ -86,6 +86,23 @@ bool LineReader::next() {
   return true;
 }
 
+long LineReader::inner_break() const {
+  for (size_t i = 0; i < length_; ++i) {
+    if (line_[i] != '\r' && line_[i] != '\0') continue;
+    for (size_t k = i + 1; k < length_; ++k) {
+      if (line_[k] != '\r' && line_[k] != '\n') return static_cast<long>(i);
+    }
+    return -1;
+  }
+  return -1;
+}
+
+std::string LineReader::quoted_text() const {
+  std::string text(line_.data(), length_);
+  std::replace(text.begin(), text.end(), '\0', ' ');
+  return text;
+}
+
 void LineReader::rewind() {
   ::rewind(file_.get());
   pos_ = 0;

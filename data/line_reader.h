@@ -42,6 +42,14 @@ class LineReader {
   // so that messages quoting it end their line. Terminated; may hold NULs.
   const char* text() const { return line_.data(); }
   size_t length() const { return length_; }
+  // Where a CR or NUL cuts the line short: the column of the first one that
+  // is followed by more than line-end characters, or -1. Splitting stops at
+  // such a character, so the readers reject the line rather than lose the
+  // rest of it (a file with CR-only line ends is one such line).
+  long inner_break() const;
+  // The line for a message about such a cut: NULs shown as blanks, so that
+  // the whole line and the caret under it get printed.
+  std::string quoted_text() const;
   long line_no() const { return line_no_; }
   const std::string& name() const { return name_; }
 

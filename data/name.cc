@@ -106,6 +106,10 @@ void read_names(const Settings& settings, AttrModel& model) {
     last_line.assign(raw);
     last_line_no = reader.line_no();
     if (is_skipped(raw)) continue;
+    if (long cut = reader.inner_break(); cut >= 0) {
+      die_line(path.c_str(), reader.line_no(), check_id::kNamesInnerBreak,
+               reader.quoted_text().c_str(), "Unexpected CR or NUL character inside the line", cut);
+    }
 
     std::string_view line(raw, strlen(raw));
     size_t lead = line.find_first_not_of(kTrimmed);

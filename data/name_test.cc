@@ -121,6 +121,10 @@ TEST_F(NamesFile, LineErrors) {
   res = read("a { x , }\nb nominal\n", two);
   EXPECT_EQ(res.log, line_error(1, 106, "Empty value name") + "a { x , }\r\n        ^\n");
 
+  res = read(std::string("a nominal\0junk\nb nominal\n", 24), two);
+  EXPECT_EQ(res.log, line_error(1, 107, "Unexpected CR or NUL character inside the line") +
+                         "a nominal junk\r\n         ^\n");
+
   std::string name256(256, 'v');
   res = read("a {" + name256 + "}\nb nominal\n", two);
   EXPECT_FALSE(res.exited) << res.msg;

@@ -293,6 +293,10 @@ int CaseReader::open_entry() {
 
 void CaseReader::read_line() {
   const char* raw = reader_.text();
+  if (long cut = reader_.inner_break(); cut >= 0) {
+    die_line(path_.c_str(), reader_.line_no(), check_id::kCasesInnerBreak,
+             reader_.quoted_text().c_str(), "Unexpected CR or NUL character inside the line", cut);
+  }
   int n_fields = txt_ ? split_txt(field_capacity_, raw, fields_, starts_.data())
                       : split_csv(field_capacity_, raw, fields_, starts_.data());
   if (n_fields == kSplitTooLong) {

@@ -241,6 +241,20 @@ TEST_F(CaseFile, LongTextsAreRejectedNotCut) {
   EXPECT_NE(res.log.find("Line 2, ID:200"), std::string::npos);
 }
 
+TEST_F(CaseFile, LineCutShortByCrOrNulIsRejected) {
+  // CR-only line ends make one line; its first CR would end the split.
+  auto res = read("a,b\rc,d\r", Roles(2));
+  EXPECT_EQ(res.log, line_error(1, 216, "Unexpected CR or NUL character inside the line") +
+                         "a,b\rc,d\r\r\n   ^\n");
+  res = read(std::string("a,b\0c\n", 6), Roles(2));
+  EXPECT_EQ(res.log, line_error(1, 216, "Unexpected CR or NUL character inside the line") +
+                         "a,b c\r\n   ^\n");
+  // Extra CRs before the line end cut nothing.
+  res = read("a,b\r\r\nc,d\r", Roles(2));
+  ASSERT_FALSE(res.exited) << res.log;
+  EXPECT_EQ(table_.n_cases, 2);
+}
+
 TEST_F(CaseFile, FixedValueSets) {
   model_ = make_model(Roles(2));
   strtab_insert(model_.values[0].table, "x");
