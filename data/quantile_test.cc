@@ -26,6 +26,14 @@ TEST(WeightedQuantile, InterpolatesBetweenNeighbouringRanks) {
   EXPECT_DOUBLE_EQ(quantile(0.5, {7}, {1}), 7.0);
 }
 
+TEST(WeightedQuantile, BetweenCopiesOfOneValueIsExactlyThatValue) {
+  // Interpolating 1.3 with itself at these positions drifts by an ulp, which
+  // would put a bound just beside the value.
+  EXPECT_EQ(quantile(0.05, {1.3}, {2}), 1.3);
+  EXPECT_EQ(quantile(0.9, {1.3}, {3}), 1.3);
+  EXPECT_EQ(quantile(0.1, {1.3, 0.5}, {18, 1}), 1.3);
+}
+
 TEST(WeightedQuantile, WeightsStandForRepeatedValues) {
   // Position 2.5 falls between two copies of 10; position 3.85 between the
   // last 10 and the 20.
