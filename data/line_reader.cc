@@ -87,12 +87,13 @@ bool LineReader::next() {
 }
 
 long LineReader::inner_break() const {
-  for (size_t i = 0; i < length_; ++i) {
-    if (line_[i] != '\r' && line_[i] != '\0') continue;
-    for (size_t k = i + 1; k < length_; ++k) {
-      if (line_[k] != '\r' && line_[k] != '\n') return static_cast<long>(i);
-    }
-    return -1;
+  // The first NUL (or the terminator) and the first CR before it; usually
+  // that CR is the one of the line end.
+  size_t nul = strlen(line_.data());
+  const void* cr = memchr(line_.data(), '\r', nul);
+  size_t first = cr != nullptr ? static_cast<size_t>(static_cast<const char*>(cr) - line_.data()) : nul;
+  for (size_t k = first + 1; k < length_; ++k) {
+    if (line_[k] != '\r' && line_[k] != '\n') return static_cast<long>(first);
   }
   return -1;
 }
