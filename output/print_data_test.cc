@@ -83,13 +83,15 @@ TEST_F(PrintData, DiscreteCasesWithAnswerClassesCountsAndMissingValues) {
             "yes,2\r\n"
             "no,1\r\n"
             "#### ID:FREQ-CAT0\r\n"
-            "#### Attr. ID, Attr. name, ID of attr. value x0, Attr. value x0, #occurrences N(x0)\r\n"
+            "#### Attr. ID, Attr. name, ID of attr. value x0, Attr. value x0, "
+            "#occurrences N(x0)\r\n"
             "####\r\n"
             "0,X0,1,blue,2\r\n"
             "0,X0,2,green,1\r\n"
             "0,X0,0,red,4\r\n"
             "#### ID:FREQ-CAT1\r\n"
-            "#### Attr. ID, Attr. name, ID of attr. value x1, Attr. value x1, #occurrences N(x1)\r\n"
+            "#### Attr. ID, Attr. name, ID of attr. value x1, Attr. value x1, "
+            "#occurrences N(x1)\r\n"
             "####\r\n"
             "1,X1,0,big,4\r\n"
             "1,X1,1,small,1\r\n"
@@ -186,6 +188,28 @@ TEST_F(PrintData, ValueTexts) {
   model_.attrs[0].name = "letter";
   EXPECT_STREQ(attr_name(model_, 0), "letter");
   EXPECT_STREQ(attr_name(model_, 1), "X1");
+
+  // The values of one block and their columns, unless hidden.
+  std::unique_ptr<FILE, int (*)(FILE*)> f(tmpfile(), fclose);
+  set_matrix_id("BLOCK");
+  add_block_columns(settings_, model_, 0);
+  print_header(f.get());
+  add_block_fields(settings_, model_, table_.entries[0], 0);
+  add_block_fields(settings_, model_, table_.entries[1], 0);
+  end_row(f.get());
+  settings_.hide_attr = true;
+  set_matrix_id("HIDDEN");
+  add_block_columns(settings_, model_, 0);
+  print_header(f.get());
+  add_field("x");
+  add_block_fields(settings_, model_, table_.entries[0], 0);
+  end_row(f.get());
+  std::string text(256, '\0');
+  rewind(f.get());
+  text.resize(fread(text.data(), 1, text.size(), f.get()));
+  EXPECT_EQ(text,
+            "#### ID:BLOCK\r\n#### Attr. x1\r\n####\r\n1,?\r\n"
+            "#### ID:HIDDEN\r\n####\r\nx\r\n");
 
   // A discrete value neither coded nor marked missing is a fault of the program.
   table_.int_store[0] = kCodeUnset;

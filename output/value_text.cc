@@ -57,4 +57,15 @@ void add_value_fields(const Settings& settings, const AttrModel& model, const Ca
   }
 }
 
+void add_block_columns(const Settings& settings, const AttrModel& model, int g) {
+  if (settings.hide_attr) return;
+  for (int j : model.groups[g].attrs) add_column_name("Attr. x%d", j);
+}
+
+void add_block_fields(const Settings& settings, const AttrModel& model, const CaseEntry& entry,
+                      int g) {
+  if (settings.hide_attr) return;
+  for (int j : model.groups[g].attrs) add_field(freq_entry_val(model, entry, j));
+}
+
 }  // namespace veska
