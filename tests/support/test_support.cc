@@ -88,13 +88,13 @@ TempDir::~TempDir() {
 
 std::string source_dir() {
   const char* dir = getenv("VESKA_SOURCE_DIR");
-  return dir != nullptr ? dir : ".";
+  return dir != nullptr ? dir : VESKA_DEFAULT_SOURCE_DIR;
 }
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::string& cwd, const std::string& stdin_text) {
   const char* bin_dir = getenv("VESKA_BIN_DIR");
-  std::string exe = std::string(bin_dir != nullptr ? bin_dir : ".") + "/" + program;
+  std::string exe = std::string(bin_dir != nullptr ? bin_dir : VESKA_DEFAULT_BIN_DIR) + "/" + program;
   TempDir io;
   std::string in_path = io.file("stdin");
   std::string out_path = io.file("stdout");
