@@ -1,0 +1,185 @@
+#include "vb/vb_state.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "common/matrix.h"
+#include "common/random.h"
+#include "vb/vb_init.h"
+#include "vb/vb_test_data.h"
+
+namespace veska {
+namespace {
+
+using testing::run_capturing;
+using testing::VbData;
+
+// Discrete attributes 0 (3 values) and 3 (2 values), a block (1, 2) and a
+// block (4).
+const char kCases[] =
+    "a,1.0,2.0,x,5\n"
+    "b,1.5,2.2,y,6\n"
+    "c,0.5,1.1,x,4\n"
+    "a,2.0,2.9,y,7\n"
+    "b,1.1,1.4,x,5.5\n";
+
+VbData mixed_data(const std::function<void(Settings&)>& tweak = {}) {
+  return VbData(kCases, 5, {"1,2", "4"}, tweak);
+}
+
+TEST(VbStateAllocation, ShapesFollowTheModel) {
+  VbData data(kCases, 5, {"1,2", "4"}, [](Settings& s) { s.daem = true; });
+  VbState st = allocate_vb_state(*data.ctx, 3);
+  EXPECT_EQ(st.n_entries, 5);
+  EXPECT_EQ(st.n_values, (std::vector<int>{3, 2}));
+  EXPECT_EQ(st.cat_offset, (std::vector<int>{0, 3}));
+  EXPECT_EQ(st.cat_stride, 5);
+  EXPECT_EQ(st.delta_cat.size(), 15u);
+  EXPECT_EQ(st.dims, (std::vector<int>{2, 1}));
+  EXPECT_EQ(st.alpha0, (std::vector<double>{2 + 1e-6, 1 + 1e-6}));
+  EXPECT_EQ(st.log_rho.size(), 15u);
+  EXPECT_EQ(st.log_z.size(), 5u);
+  ASSERT_EQ(st.blocks.size(), 6u);
+  EXPECT_EQ(st.block(2, 0).sigma->rows, 2);
+  EXPECT_EQ(st.block(2, 1).s2->cols, 1);
+  EXPECT_EQ(st.fe_history.size(), 10000u);
+  EXPECT_EQ(st.beta_history.size(), 10000u);
+  free_vb_state(st);
+  EXPECT_TRUE(st.blocks.empty());
+}
+
+TEST(VbStateAllocation, AlphaGivenAndNoAnnealing) {
+  VbData data = mixed_data([](Settings& s) { s.alpha = 2.5; });
+  VbState st = allocate_vb_state(*data.ctx, 2);
+  EXPECT_EQ(st.alpha0, (std::vector<double>{2.5, 2.5}));
+  EXPECT_TRUE(st.beta_history.empty());
+  free_vb_state(st);
+}
+
+// A freed state's matrices go back to the store and serve the next K again.
+TEST(VbStateAllocation, FreedStateIsRecycled) {
+  VbData data = mixed_data();
+  VbState a = allocate_vb_state(*data.ctx, 4);
+  free_vb_state(a);
+  const int64_t before = store_stats().system_allocations;
+  VbState b = allocate_vb_state(*data.ctx, 4);
+  EXPECT_EQ(store_stats().system_allocations, before);
+  free_vb_state(b);
+}
+
+// ---- precisions ------------------------------------------------------------------
+
+TEST(Precisions, InverseAndDeterminant) {
+  VbData data = mixed_data();
+  rng_seed(3);
+  VbState st = allocate_vb_state(*data.ctx, 2);
+  init_hparams_random(*data.ctx, st);
+  const VbBlock& blk = st.block(1, 0);
+  const Matrix& s = *blk.sigma;
+  const Matrix& w = *blk.w;
+  EXPECT_NEAR(blk.det_sigma, s[0][0] * s[1][1] - s[0][1] * s[1][0], 1e-15);
+  for (int i = 0; i < 2; ++i) {
+    for (int j = 0; j < 2; ++j) {
+      EXPECT_NEAR(s[i][0] * w[0][j] + s[i][1] * w[1][j], i == j ? 1.0 : 0.0, 1e-12);
+    }
+  }
+  EXPECT_NEAR(st.block(0, 1).det_sigma * (*st.block(0, 1).w)[0][0], 1.0, 1e-15);
+  free_vb_state(st);
+}
+
+// Sigma that is not positive definite: by the closed form (2 x 2) and by the
+// factorisation (4 x 4).
+TEST(Precisions, FailureIsANumericalError) {
+  const char* want =
+      "Numerical error (compute_hparam_precisions): Failed to invert the hyperparameters for "
+      "covariances\n";
+  {
+    VbData data = mixed_data();
+    VbState st = allocate_vb_state(*data.ctx, 1);
+    set_scaled_identity(st.block(0, 1).sigma, 1.0);
+    Matrix& s = *st.block(0, 0).sigma;
+    s[0][0] = s[1][1] = 1.0;
+    s[0][1] = s[1][0] = 1.0;  // singular
+    testing::FatalResult r = run_capturing([&] { compute_hparam_precisions(st); });
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.log, want);
+    free_vb_state(st);
+  }
+  {
+    VbData data("1,2,3,4\n2,3,1,4\n0,1,1,2\n3,1,2,2\n5,4,3,1\n", 4, {"0,1,2,3"});
+    VbState st = allocate_vb_state(*data.ctx, 1);
+    set_scaled_identity(st.block(0, 0).sigma, 1.0);
+    (*st.block(0, 0).sigma)[3][3] = -2.0;  // negative pivot
+    testing::FatalResult r = run_capturing([&] { compute_hparam_precisions(st); });
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.log, want);
+    free_vb_state(st);
+  }
+}
+
+// ---- saved copies ------------------------------------------------------------------
+
+TEST(SavedState, BestCopyRestoresEverythingItHolds) {
+  VbData data = mixed_data([](Settings& s) { s.daem = true; });
+  rng_seed(9);
+  VbState st = allocate_vb_state(*data.ctx, 3);
+  init_hparams_random(*data.ctx, st);
+  st.fe_history[4] = -12.5;
+  st.beta_history[4] = 0.3;
+  st.n_k = {1.0, 2.0, 2.0};
+  VbSavedState copy;
+  save_hparams_best(st, copy);
+  const std::vector<double> delta = st.delta, delta0_cat = st.delta0_cat;
+  const double mu0 = (*st.block(2, 0).mu0)[1], sigma = (*st.block(1, 0).sigma)[0][1];
+  const double w0 = (*st.block(0, 1).w0)[0][0], det = st.block(2, 1).det_sigma;
+
+  init_hparams_random(*data.ctx, st);  // other draws overwrite everything
+  st.fe_history[4] = 0.0;
+  st.beta_history[4] = 0.0;
+  st.n_k = {0.0, 0.0, 0.0};
+  ASSERT_NE(st.delta, delta);
+  restore_hparams_best(copy, st);
+  EXPECT_EQ(st.delta, delta);
+  EXPECT_EQ(st.delta0_cat, delta0_cat);
+  EXPECT_EQ((*st.block(2, 0).mu0)[1], mu0);
+  EXPECT_EQ((*st.block(1, 0).sigma)[0][1], sigma);
+  EXPECT_EQ((*st.block(0, 1).w0)[0][0], w0);
+  EXPECT_EQ(st.block(2, 1).det_sigma, det);
+  EXPECT_EQ(st.n_k, (std::vector<double>{1.0, 2.0, 2.0}));
+  EXPECT_EQ(st.fe_history[4], -12.5);
+  EXPECT_EQ(st.beta_history[4], 0.3);
+  drop_saved_state(copy);
+  EXPECT_FALSE(copy.valid);
+  free_vb_state(st);
+}
+
+TEST(SavedState, OptimalCopyGoesIntoAFreshStateWithoutPriors) {
+  VbData data = mixed_data();
+  rng_seed(5);
+  VbState st = allocate_vb_state(*data.ctx, 2);
+  init_hparams_random(*data.ctx, st);
+  VbSavedState copy;
+  save_hparams_opt(st, copy);
+  const double mu = (*st.block(1, 1).mu)[0], w = (*st.block(0, 0).w)[1][0];
+  const std::vector<double> delta0 = st.delta0;
+  free_vb_state(st);
+
+  VbState fresh = allocate_vb_state(*data.ctx, 2);
+  restore_hparams_opt(copy, fresh);
+  EXPECT_EQ((*fresh.block(1, 1).mu)[0], mu);
+  EXPECT_EQ((*fresh.block(0, 0).w)[1][0], w);
+  EXPECT_EQ(fresh.delta0, delta0);
+  EXPECT_EQ((*fresh.block(1, 1).mu0)[0], 0.0);  // Gaussian priors are not kept
+  free_vb_state(fresh);
+
+  VbState other = allocate_vb_state(*data.ctx, 3);
+  testing::FatalResult r = run_capturing([&] { restore_hparams_opt(copy, other); });
+  EXPECT_TRUE(r.exited);
+  EXPECT_EQ(r.log, "Internal error: saved hyperparameters do not fit\n");
+  free_vb_state(other);
+}
+
+}  // namespace
+}  // namespace veska

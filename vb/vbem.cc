@@ -1,0 +1,561 @@
+#include "vb/vbem.h"
+
+#include <cmath>
+
+#include "common/matrix.h"
+#include "common/misc.h"
+#include "common/special_functions.h"
+#include "output/print_vb.h"
+#include "output/print_vb_dumps.h"
+
+namespace veska {
+
+namespace {
+
+constexpr double kLn2 = 0.69314718055994530942;
+constexpr double kLn2Pi = 1.83787706640934548356;
+constexpr double kMinResponsibility = 1.0e-30;
+
+const char kObservedPartFailure[] = "Failed to invert the covariances of the observed part\n";
+
+// The temperature of one E-step or imputation: beta, and the degrees of
+// freedom of block b in class k. Plain: nu = N_k + alpha0(D). Tempered:
+// nu' = D + beta (nu - D), the exponent of |Lambda| in the posterior raised
+// to the power beta. The tempered posterior has E[Lambda] = (nu' / beta) W.
+struct Temper {
+  bool daem;
+  double beta;
+  const char* name;  // for the numerical-error message
+
+  double dof(const VbState& st, int b, double n_k) const {
+    const double nu = n_k + st.alpha0[static_cast<size_t>(b)];
+    if (!daem) return nu;
+    const int d = st.dims[static_cast<size_t>(b)];
+    return d + beta * (nu - d);
+  }
+};
+
+// sum_{i=1..D} psi((nu + 1 - i) / 2)
+double digamma_sum(int d, double nu) {
+  double s = 0.0;
+  for (int i = 1; i <= d; ++i) s += digamma((nu + 1 - i) / 2.0);
+  return s;
+}
+
+[[noreturn]] void fail_observed_part(const char* name, Matrix* inv) {
+  free_matrix(inv);
+  raise_numerical_error(name, kObservedPartFailure);
+}
+
+// Sigma_oo^-1 of the components with a nonzero mask, into a new matrix from
+// the store (o x o), and ln |Sigma_oo|.
+Matrix* invert_observed(const Matrix* sigma, const int* observed, int o, const char* name,
+                        double* ln_det) {
+  Matrix* inv = new_matrix(o, o);
+  extract_sub_matrix(inv, sigma, observed, observed);
+  double det = inverse_spd(inv, inv);
+  if ((o > 3 && inverse_indicator() != 0) || !(det > 0.0) || !std::isfinite(det)) {
+    fail_observed_part(name, inv);
+  }
+  *ln_det = std::log(det);
+  return inv;
+}
+
+// x_o - mu_o into a new vector from the store.
+Vector* observed_difference(std::span<const double> x, const Vector* mu, const int* observed,
+                            int o) {
+  Vector* diff = new_vector(o);
+  int p = 0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    if (observed[i]) (*diff)[p++] = x[i] - (*mu)[static_cast<int>(i)];
+  }
+  return diff;
+}
+
+// The block term of log rho_kn before the factor beta, for entry e in block
+// b (A, the precision scale s = nu_e / beta and ln|Sigma| of class k in c):
+//   observed:      A - s Q / 2,                Q = (x - mu)' W (x - mu)
+//   m missing:     A - [s Q_o + m ln s - m ln 2pi - ln|Sigma| + ln|Sigma_oo|] / 2,
+//                  Q_o = (x_o - mu_o)' Sigma_oo^-1 (x_o - mu_o)
+//   all missing:   A - [D ln s - D ln 2pi - ln|Sigma|] / 2
+// The missing part is integrated out under its optimal Gaussian, whose
+// entropy brings the logarithmic terms.
+double block_term(VbState& st, const VbBlock& blk, const CaseEntry& e, int b, const VbBlockTerms& c,
+                  const char* name) {
+  const int d = st.dims[static_cast<size_t>(b)];
+  const double a = c.a, s = c.scale, ln_det = c.ln_det;
+  const int m = st.gauss_missing ? e.gauss_n_missing()[static_cast<size_t>(b)] : 0;
+  std::span<const double> x = e.values(b);
+  if (m == 0) {
+    Vector* diff = st.block_diff[static_cast<size_t>(b)];
+    for (int i = 0; i < d; ++i) (*diff)[i] = x[static_cast<size_t>(i)] - (*blk.mu)[i];
+    return a - 0.5 * s * quadratic_form(blk.w, diff);
+  }
+  if (m == d) return a - 0.5 * (d * std::log(s) - d * kLn2Pi - ln_det);
+  const int o = d - m;
+  const int* observed = e.gauss_observed(b).data();
+  double ln_det_oo = 0.0;
+  Matrix* inv = invert_observed(blk.sigma, observed, o, name, &ln_det_oo);
+  Vector* diff = observed_difference(x, blk.mu, observed, o);
+  double q = quadratic_form(inv, diff);
+  free_vector(diff);
+  free_matrix(inv);
+  return a - 0.5 * (s * q + m * std::log(s) - m * kLn2Pi - ln_det + ln_det_oo);
+}
+
+// log rho_kn = beta (E[ln pi_k] + sum_j E[ln theta_kj,x_nj]
+//                    + sum_b [-(D/2) ln 2pi + block term]),
+// with, per class and block,
+//   A = [sum_i psi((nu_e + 1 - i)/2) + D ln(2/beta) - ln|Sigma|] / 2 - D / (2 tau_k beta),
+// the expected log normaliser of the Gaussian under the (tempered)
+// posterior. At beta = 1 this is the plain E-step term by term.
+void complete_prob(const VbContext& ctx, VbState& st, const Temper& t) {
+  const double beta = t.beta;
+  const double ln_2_over_beta = std::log(2.0 / beta);
+  const int n_entries = st.n_entries;
+  for (int k = 0; k < st.K; ++k) {
+    for (int b = 0; b < st.n_groups; ++b) {
+      const VbBlock& blk = st.block(k, b);
+      const int d = st.dims[static_cast<size_t>(b)];
+      const double nu_e = t.dof(st, b, st.n_k[k]);
+      const double tau = st.n_k[k] + st.tau0;
+      VbBlockTerms& c = st.block_terms[static_cast<size_t>(b)];
+      c.ln_det = std::log(blk.det_sigma);
+      c.a = 0.5 * (digamma_sum(d, nu_e) + d * ln_2_over_beta - c.ln_det) - 0.5 * d / (tau * beta);
+      c.scale = nu_e / beta;
+    }
+    const double* e_log_theta = st.e_log_theta.data() + static_cast<size_t>(k) * st.cat_stride;
+    double* log_rho = st.log_rho.data() + st.entry_index(k, 0);
+    for (int n = 0; n < n_entries; ++n) {
+      const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
+      double lr = beta * st.e_log_pi[k];
+      if (st.n_discrete > 0) {
+        std::span<const int> codes = e.codes();
+        if (st.disc_missing && e.n_disc_missing > 0) {
+          std::span<const int> missing = e.disc_missing();
+          for (int j = 0; j < st.n_discrete; ++j) {
+            if (missing[j]) continue;
+            lr += beta * e_log_theta[st.cat_offset[j] + codes[j]];
+          }
+        } else {
+          for (int j = 0; j < st.n_discrete; ++j) lr += beta * e_log_theta[st.cat_offset[j] + codes[j]];
+        }
+      }
+      for (int b = 0; b < st.n_groups; ++b) {
+        const VbBlock& blk = st.block(k, b);
+        lr -= beta * 0.5 * st.dims[static_cast<size_t>(b)] * kLn2Pi;
+        lr += beta * block_term(st, blk, e, b, st.block_terms[static_cast<size_t>(b)], t.name);
+      }
+      log_rho[n] = lr;
+    }
+  }
+  if (ctx.settings.verbose) print_complete_prob(log_stream(), ctx, st);
+}
+
+// Adds w times the completed moments of entry n's block b to S1 and S2
+// (upper triangle). Missing components are imputed from mu and Sigma of
+// class k before this update: the conditional mean
+//   x_q = mu_q + Sigma_qo Sigma_oo^-1 (x_o - mu_o)
+// and the conditional covariance (Sigma_qq - Sigma_qo Sigma_oo^-1 Sigma_oq) beta / nu_e
+// (mu and Sigma beta / nu_e when the whole block is missing), the degrees of
+// freedom nu_e taken with the N_k just counted.
+void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const Temper& t) {
+  VbBlock& blk = st.block(k, b);
+  const int d = st.dims[static_cast<size_t>(b)];
+  const int m = st.gauss_missing ? e.gauss_n_missing()[static_cast<size_t>(b)] : 0;
+  std::span<const double> x = e.values(b);
+  Vector& s1 = *blk.s1;
+  Matrix& s2 = *blk.s2;
+  if (m == 0) {
+    for (int i = 0; i < d; ++i) {
+      const double wx = w * x[static_cast<size_t>(i)];
+      s1[i] += wx;
+      double* row = s2[i];
+      for (int j = i; j < d; ++j) row[j] += wx * x[static_cast<size_t>(j)];
+    }
+    return;
+  }
+  const double nu_e = t.dof(st, b, st.n_k[k]);
+  const Vector& mu = *blk.mu;
+  const Matrix& sigma = *blk.sigma;
+  if (m == d) {
+    for (int i = 0; i < d; ++i) {
+      s1[i] += w * mu[i];
+      for (int j = i; j < d; ++j) s2[i][j] += w * (mu[i] * mu[j] + sigma[i][j] * t.beta / nu_e);
+    }
+    return;
+  }
+
+  const int o = d - m;
+  const int* observed = e.gauss_observed(b).data();
+  const int* missing = e.gauss_missing(b).data();
+  int n_obs = 0, n_mis = 0;
+  for (int i = 0; i < d; ++i) {
+    if (observed[i]) {
+      st.obs_index[n_obs++] = i;
+    } else {
+      st.mis_position[i] = n_mis;
+      st.mis_index[n_mis++] = i;
+    }
+  }
+  double ln_det_oo = 0.0;
+  Matrix* inv = invert_observed(&sigma, observed, o, t.name, &ln_det_oo);
+  Vector* diff = observed_difference(x, &mu, observed, o);
+  Vector* gain = new_vector(o);  // Sigma_oo^-1 (x_o - mu_o)
+  multiply_matrix_vector(gain, inv, diff);
+  Matrix* s_qo = new_matrix(m, o);
+  extract_sub_matrix(s_qo, &sigma, missing, observed);
+  Vector* shift = new_vector(m);  // Sigma_qo Sigma_oo^-1 (x_o - mu_o)
+  multiply_matrix_vector(shift, s_qo, gain);
+  Matrix* s_oq = new_matrix(o, m);
+  transpose_matrix(s_oq, s_qo);
+  Matrix* reg = new_matrix(m, o);  // Sigma_qo Sigma_oo^-1
+  multiply_matrix(reg, s_qo, inv);
+  Matrix* explained = new_matrix(m, m);
+  multiply_matrix(explained, reg, s_oq);
+  Matrix* cond = new_matrix(m, m);  // the conditional covariance
+  extract_sub_matrix(cond, &sigma, missing, missing);
+  subtract_matrix(cond, explained);
+
+  double* z = st.completed.data();
+  for (int p = 0; p < o; ++p) z[st.obs_index[p]] = x[static_cast<size_t>(st.obs_index[p])];
+  for (int p = 0; p < m; ++p) z[st.mis_index[p]] = mu[st.mis_index[p]] + (*shift)[p];
+  for (int i = 0; i < d; ++i) {
+    s1[i] += w * z[i];
+    for (int j = i; j < d; ++j) {
+      double c = 0.0;
+      if (!observed[i] && !observed[j]) {
+        c = (*cond)[st.mis_position[i]][st.mis_position[j]] * t.beta / nu_e;
+      }
+      s2[i][j] += w * (z[i] * z[j] + c);
+    }
+  }
+
+  free_matrix(cond);
+  free_matrix(explained);
+  free_matrix(reg);
+  free_matrix(s_oq);
+  free_vector(shift);
+  free_matrix(s_qo);
+  free_vector(gain);
+  free_vector(diff);
+  free_matrix(inv);
+}
+
+void expect_gauss0(const VbContext& ctx, VbState& st, int k, int n, double w, const Temper& t) {
+  const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
+  for (int b = 0; b < st.n_groups; ++b) expect_block(st, k, e, b, w, t);
+}
+
+// lnGamma(sum a0) - lnGamma(sum a)/beta + sum_v [lnGamma(a_v)/beta - lnGamma(a0_v)]:
+// the log normalisers of a Dirichlet prior and of its (tempered) posterior.
+double dirichlet_log_gammas(const double* a0, const double* a, int n, double beta) {
+  double sum0 = 0.0, sum = 0.0;
+  for (int v = 0; v < n; ++v) {
+    sum0 += a0[v];
+    sum += a[v];
+  }
+  double f = log_gamma(sum0) - log_gamma(sum) / beta;
+  for (int v = 0; v < n; ++v) f += log_gamma(a[v]) / beta - log_gamma(a0[v]);
+  return f;
+}
+
+// sum_v [(a_v - 1)/beta - (a0_v - 1)] E[ln p_v]; (a_v - a0_v) E[ln p_v] at beta = 1.
+double dirichlet_expectations(const double* a0, const double* a, const double* e_log, int n,
+                              double beta) {
+  double f = 0.0;
+  for (int v = 0; v < n; ++v) {
+    const double c = beta == 1.0 ? a[v] - a0[v] : (a[v] - 1.0) / beta - (a0[v] - 1.0);
+    f += c * e_log[v];
+  }
+  return f;
+}
+
+// The Dirichlet part of F (class, then attributes by class): the terms that
+// both forms share, at the given beta.
+double dirichlet_part(const VbState& st, double beta) {
+  const int K = st.K;
+  double f = dirichlet_log_gammas(st.delta0.data(), st.delta.data(), K, beta);
+  f -= dirichlet_expectations(st.delta0.data(), st.delta.data(), st.e_log_pi.data(), K, beta);
+  for (int k = 0; k < K; ++k) {
+    for (int j = 0; j < st.n_discrete; ++j) {
+      const int nv = st.n_values[static_cast<size_t>(j)];
+      if (nv == 0) continue;  // an attribute never observed has no parameters
+      const size_t i = st.cat_index(k, j, 0);
+      f += dirichlet_log_gammas(&st.delta0_cat[i], &st.delta_cat[i], nv, beta);
+    }
+  }
+  for (int k = 0; k < K; ++k) {
+    for (int j = 0; j < st.n_discrete; ++j) {
+      const int nv = st.n_values[static_cast<size_t>(j)];
+      if (nv == 0) continue;
+      const size_t i = st.cat_index(k, j, 0);
+      f -= dirichlet_expectations(&st.delta0_cat[i], &st.delta_cat[i], &st.e_log_theta[i], nv, beta);
+    }
+  }
+  return f;
+}
+
+// tr[(Sigma - c Sigma0 - tau0 (mu - mu0)(mu - mu0)') W], c = 1 (c = 2 for the
+// one-dimensional blocks, whose update adds the prior twice).
+double trace_term(const VbBlock& blk, double tau0, double c) {
+  const int d = blk.sigma->rows;
+  double tr = 0.0;
+  for (int i = 0; i < d; ++i) {
+    const double di = (*blk.mu)[i] - (*blk.mu0)[i];
+    for (int j = 0; j < d; ++j) {
+      const double dj = (*blk.mu)[j] - (*blk.mu0)[j];
+      tr += ((*blk.sigma)[i][j] - c * (*blk.sigma0)[i][j] - tau0 * di * dj) * (*blk.w)[j][i];
+    }
+  }
+  return tr;
+}
+
+// G_kb = -KL(q(mu, Lambda) || p(mu, Lambda)) of block b in class k.
+double block_free_energy(const VbState& st, int k, int b) {
+  const VbBlock& blk = st.block(k, b);
+  const int d = st.dims[static_cast<size_t>(b)];
+  const double n = st.n_k[k];
+  const double nu0 = st.alpha0[static_cast<size_t>(b)];
+  const double nu = n + nu0;
+  const double tau = n + st.tau0;
+  const double ln_det = std::log(blk.det_sigma);
+  const double ln_det0 = std::log(blk.det_sigma0);
+  if (d == 1) {
+    const double sigma = (*blk.sigma)[0][0];
+    return 0.5 * nu0 * ln_det0 - log_gamma(nu0 / 2) + 0.5 * (std::log(st.tau0) - std::log(tau)) +
+           log_gamma(nu / 2) - 0.5 * nu * std::log(sigma / 2) + 0.5 * n / tau -
+           0.5 * n * (kLn2 - std::log(sigma) + digamma(nu / 2)) +
+           0.5 * nu * trace_term(blk, st.tau0, 2.0);
+  }
+  return 0.5 * nu0 * ln_det0 + log_wishart_const(d, nu0) +
+         0.5 * d * (std::log(st.tau0) - std::log(tau)) - log_wishart_const(d, nu) -
+         0.5 * nu * ln_det + 0.5 * d * n / tau + 0.5 * nu * trace_term(blk, st.tau0, 1.0) -
+         0.5 * n * (digamma_sum(d, nu) + d * kLn2 - ln_det);
+}
+
+// G'_kb: E[ln p(mu, Lambda)] + H[q'(mu, Lambda)] / beta under the tempered
+// posterior q' (tau' = beta tau, Sigma' = beta Sigma, nu' = D + beta (nu - D)).
+double block_free_energy_daem(const VbState& st, int k, int b, double beta) {
+  const VbBlock& blk = st.block(k, b);
+  const int d = st.dims[static_cast<size_t>(b)];
+  const double n = st.n_k[k];
+  const double nu0 = st.alpha0[static_cast<size_t>(b)];
+  const double nu = n + nu0;
+  const double nup = d + beta * (nu - d);
+  const double tau = n + st.tau0;
+  const double ln_det = std::log(blk.det_sigma);
+  const double ln_det0 = std::log(blk.det_sigma0);
+  const double ln_beta = std::log(beta);
+  const double h = 0.5 * ((nup - d - 1) / beta + (1 / beta - 1) - (nu0 - d - 1));
+  const double scale = nup / (2 * beta);
+  const double tau_terms =
+      std::log(st.tau0) - std::log(tau) / beta - ln_beta / beta + kLn2Pi * (1 / beta - 1);
+  if (d == 1) {
+    const double sigma = (*blk.sigma)[0][0];
+    return 0.5 * nu0 * ln_det0 - log_gamma(nu0 / 2) + 0.5 * tau_terms + log_gamma(nup / 2) / beta -
+           scale * std::log(beta * sigma / 2) + 0.5 * n / (beta * tau) -
+           h * (kLn2 - ln_beta - std::log(sigma) + digamma(nup / 2)) +
+           scale * trace_term(blk, st.tau0, 2.0);
+  }
+  return 0.5 * nu0 * ln_det0 + log_wishart_const(d, nu0) + 0.5 * d * tau_terms -
+         log_wishart_const(d, nup) / beta - (ln_det + d * ln_beta) * scale +
+         0.5 * d * n / (beta * tau) + scale * trace_term(blk, st.tau0, 1.0) -
+         h * (d * std::log(2 / beta) - ln_det + digamma_sum(d, nup));
+}
+
+double entry_term(const VbContext& ctx, const VbState& st) {
+  double f = 0.0;
+  for (int n = 0; n < st.n_entries; ++n) f += ctx.cases.entries[static_cast<size_t>(n)].total * st.log_z[n];
+  return f;
+}
+
+}  // namespace
+
+void compute_expected_logs(const VbContext& ctx, VbState& st) {
+  double sum = 0.0;
+  for (int k = 0; k < st.K; ++k) sum += st.delta[k];
+  const double psi_sum = digamma(sum);
+  for (int k = 0; k < st.K; ++k) st.e_log_pi[k] = digamma(st.delta[k]) - psi_sum;
+  for (int k = 0; k < st.K; ++k) {
+    for (int j = 0; j < st.n_discrete; ++j) {
+      const int nv = st.n_values[static_cast<size_t>(j)];
+      const size_t i = st.cat_index(k, j, 0);
+      double s = 0.0;
+      for (int v = 0; v < nv; ++v) s += st.delta_cat[i + v];
+      const double psi = digamma(s);
+      for (int v = 0; v < nv; ++v) st.e_log_theta[i + v] = digamma(st.delta_cat[i + v]) - psi;
+    }
+  }
+  if (ctx.settings.verbose) print_expected_logs(log_stream(), ctx, st);
+}
+
+void compute_complete_prob(const VbContext& ctx, VbState& st) {
+  complete_prob(ctx, st, Temper{false, 1.0, "compute_complete_prob"});
+}
+
+void compute_complete_prob_daem(const VbContext& ctx, VbState& st) {
+  complete_prob(ctx, st, Temper{true, st.beta, "compute_complete_prob_daem"});
+}
+
+void compute_log_normalisers(const VbContext& ctx, VbState& st) {
+  for (int n = 0; n < st.n_entries; ++n) {
+    // ln Z = ln sum_k exp(log rho_k - M) + M, M the first largest log rho.
+    double top = st.log_rho[st.entry_index(0, n)];
+    for (int k = 1; k < st.K; ++k) {
+      const double lr = st.log_rho[st.entry_index(k, n)];
+      if (lr > top) top = lr;
+    }
+    double sum = 0.0;
+    for (int k = 0; k < st.K; ++k) sum += std::exp(st.log_rho[st.entry_index(k, n)] - top);
+    st.log_z[n] = std::log(sum) + top;
+    if (!std::isfinite(st.log_z[n])) {
+      raise_numerical_error("compute_log_normalisers", "Log normaliser of a case is not finite\n");
+    }
+  }
+  if (ctx.settings.verbose) print_log_normalisers(log_stream(), ctx, st);
+}
+
+void compute_responsibilities(const VbContext& ctx, VbState& st) {
+  for (int k = 0; k < st.K; ++k) {
+    for (int n = 0; n < st.n_entries; ++n) {
+      const size_t i = st.entry_index(k, n);
+      const double r = std::exp(st.log_rho[i] - st.log_z[n]);
+      st.resp[i] = r < kMinResponsibility ? kMinResponsibility : r;
+    }
+  }
+  if (ctx.settings.verbose) print_responsibilities(log_stream(), ctx, st);
+}
+
+void compute_sufficient_stats(const VbContext& ctx, VbState& st) {
+  const std::vector<CaseEntry>& entries = ctx.cases.entries;
+  // N_k = sum_n c_n r_kn
+  for (int k = 0; k < st.K; ++k) {
+    const double* r = st.resp.data() + st.entry_index(k, 0);
+    double sum = 0.0;
+    for (int n = 0; n < st.n_entries; ++n) sum += entries[static_cast<size_t>(n)].total * r[n];
+    st.n_k[k] = sum;
+  }
+  // n_kjv = sum_n c_n r_kn [x_nj = v], missing values left out
+  std::fill(st.n_cat.begin(), st.n_cat.end(), 0.0);
+  if (st.n_discrete > 0) {
+    for (int k = 0; k < st.K; ++k) {
+      const double* r = st.resp.data() + st.entry_index(k, 0);
+      double* counts = st.n_cat.data() + static_cast<size_t>(k) * st.cat_stride;
+      for (int n = 0; n < st.n_entries; ++n) {
+        const CaseEntry& e = entries[static_cast<size_t>(n)];
+        const double w = r[n] * e.total;
+        std::span<const int> codes = e.codes();
+        if (st.disc_missing && e.n_disc_missing > 0) {
+          std::span<const int> missing = e.disc_missing();
+          for (int j = 0; j < st.n_discrete; ++j) {
+            if (!missing[j]) counts[st.cat_offset[j] + codes[j]] += w;
+          }
+        } else {
+          for (int j = 0; j < st.n_discrete; ++j) counts[st.cat_offset[j] + codes[j]] += w;
+        }
+      }
+    }
+  }
+  if (st.n_groups > 0) {
+    for (VbBlock& blk : st.blocks) {
+      zero_vector(blk.s1);
+      zero_matrix(blk.s2);
+    }
+    const bool daem = ctx.settings.daem;
+    for (int k = 0; k < st.K; ++k) {
+      const double* r = st.resp.data() + st.entry_index(k, 0);
+      for (int n = 0; n < st.n_entries; ++n) {
+        const double w = r[n] * entries[static_cast<size_t>(n)].total;
+        if (daem) {
+          compute_expect_gauss0_daem(ctx, st, k, n, w);
+        } else {
+          compute_expect_gauss0_nodaem(ctx, st, k, n, w);
+        }
+      }
+    }
+    for (int k = 0; k < st.K; ++k) {
+      for (int b = 0; b < st.n_groups; ++b) {
+        VbBlock& blk = st.block(k, b);
+        copy_vector(blk.xbar, blk.s1);
+        divide_vector(blk.xbar, st.n_k[k]);
+      }
+    }
+  }
+  if (ctx.settings.verbose) print_sufficient_stats(log_stream(), ctx, st);
+}
+
+void compute_expect_gauss0_nodaem(const VbContext& ctx, VbState& st, int k, int n, double w) {
+  expect_gauss0(ctx, st, k, n, w, Temper{false, 1.0, "compute_expect_gauss0_nodaem"});
+}
+
+void compute_expect_gauss0_daem(const VbContext& ctx, VbState& st, int k, int n, double w) {
+  expect_gauss0(ctx, st, k, n, w, Temper{true, st.beta, "compute_expect_gauss0_daem"});
+}
+
+void update_hparams(const VbContext& ctx, VbState& st) {
+  const double beta = st.beta;
+  // delta = beta (N + delta0 - 1) + 1: the Dirichlet posterior raised to beta.
+  for (int k = 0; k < st.K; ++k) st.delta[k] = beta * (st.n_k[k] + st.delta0[k] - 1.0) + 1.0;
+  for (size_t i = 0; i < st.delta_cat.size(); ++i) {
+    st.delta_cat[i] = beta * (st.n_cat[i] + st.delta0_cat[i] - 1.0) + 1.0;
+  }
+  // Normal-Wishart posterior (beta enters only through the E-step):
+  //   mu = (N xbar + tau0 mu0) / (N + tau0)
+  //   Sigma = Sigma0 + (S2 - N xbar xbar') + d (mu0 - xbar)(mu0 - xbar)',
+  //   d = tau0 N / (tau0 + N); one-dimensional blocks add 2 Sigma0.
+  const double tau0 = st.tau0;
+  for (int k = 0; k < st.K; ++k) {
+    const double n = st.n_k[k];
+    const double shrink = tau0 * n / (tau0 + n);
+    for (int b = 0; b < st.n_groups; ++b) {
+      VbBlock& blk = st.block(k, b);
+      const int d = st.dims[static_cast<size_t>(b)];
+      const Vector& xbar = *blk.xbar;
+      const Vector& mu0 = *blk.mu0;
+      for (int i = 0; i < d; ++i) (*blk.mu)[i] = (n * xbar[i] + tau0 * mu0[i]) / (n + tau0);
+      Matrix& sigma = *blk.sigma;
+      const Matrix& sigma0 = *blk.sigma0;
+      const Matrix& s2 = *blk.s2;
+      if (d == 1) {
+        const double dev = mu0[0] - xbar[0];
+        sigma[0][0] = s2[0][0] - n * xbar[0] * xbar[0] + 2 * sigma0[0][0] + shrink * dev * dev;
+        continue;
+      }
+      for (int i = 0; i < d; ++i) {
+        for (int j = i; j < d; ++j) {
+          sigma[i][j] = sigma0[i][j] + (s2[i][j] - n * xbar[i] * xbar[j]) +
+                        shrink * (mu0[i] - xbar[i]) * (mu0[j] - xbar[j]);
+        }
+      }
+      symmetrise(&sigma);
+    }
+  }
+  if (st.n_groups > 0) compute_hparam_precisions(st);
+  if (ctx.settings.verbose) print_hparams(log_stream(), ctx, st);
+}
+
+// F = sum_n c_n ln Z_n - KL(q(pi)||p(pi)) - sum_kj KL(q(theta_kj)||p(theta_kj))
+//     - sum_kb KL(q(mu_kb, Lambda_kb)||p(mu_kb, Lambda_kb))
+double compute_free_energy(const VbContext& ctx, const VbState& st) {
+  double f = entry_term(ctx, st);
+  f += dirichlet_part(st, 1.0);
+  for (int k = 0; k < st.K; ++k) {
+    for (int b = 0; b < st.n_groups; ++b) f += block_free_energy(st, k, b);
+  }
+  return f;
+}
+
+// F_beta = E_q[ln p(X, Z, theta)] + H[q] / beta at the tempered optimum:
+// (1/beta) sum_n c_n ln Z_n plus the prior and entropy terms of every factor.
+double compute_free_energy_daem(const VbContext& ctx, const VbState& st) {
+  const double beta = st.beta;
+  double f = entry_term(ctx, st) / beta;
+  f += dirichlet_part(st, beta);
+  for (int k = 0; k < st.K; ++k) {
+    for (int b = 0; b < st.n_groups; ++b) f += block_free_energy_daem(st, k, b, beta);
+  }
+  return f;
+}
+
+}  // namespace veska
