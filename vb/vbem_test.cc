@@ -11,8 +11,10 @@
 
 #include "common/matrix.h"
 #include "common/matrix_store.h"
+#include "common/misc.h"
 #include "common/random.h"
 #include "common/special_functions.h"
+#include "output/section_writer.h"
 #include "vb/vb_init.h"
 #include "vb/vb_test_data.h"
 
@@ -415,6 +417,53 @@ TEST(Iteration, SteadyStateTakesNoNewMemoryFromTheStore) {
     EXPECT_EQ(store_stats().system_allocations, before);
     free_vb_state(st);
   }
+}
+
+
+// With --verbose each step leaves its results in the log, in the order of
+// the iteration: responsibilities, statistics, hyperparameters, expected
+// logs, log rho, log normalisers.
+TEST(VerboseDumps, EachStepWritesItsDataMatrices) {
+  set_conv_precision(6, 12);
+  set_output_delimiter(',');
+  section_writer_init();
+  VbData data("a,x\nb,y\na,?\n", 2, {}, [](Settings& x) { x.verbose = true; });
+  VbState st;
+  run_capturing([&] { st = fresh_state(*data.ctx, 2, 1); });
+  testing::FatalResult r = run_capturing([&] { iterate(*data.ctx, st); });
+  ASSERT_FALSE(r.exited);
+
+  std::vector<std::string> ids;
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < r.log.size()) {
+    size_t end = r.log.find("\r\n", pos);
+    ASSERT_NE(end, std::string::npos);
+    lines.push_back(r.log.substr(pos, end - pos));
+    if (lines.back().rfind("#### ID:", 0) == 0) ids.push_back(lines.back().substr(8));
+    pos = end + 2;
+  }
+  const std::vector<std::string> want = {"COND",        "EXPECT-CLASS", "EXPECT-CAT0", "EXPECT-CAT1",
+                                         "HPARAM-CLASS", "HPARAM-CAT0",  "HPARAM-CAT1", "PI-CLASS",
+                                         "PI-CAT0",      "PI-CAT1",      "COMP",        "INCOMP"};
+  EXPECT_EQ(ids, want);
+
+  char row[200];
+  auto has = [&lines](const char* text) {
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+  };
+  EXPECT_TRUE(has("#### Class k, Case ID, Attr. values x1, x2, ..., xJ, Complete data prob. P(k,x)"));
+  snprintf(row, sizeof row, "1,2,a,?,%.12g", st.log_rho[st.entry_index(1, 2)]);
+  EXPECT_TRUE(has(row)) << row;
+  snprintf(row, sizeof row, "1,b,y,%.12g", st.log_z[1]);
+  EXPECT_TRUE(has(row)) << row;
+  snprintf(row, sizeof row, "0,X0,1,b,%.12g", st.e_log_theta[st.cat_index(1, 0, 1)]);
+  EXPECT_TRUE(has(row)) << row;
+  snprintf(row, sizeof row, "1,X1,0,y,%.12g", st.n_cat[st.cat_index(0, 1, 1)]);
+  EXPECT_TRUE(has(row)) << row;
+  snprintf(row, sizeof row, "2,a,?,1,%.12g", st.resp[st.entry_index(1, 2)]);
+  EXPECT_TRUE(has(row)) << row;
+  free_vb_state(st);
 }
 
 }  // namespace
