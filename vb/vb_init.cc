@@ -4,6 +4,7 @@
 
 #include "common/matrix.h"
 #include "common/misc.h"
+#include "common/options.h"
 #include "common/random.h"
 #include "output/print_vb.h"
 
@@ -88,6 +89,13 @@ void init_hparams_random(const VbContext& ctx, VbState& st) {
       for (int v = nv - 1; v >= 0; --v) st.delta0_cat[st.cat_index(k, j, v)] = rng_real() * s.noise / nv + a0;
     }
   }
+
+  // Only a negative --noise can push a pseudo count to zero or below, where
+  // the Dirichlet prior has no meaning.
+  bool proper = true;
+  for (double d : st.delta0) proper = proper && d > 0.0;
+  for (double d : st.delta0_cat) proper = proper && d > 0.0;
+  if (!proper) die("Illegal value for %s option\n", option_label(kOptNoise).c_str());
 
   if (st.n_groups > 0) {
     set_gauss_priors(ctx, st);

@@ -123,6 +123,17 @@ TEST(InitRandom, AutoClassConstantFollowsK) {
   }
 }
 
+// A negative noise that drives a pseudo count to zero or below is refused.
+TEST(InitRandom, NoiseThatLeavesNoProperPriorIsRefused) {
+  VbData data(kCases, 4, {"2,3"}, [](Settings& s) { s.noise = -30.0; });
+  rng_seed(2);
+  VbState st = allocate_vb_state(*data.ctx, 2);
+  testing::FatalResult r = run_capturing([&] { init_hparams_random(*data.ctx, st); });
+  EXPECT_TRUE(r.exited);
+  EXPECT_EQ(r.log, "Illegal value for --noise option\n");
+  free_vb_state(st);
+}
+
 // ---- Gaussian priors -----------------------------------------------------------
 
 TEST(GaussPriors, SampleModeScalesTheSampleCovariance) {

@@ -50,14 +50,6 @@ TEST(VbStateAllocation, ShapesFollowTheModel) {
   EXPECT_TRUE(st.blocks.empty());
 }
 
-TEST(VbStateAllocation, AlphaGivenAndNoAnnealing) {
-  VbData data = mixed_data([](Settings& s) { s.alpha = 2.5; });
-  VbState st = allocate_vb_state(*data.ctx, 2);
-  EXPECT_EQ(st.alpha0, (std::vector<double>{2.5, 2.5}));
-  EXPECT_TRUE(st.beta_history.empty());
-  free_vb_state(st);
-}
-
 // A freed state's matrices go back to the store and serve the next K again.
 TEST(VbStateAllocation, FreedStateIsRecycled) {
   VbData data = mixed_data();

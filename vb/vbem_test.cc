@@ -281,6 +281,24 @@ TEST(EStep, DiscreteOnlyDataCountsClasses) {
   free_vb_state(st);
 }
 
+// An attribute whose every value is missing has no parameters: it adds
+// nothing to log rho or to F.
+TEST(EStep, AttributeNeverObserved) {
+  VbData with("a,?,x\nb,?,y\na,?,y\nb,?,x\na,?,x\n", 3, {});
+  VbData without("a,x\nb,y\na,y\nb,x\na,x\n", 2, {});
+  ASSERT_EQ(with.model.values[1].n_values, 0);
+  VbState a = fresh_state(*with.ctx, 2, 6);
+  VbState b = fresh_state(*without.ctx, 2, 6);
+  for (int i = 0; i < 5; ++i) {
+    const double fa = iterate(*with.ctx, a);
+    const double fb = iterate(*without.ctx, b);
+    ASSERT_TRUE(std::isfinite(fa));
+    EXPECT_NEAR(fa, fb, 1e-12 * std::fabs(fb));
+  }
+  free_vb_state(b);
+  free_vb_state(a);
+}
+
 // A case whose whole block is missing contributes the expected log
 // normaliser terms only, and its imputed moments are mu and mu mu' + Sigma/nu.
 TEST(Imputation, WholeBlockMissing) {
