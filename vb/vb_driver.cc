@@ -7,6 +7,7 @@
 #include "common/random.h"
 #include "output/print_data.h"
 #include "vb/vb_init.h"
+#include "vb/vb_membership.h"
 #include "vb/vb_run_loop.h"
 #include "vb/vbem.h"
 
@@ -149,10 +150,10 @@ void run_class_range(Settings& s, const AttrModel& model, const CaseTable& cases
   fits.clear();
   scores.clear();
 
+  // The predictive distributions use the Tau and Alpha the file records.
+  const VbPredictiveScalars scalars = retained_scalars(st);
   write_hparam_file(ctx, st);
-
-  // The membership, predictive, clustering and ranking stages of the
-  // selected model follow here.
+  run_post_analysis(ctx, st, scalars);
 
   free_vb_state(st);
 }
