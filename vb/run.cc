@@ -18,6 +18,7 @@
 #include "output/print_stat.h"
 #include "output/section_writer.h"
 #include "vb/vb_driver.h"
+#include "vb/vb_read_hparam.h"
 
 namespace veska {
 
@@ -92,11 +93,7 @@ void run_estimation_branch(Run& run) {
 }
 
 // Reads the hyperparameter file instead of fitting, then the same analysis.
-void run_read_hparam_branch(Run& run) {
-  // Supplied by the engine: read the hyperparameter file and the cases, then
-  // memberships, clusters, evaluation and rankings as enabled.
-  (void)run;
-}
+void run_read_hparam_branch(Run& run) { run_read_hparam(run.settings, run.model); }
 
 }  // namespace
 
