@@ -1,0 +1,68 @@
+#!/usr/bin/env python3
+"""Synthetic case files for the timing scripts.
+
+Writes BASENAME_freq.csv: a mixture of CLUSTERS well-separated groups, either
+continuous (one block of DIM real attributes, Gaussian around per-cluster
+centres) or discrete (ATTRS attributes of VALUES values each, every cluster
+preferring its own value per attribute). The same arguments always give the
+same bytes.
+
+    gen_data.py continuous BASENAME --cases 100000 --dim 4 --clusters 5
+    gen_data.py discrete BASENAME --cases 100000 --attrs 20 --values 5 --clusters 10
+"""
+
+import argparse
+import random
+import sys
+
+
+def continuous_rows(rng, cases, dim, clusters):
+    centres = [[rng.uniform(-10.0, 10.0) for _ in range(dim)] for _ in range(clusters)]
+    scales = [rng.uniform(0.5, 1.5) for _ in range(clusters)]
+    for _ in range(cases):
+        c = rng.randrange(clusters)
+        yield ",".join("%.6g" % rng.gauss(mu, scales[c]) for mu in centres[c])
+
+
+def discrete_rows(rng, cases, attrs, values, clusters):
+    # Each cluster draws its favourite value with probability 0.6, any value
+    # otherwise.
+    favourite = [[rng.randrange(values) for _ in range(attrs)] for _ in range(clusters)]
+    names = ["v%d" % v for v in range(values)]
+    for _ in range(cases):
+        c = rng.randrange(clusters)
+        row = []
+        for a in range(attrs):
+            v = favourite[c][a] if rng.random() < 0.6 else rng.randrange(values)
+            row.append(names[v])
+        yield ",".join(row)
+
+
+def main(argv):
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("kind", choices=["continuous", "discrete"])
+    p.add_argument("basename")
+    p.add_argument("--cases", type=int, default=1000)
+    p.add_argument("--dim", type=int, default=4)
+    p.add_argument("--attrs", type=int, default=20)
+    p.add_argument("--values", type=int, default=5)
+    p.add_argument("--clusters", type=int, default=5)
+    p.add_argument("--seed", type=int, default=1)
+    a = p.parse_args(argv)
+    if a.cases < 1 or a.dim < 1 or a.attrs < 1 or a.values < 1 or a.clusters < 1:
+        p.error("counts must be positive")
+
+    rng = random.Random(a.seed)
+    if a.kind == "continuous":
+        rows = continuous_rows(rng, a.cases, a.dim, a.clusters)
+    else:
+        rows = discrete_rows(rng, a.cases, a.attrs, a.values, a.clusters)
+    with open(a.basename + "_freq.csv", "w", newline="\n") as out:
+        for row in rows:
+            out.write(row)
+            out.write("\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
