@@ -22,6 +22,8 @@ namespace {
 std::atomic<long> g_allocations{0};
 }  // namespace
 
+// GCC pairs malloc/free against the replaced operators and warns wrongly.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(size_t size) {
   ++g_allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
