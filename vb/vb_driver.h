@@ -10,7 +10,7 @@
 #include "common/settings.h"
 #include "data/read_freq.h"
 #include "data/stat.h"
-#include "output/print_vb.h"
+#include "vb/print_vb.h"
 #include "vb/vb_state.h"
 
 namespace veska {

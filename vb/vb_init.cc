@@ -6,7 +6,7 @@
 #include "common/misc.h"
 #include "common/options.h"
 #include "common/random.h"
-#include "output/print_vb.h"
+#include "vb/print_vb.h"
 
 namespace veska {
 

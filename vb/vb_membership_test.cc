@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/misc.h"
-#include "output/print_vb.h"
+#include "vb/print_vb.h"
 #include "output/section_writer.h"
 #include "vb/vb_init.h"
 #include "vb/vb_test_data.h"

@@ -11,7 +11,7 @@
 #include "data/stat.h"
 #include "output/print_data.h"
 #include "output/print_hparam_read.h"
-#include "output/print_vb.h"
+#include "vb/print_vb.h"
 
 namespace veska {
 

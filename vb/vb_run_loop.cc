@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "common/misc.h"
-#include "output/print_vb.h"
+#include "vb/print_vb.h"
 #include "vb/vbem.h"
 
 namespace veska {

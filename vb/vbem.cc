@@ -5,8 +5,8 @@
 #include "common/matrix.h"
 #include "common/misc.h"
 #include "common/special_functions.h"
-#include "output/print_vb.h"
-#include "output/print_vb_dumps.h"
+#include "vb/print_vb.h"
+#include "vb/print_vb_dumps.h"
 
 namespace veska {
 

@@ -1,4 +1,4 @@
-#include "output/print_vb.h"
+#include "vb/print_vb.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "output/print_vb_dumps.h"
+#include "vb/print_vb_dumps.h"
 
 #include <string>
 #include <vector>
