@@ -218,8 +218,8 @@ void print_model_hparam(FILE* log, const Settings& s, const AttrModel& model) {
 
 void print_em(FILE* log, const Settings& s) {
   control_header(log, "SETTING-EM");
-  // The seed is shown as a signed number, as in every earlier log.
-  print_row(log, "Random seed,%d", static_cast<int>(s.seed));
+  // Unsigned, as --seed takes it: the logged seed must be usable to rerun.
+  print_row(log, "Random seed,%u", s.seed);
   print_row(log, "Threshold for convergence,%.Ng", s.epsilon);
   print_row(log, "Max num Of EM iterations,%d", s.max_iter);
   print_row(log, "Random restarts,%s", enabled_str(s.restarts >= 2));

@@ -278,7 +278,7 @@ TEST_F(PrintSettingsAllOn, EveryOptionalSectionInOrder) {
             "Prior Sigma\tDiagonal with all elements (variances) being 4\r\n");
   EXPECT_EQ(section(text, "SETTING-EM"),
             "#### ID:SETTING-EM\r\n#### Control parameter, Value\r\n####\r\n"
-            "Random seed\t-294967296\r\n"
+            "Random seed\t4000000000\r\n"
             "Threshold for convergence\t1e-07\r\n"
             "Max num Of EM iterations\t500\r\n"
             "Random restarts\tEnabled\r\n"
