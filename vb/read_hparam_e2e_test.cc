@@ -18,23 +18,12 @@
 namespace veska {
 namespace {
 
+using testing::lines_of;
 using testing::read_file;
 using testing::run_program;
 using testing::RunResult;
 using testing::TempDir;
 using testing::write_file;
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> out;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    out.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  return out;
-}
 
 std::vector<std::string> fields_of(const std::string& row, char delimiter) {
   std::vector<std::string> out;
