@@ -326,10 +326,12 @@ Flags with no argument:
   die("Unknown/illegal option specification: %s (Use -h for usage)\n", option_current_word());
 }
 
+// Status 0, but through fatal_exit like every other end of the process, so
+// that a handler installed there sees it too.
 [[noreturn]] void print_and_exit(const std::string& text) {
   fputs(conv_msg(text.c_str()), stdout);
   fflush(stdout);
-  exit(0);
+  fatal_exit(0);
 }
 
 Format parse_format(const char* value) {

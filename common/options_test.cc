@@ -81,6 +81,19 @@ TEST(OptionPasses, FirstPassRoutes) {
   EXPECT_EQ(s.target.size(), 512u);
 }
 
+// The help and version exits end through fatal_exit, so a handler installed
+// there (tests, fuzz targets) sees them with status 0 instead of losing the
+// process.
+TEST(OptionPasses, InformationalExitGoesThroughTheFatalHandler) {
+  for (const char* word : {"-h", "--helpall", "-v"}) {
+    Args a({word});
+    Settings s = Settings::defaults(Program::kMlMap);
+    testing::FatalResult r = run_capturing([&] { option_pass_target(a.argc(), a.argv(), s); });
+    EXPECT_TRUE(r.exited) << word;
+    EXPECT_EQ(r.status, 0) << word;
+  }
+}
+
 TEST(OptionPasses, FileOptions) {
   auto pass2 = [](std::vector<std::string> words) {
     Args a(std::move(words));
