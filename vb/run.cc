@@ -6,6 +6,7 @@
 #include "common/file_names.h"
 #include "common/hash.h"
 #include "common/init.h"
+#include "common/matrix_store.h"
 #include "common/misc.h"
 #include "common/options.h"
 #include "common/random.h"
@@ -28,7 +29,6 @@ namespace {
 struct Run {
   Settings settings = Settings::defaults(Program::kVb);  // the default seed is the clock now
   AttrModel model;
-  StrTable case_patterns;  // whole discrete patterns, when identical cases are merged
   FILE* log = nullptr;
   FILE* msg = nullptr;  // the --save-msg file; standard error otherwise
 };
@@ -68,14 +68,12 @@ void create_hash_tables(Run& run) {
   create_value_tables(run.model);
   for (DiscreteValues& v : run.model.values) strtab_init(v.table);
   if (s.id_given) strtab_init(run.model.case_ids);
-  if (compresses_cases(s)) strtab_init(run.case_patterns);
   if (s.eval_given) strtab_init(run.model.answer_classes);
 }
 
 void free_hash_tables(Run& run) {
   for (DiscreteValues& v : run.model.values) strtab_free(v.table);
   strtab_free(run.model.case_ids);
-  strtab_free(run.case_patterns);
   strtab_free(run.model.answer_classes);
 }
 
@@ -86,8 +84,8 @@ void run_estimation_branch(Run& run) {
   print_statistics(run.log, run.settings, run.model, stats);
   print_case_summaries(run.log, run.settings, run.model, cases);
   print_data_size(run.log, run.settings, run.model, cases, class_counts(run.settings));
-  // Every K, the selected model's hyperparameters; then (supplied later)
-  // memberships, predictive distributions, clusters, evaluation, rankings.
+  // Every K, the selected model's hyperparameters, then memberships,
+  // predictive distributions, clusters, evaluation and rankings.
   run_class_range(run.settings, run.model, cases, stats);
   free_statistics(stats);
 }
@@ -103,7 +101,7 @@ int run_rumelvb(int argc, char** argv) {
 
   if (!conv_buffers_init()) die_stderr("Couldn't allocate memory for buffers\n");
   section_writer_init();
-  // CALL SITE (matrix store): store_init() from common/matrix_store.h.
+  store_init();
 
   // Only what must be known before any file is opened.
   option_pass_target(argc, argv, s);
@@ -130,7 +128,7 @@ int run_rumelvb(int argc, char** argv) {
   fclose(run.log);
   set_log_stream(nullptr);
   free_hash_tables(run);
-  // CALL SITE (matrix store): store_shutdown().
+  store_shutdown();
   conv_buffers_free();
   section_writer_free();
   return 0;
