@@ -9,6 +9,7 @@
 #include "vb/vb_init.h"
 #include "vb/vb_membership.h"
 #include "vb/vb_run_loop.h"
+#include "vb/vb_smem.h"
 #include "vb/vbem.h"
 
 namespace veska {
@@ -91,9 +92,7 @@ double fit_class_count(const VbContext& ctx, VbState& st, ClassCountFit& fit) {
   if (s.n_sm < 1 || st.K < 3) {
     run_restarts(ctx, st, fit);
   } else {
-    // Split-and-merge performs the restarts itself; until it exists the
-    // plain restarts stand in for it.
-    run_restarts(ctx, st, fit);
+    run_split_merge(ctx, st, fit);  // performs the restarts itself
   }
   st.beta = 1.0;
   compute_expected_logs(ctx, st);

@@ -94,6 +94,34 @@ void restore(const VbSavedState& copy, VbState& st) {
   }
 }
 
+// The flat per-entry arrays of the state (see VbState).
+void build_entry_views(const CaseTable& cases, VbState& st) {
+  const size_t n_entries = static_cast<size_t>(st.n_entries);
+  const size_t nd = static_cast<size_t>(st.n_discrete);
+  st.entry_cells.assign(n_entries * nd, kMissingCell);
+  st.entry_count.assign(n_entries, 0.0);
+  st.entry_complete.assign(n_entries, 1);
+  st.entry_reals.assign(n_entries, nullptr);
+  for (size_t n = 0; n < n_entries; ++n) {
+    const CaseEntry& e = cases.entries[n];
+    st.entry_count[n] = e.total;
+    st.entry_reals[n] = e.reals;
+    std::span<const int> codes = e.codes();
+    std::span<const int> missing = e.disc_missing();
+    for (size_t j = 0; j < nd; ++j) {
+      if (missing[j]) {
+        st.entry_complete[n] = 0;
+      } else {
+        st.entry_cells[n * nd + j] = st.cat_offset[j] + codes[j];
+      }
+    }
+    for (int m : e.gauss_n_missing()) {
+      if (m > 0) st.entry_complete[n] = 0;
+    }
+  }
+  if (cases.layout) st.block_offset = cases.layout->group_offset;
+}
+
 }  // namespace
 
 VbState allocate_vb_state(const VbContext& ctx, int K) {
@@ -171,7 +199,18 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
   st.mis_index.assign(m, 0);
   st.mis_position.assign(m, 0);
   st.completed.assign(m, 0.0);
-  st.block_terms.assign(static_cast<size_t>(st.n_groups), VbBlockTerms{});
+  build_entry_views(cases, st);
+  const size_t lanes = static_cast<size_t>(kClassLanes);
+  st.lane_theta.assign(static_cast<size_t>(st.cat_stride) * lanes, 0.0);
+  st.lane_counts.assign(static_cast<size_t>(st.cat_stride) * lanes, 0.0);
+  size_t gauss = 0;
+  for (int d : st.dims) {
+    st.lane_gauss_offset.push_back(gauss);
+    gauss += static_cast<size_t>(d + d * d + 2) * lanes;
+  }
+  st.lane_gauss.assign(gauss, 0.0);
+  st.lane_diff.assign(m * lanes, 0.0);
+  st.block_terms.assign(static_cast<size_t>(st.n_groups) * lanes, VbBlockTerms{});
 
   st.fe_history.assign(kInitialHistory, 0.0);
   if (ctx.settings.daem) st.beta_history.assign(kInitialHistory, 0.0);
@@ -202,22 +241,31 @@ void free_vb_state(VbState& st) {
   st = VbState{};
 }
 
-void compute_hparam_precisions(VbState& st) {
-  for (int k = 0; k < st.K; ++k) {
-    for (int b = 0; b < st.n_groups; ++b) {
-      VbBlock& blk = st.block(k, b);
-      double det = inverse_spd(blk.w, blk.sigma);
-      // The closed forms up to 3 x 3 set no indicator: a Sigma that is not
-      // positive definite shows in its determinant or in the inverse.
-      bool failed = (st.dims[b] > 3 && inverse_indicator() != 0) || !(det > 0.0) ||
-                    !std::isfinite(det) || has_non_finite(blk.w);
-      if (failed) {
-        raise_numerical_error("compute_hparam_precisions",
-                              "Failed to invert the hyperparameters for covariances\n");
-      }
-      blk.det_sigma = det;
-    }
+namespace {
+
+// W = Sigma^-1 and |Sigma| of every block of class k; `name` is the step
+// named by the numerical error.
+void class_precisions(VbState& st, int k, const char* name) {
+  for (int b = 0; b < st.n_groups; ++b) {
+    VbBlock& blk = st.block(k, b);
+    double det = inverse_spd(blk.w, blk.sigma);
+    // The closed forms up to 3 x 3 set no indicator: a Sigma that is not
+    // positive definite shows in its determinant or in the inverse.
+    bool failed = (st.dims[b] > 3 && inverse_indicator() != 0) || !(det > 0.0) ||
+                  !std::isfinite(det) || has_non_finite(blk.w);
+    if (failed) raise_numerical_error(name, "Failed to invert the hyperparameters for covariances\n");
+    blk.det_sigma = det;
   }
+}
+
+}  // namespace
+
+void compute_hparam_precisions(VbState& st) {
+  for (int k = 0; k < st.K; ++k) class_precisions(st, k, "compute_hparam_precisions");
+}
+
+void compute_hparam_precisions_part(VbState& st, std::span<const int> classes) {
+  for (int k : classes) class_precisions(st, k, "compute_hparam_precisions_part");
 }
 
 void save_hparams_best(const VbState& st, VbSavedState& copy) { save(st, copy, true); }

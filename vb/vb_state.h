@@ -10,6 +10,7 @@
 //                            tau_k = N_k + tau0, alpha_kb = N_k + alpha0(D_b)
 #pragma once
 
+#include <span>
 #include <vector>
 
 #include "common/attributes.h"
@@ -53,6 +54,13 @@ struct VbBlockTerms {
   double scale = 0.0;
   double ln_det = 0.0;
 };
+
+// Classes handled side by side by the E-step and the statistics: each lane
+// keeps its own sums in the order of the plain loops, so results do not
+// depend on the width.
+constexpr int kClassLanes = 4;
+// entry_cells of a missing discrete value.
+constexpr int kMissingCell = -1;
 
 struct VbState {
   int K = 0;
@@ -102,7 +110,35 @@ struct VbState {
   std::vector<int> mis_index;       // missing components, in order
   std::vector<int> mis_position;    // component -> its place among the missing
   std::vector<double> completed;    // observed values with the missing imputed
-  std::vector<VbBlockTerms> block_terms;  // per block, for the class at hand
+
+  // Per-entry views of the case table, built once per K so that the hot loops
+  // read flat arrays instead of the entries' slices:
+  //   entry_cells    per entry and discrete attribute (n * n_discrete + j):
+  //                  cat_offset[j] + code, or kMissingCell for a missing value
+  //   entry_count    c_n as a double
+  //   entry_complete 1 when the entry has no missing value at all
+  //   entry_reals    the entry's continuous values (its groups side by side)
+  //   block_offset   where block b starts among an entry's continuous values
+  std::vector<int> entry_cells;
+  std::vector<double> entry_count;
+  std::vector<unsigned char> entry_complete;
+  std::vector<const double*> entry_reals;
+  std::vector<int> block_offset;
+
+  // The E-step and the statistics take the classes kClassLanes at a time,
+  // one class per lane; these hold the lanes' parameters:
+  //   lane_theta   cell-major beta E[ln theta] (cell * kClassLanes + lane)
+  //   lane_counts  cell-major n_kjv being counted
+  //   lane_gauss   per block from lane_gauss_offset[b]: mu (D x lanes),
+  //                W (D x D x lanes), then per lane A and 0.5 nu_e / beta
+  //   lane_diff    x - mu of the largest block (D x lanes)
+  //   block_terms  per block and lane (b * kClassLanes + lane)
+  std::vector<double> lane_theta;
+  std::vector<double> lane_counts;
+  std::vector<double> lane_gauss;
+  std::vector<size_t> lane_gauss_offset;
+  std::vector<double> lane_diff;
+  std::vector<VbBlockTerms> block_terms;
 
   VbBlock& block(int k, int b) { return blocks[static_cast<size_t>(k) * n_groups + b]; }
   const VbBlock& block(int k, int b) const {
@@ -125,6 +161,8 @@ void free_vb_state(VbState& state);
 // For every class and block: W = Sigma^-1 and |Sigma|. A Sigma that cannot be
 // inverted is a numerical error.
 void compute_hparam_precisions(VbState& state);
+// The same for the listed classes only (the split-and-merge partial steps).
+void compute_hparam_precisions_part(VbState& state, std::span<const int> classes);
 
 // A copy of the hyperparameters outside the store. The best-restart copy
 // holds the Gaussian priors and the histories as well; the optimal-K copy

@@ -1,5 +1,6 @@
 #include "vb/vbem.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/matrix.h"
@@ -33,6 +34,23 @@ struct Temper {
     const int d = st.dims[static_cast<size_t>(b)];
     return d + beta * (nu - d);
   }
+};
+
+// The classes a step works on: all K, or the few that split-and-merge
+// refits (the other classes keep their values).
+class ClassList {
+ public:
+  static ClassList all(int K) { return ClassList(K, {}); }
+  static ClassList part(std::span<const int> listed) {
+    return ClassList(static_cast<int>(listed.size()), listed);
+  }
+  int size() const { return n_; }
+  int operator[](int i) const { return listed_.empty() ? i : listed_[static_cast<size_t>(i)]; }
+
+ private:
+  ClassList(int n, std::span<const int> listed) : n_(n), listed_(listed) {}
+  int n_;
+  std::span<const int> listed_;
 };
 
 // sum_{i=1..D} psi((nu + 1 - i) / 2)
@@ -109,11 +127,12 @@ double block_term(VbState& st, const VbBlock& blk, const CaseEntry& e, int b, co
 //   A = [sum_i psi((nu_e + 1 - i)/2) + D ln(2/beta) - ln|Sigma|] / 2 - D / (2 tau_k beta),
 // the expected log normaliser of the Gaussian under the (tempered)
 // posterior. At beta = 1 this is the plain E-step term by term.
-void complete_prob(const VbContext& ctx, VbState& st, const Temper& t) {
+void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const ClassList& classes) {
   const double beta = t.beta;
   const double ln_2_over_beta = std::log(2.0 / beta);
   const int n_entries = st.n_entries;
-  for (int k = 0; k < st.K; ++k) {
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
     for (int b = 0; b < st.n_groups; ++b) {
       const VbBlock& blk = st.block(k, b);
       const int d = st.dims[static_cast<size_t>(b)];
@@ -149,7 +168,6 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t) {
       log_rho[n] = lr;
     }
   }
-  if (ctx.settings.verbose) print_complete_prob(log_stream(), ctx, st);
 }
 
 // Adds w times the completed moments of entry n's block b to S1 and S2
@@ -372,30 +390,151 @@ double entry_term(const VbContext& ctx, const VbState& st) {
 
 }  // namespace
 
-void compute_expected_logs(const VbContext& ctx, VbState& st) {
+namespace {
+
+// E[ln pi_k] and E[ln theta_kjv] of the listed classes; the class term is
+// normalised over all K classes.
+void expected_logs(VbState& st, const ClassList& classes) {
   double sum = 0.0;
   for (int k = 0; k < st.K; ++k) sum += st.delta[k];
   const double psi_sum = digamma(sum);
-  for (int k = 0; k < st.K; ++k) st.e_log_pi[k] = digamma(st.delta[k]) - psi_sum;
-  for (int k = 0; k < st.K; ++k) {
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
+    st.e_log_pi[k] = digamma(st.delta[k]) - psi_sum;
+  }
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
     for (int j = 0; j < st.n_discrete; ++j) {
       const int nv = st.n_values[static_cast<size_t>(j)];
-      const size_t i = st.cat_index(k, j, 0);
+      const size_t at = st.cat_index(k, j, 0);
       double s = 0.0;
-      for (int v = 0; v < nv; ++v) s += st.delta_cat[i + v];
+      for (int v = 0; v < nv; ++v) s += st.delta_cat[at + v];
       const double psi = digamma(s);
-      for (int v = 0; v < nv; ++v) st.e_log_theta[i + v] = digamma(st.delta_cat[i + v]) - psi;
+      for (int v = 0; v < nv; ++v) st.e_log_theta[at + v] = digamma(st.delta_cat[at + v]) - psi;
     }
   }
+}
+
+void responsibilities(VbState& st, const ClassList& classes) {
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
+    for (int n = 0; n < st.n_entries; ++n) {
+      const size_t at = st.entry_index(k, n);
+      const double r = std::exp(st.log_rho[at] - st.log_z[n]);
+      st.resp[at] = r < kMinResponsibility ? kMinResponsibility : r;
+    }
+  }
+}
+
+// N_k, n_kjv and the Gaussian moments of the listed classes; the moments of
+// one (class, entry) pair come from `expect`.
+void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes,
+                      void (*expect)(const VbContext&, VbState&, int, int, double)) {
+  const std::vector<CaseEntry>& entries = ctx.cases.entries;
+  // N_k = sum_n c_n r_kn
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
+    const double* r = st.resp.data() + st.entry_index(k, 0);
+    double sum = 0.0;
+    for (int n = 0; n < st.n_entries; ++n) sum += entries[static_cast<size_t>(n)].total * r[n];
+    st.n_k[k] = sum;
+  }
+  // n_kjv = sum_n c_n r_kn [x_nj = v], missing values left out
+  if (st.n_discrete > 0) {
+    for (int i = 0; i < classes.size(); ++i) {
+      const int k = classes[i];
+      const double* r = st.resp.data() + st.entry_index(k, 0);
+      double* counts = st.n_cat.data() + static_cast<size_t>(k) * st.cat_stride;
+      std::fill(counts, counts + st.cat_stride, 0.0);
+      for (int n = 0; n < st.n_entries; ++n) {
+        const CaseEntry& e = entries[static_cast<size_t>(n)];
+        const double w = r[n] * e.total;
+        std::span<const int> codes = e.codes();
+        if (st.disc_missing && e.n_disc_missing > 0) {
+          std::span<const int> missing = e.disc_missing();
+          for (int j = 0; j < st.n_discrete; ++j) {
+            if (!missing[j]) counts[st.cat_offset[j] + codes[j]] += w;
+          }
+        } else {
+          for (int j = 0; j < st.n_discrete; ++j) counts[st.cat_offset[j] + codes[j]] += w;
+        }
+      }
+    }
+  }
+  if (st.n_groups > 0) {
+    for (int i = 0; i < classes.size(); ++i) {
+      const int k = classes[i];
+      for (int b = 0; b < st.n_groups; ++b) {
+        zero_vector(st.block(k, b).s1);
+        zero_matrix(st.block(k, b).s2);
+      }
+      const double* r = st.resp.data() + st.entry_index(k, 0);
+      for (int n = 0; n < st.n_entries; ++n) {
+        expect(ctx, st, k, n, r[n] * entries[static_cast<size_t>(n)].total);
+      }
+    }
+    for (int i = 0; i < classes.size(); ++i) {
+      const int k = classes[i];
+      for (int b = 0; b < st.n_groups; ++b) {
+        VbBlock& blk = st.block(k, b);
+        copy_vector(blk.xbar, blk.s1);
+        divide_vector(blk.xbar, st.n_k[k]);
+      }
+    }
+  }
+}
+
+// Normal-Wishart posteriors of the listed classes (beta enters only through
+// the E-step):
+//   mu = (N xbar + tau0 mu0) / (N + tau0)
+//   Sigma = Sigma0 + (S2 - N xbar xbar') + d (mu0 - xbar)(mu0 - xbar)',
+//   d = tau0 N / (tau0 + N); one-dimensional blocks add 2 Sigma0.
+void update_gauss(VbState& st, const ClassList& classes) {
+  const double tau0 = st.tau0;
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
+    const double n = st.n_k[k];
+    const double shrink = tau0 * n / (tau0 + n);
+    for (int b = 0; b < st.n_groups; ++b) {
+      VbBlock& blk = st.block(k, b);
+      const int d = st.dims[static_cast<size_t>(b)];
+      const Vector& xbar = *blk.xbar;
+      const Vector& mu0 = *blk.mu0;
+      for (int a = 0; a < d; ++a) (*blk.mu)[a] = (n * xbar[a] + tau0 * mu0[a]) / (n + tau0);
+      Matrix& sigma = *blk.sigma;
+      const Matrix& sigma0 = *blk.sigma0;
+      const Matrix& s2 = *blk.s2;
+      if (d == 1) {
+        const double dev = mu0[0] - xbar[0];
+        sigma[0][0] = s2[0][0] - n * xbar[0] * xbar[0] + 2 * sigma0[0][0] + shrink * dev * dev;
+        continue;
+      }
+      for (int a = 0; a < d; ++a) {
+        for (int c = a; c < d; ++c) {
+          sigma[a][c] = sigma0[a][c] + (s2[a][c] - n * xbar[a] * xbar[c]) +
+                        shrink * (mu0[a] - xbar[a]) * (mu0[c] - xbar[c]);
+        }
+      }
+      symmetrise(&sigma);
+    }
+  }
+}
+
+}  // namespace
+
+void compute_expected_logs(const VbContext& ctx, VbState& st) {
+  expected_logs(st, ClassList::all(st.K));
   if (ctx.settings.verbose) print_expected_logs(log_stream(), ctx, st);
 }
 
 void compute_complete_prob(const VbContext& ctx, VbState& st) {
-  complete_prob(ctx, st, Temper{false, 1.0, "compute_complete_prob"});
+  complete_prob(ctx, st, Temper{false, 1.0, "compute_complete_prob"}, ClassList::all(st.K));
+  if (ctx.settings.verbose) print_complete_prob(log_stream(), ctx, st);
 }
 
 void compute_complete_prob_daem(const VbContext& ctx, VbState& st) {
-  complete_prob(ctx, st, Temper{true, st.beta, "compute_complete_prob_daem"});
+  complete_prob(ctx, st, Temper{true, st.beta, "compute_complete_prob_daem"}, ClassList::all(st.K));
+  if (ctx.settings.verbose) print_complete_prob(log_stream(), ctx, st);
 }
 
 void compute_log_normalisers(const VbContext& ctx, VbState& st) {
@@ -417,71 +556,13 @@ void compute_log_normalisers(const VbContext& ctx, VbState& st) {
 }
 
 void compute_responsibilities(const VbContext& ctx, VbState& st) {
-  for (int k = 0; k < st.K; ++k) {
-    for (int n = 0; n < st.n_entries; ++n) {
-      const size_t i = st.entry_index(k, n);
-      const double r = std::exp(st.log_rho[i] - st.log_z[n]);
-      st.resp[i] = r < kMinResponsibility ? kMinResponsibility : r;
-    }
-  }
+  responsibilities(st, ClassList::all(st.K));
   if (ctx.settings.verbose) print_responsibilities(log_stream(), ctx, st);
 }
 
 void compute_sufficient_stats(const VbContext& ctx, VbState& st) {
-  const std::vector<CaseEntry>& entries = ctx.cases.entries;
-  // N_k = sum_n c_n r_kn
-  for (int k = 0; k < st.K; ++k) {
-    const double* r = st.resp.data() + st.entry_index(k, 0);
-    double sum = 0.0;
-    for (int n = 0; n < st.n_entries; ++n) sum += entries[static_cast<size_t>(n)].total * r[n];
-    st.n_k[k] = sum;
-  }
-  // n_kjv = sum_n c_n r_kn [x_nj = v], missing values left out
-  std::fill(st.n_cat.begin(), st.n_cat.end(), 0.0);
-  if (st.n_discrete > 0) {
-    for (int k = 0; k < st.K; ++k) {
-      const double* r = st.resp.data() + st.entry_index(k, 0);
-      double* counts = st.n_cat.data() + static_cast<size_t>(k) * st.cat_stride;
-      for (int n = 0; n < st.n_entries; ++n) {
-        const CaseEntry& e = entries[static_cast<size_t>(n)];
-        const double w = r[n] * e.total;
-        std::span<const int> codes = e.codes();
-        if (st.disc_missing && e.n_disc_missing > 0) {
-          std::span<const int> missing = e.disc_missing();
-          for (int j = 0; j < st.n_discrete; ++j) {
-            if (!missing[j]) counts[st.cat_offset[j] + codes[j]] += w;
-          }
-        } else {
-          for (int j = 0; j < st.n_discrete; ++j) counts[st.cat_offset[j] + codes[j]] += w;
-        }
-      }
-    }
-  }
-  if (st.n_groups > 0) {
-    for (VbBlock& blk : st.blocks) {
-      zero_vector(blk.s1);
-      zero_matrix(blk.s2);
-    }
-    const bool daem = ctx.settings.daem;
-    for (int k = 0; k < st.K; ++k) {
-      const double* r = st.resp.data() + st.entry_index(k, 0);
-      for (int n = 0; n < st.n_entries; ++n) {
-        const double w = r[n] * entries[static_cast<size_t>(n)].total;
-        if (daem) {
-          compute_expect_gauss0_daem(ctx, st, k, n, w);
-        } else {
-          compute_expect_gauss0_nodaem(ctx, st, k, n, w);
-        }
-      }
-    }
-    for (int k = 0; k < st.K; ++k) {
-      for (int b = 0; b < st.n_groups; ++b) {
-        VbBlock& blk = st.block(k, b);
-        copy_vector(blk.xbar, blk.s1);
-        divide_vector(blk.xbar, st.n_k[k]);
-      }
-    }
-  }
+  sufficient_stats(ctx, st, ClassList::all(st.K),
+                   ctx.settings.daem ? compute_expect_gauss0_daem : compute_expect_gauss0_nodaem);
   if (ctx.settings.verbose) print_sufficient_stats(log_stream(), ctx, st);
 }
 
@@ -500,39 +581,56 @@ void update_hparams(const VbContext& ctx, VbState& st) {
   for (size_t i = 0; i < st.delta_cat.size(); ++i) {
     st.delta_cat[i] = beta * (st.n_cat[i] + st.delta0_cat[i] - 1.0) + 1.0;
   }
-  // Normal-Wishart posterior (beta enters only through the E-step):
-  //   mu = (N xbar + tau0 mu0) / (N + tau0)
-  //   Sigma = Sigma0 + (S2 - N xbar xbar') + d (mu0 - xbar)(mu0 - xbar)',
-  //   d = tau0 N / (tau0 + N); one-dimensional blocks add 2 Sigma0.
-  const double tau0 = st.tau0;
-  for (int k = 0; k < st.K; ++k) {
-    const double n = st.n_k[k];
-    const double shrink = tau0 * n / (tau0 + n);
-    for (int b = 0; b < st.n_groups; ++b) {
-      VbBlock& blk = st.block(k, b);
-      const int d = st.dims[static_cast<size_t>(b)];
-      const Vector& xbar = *blk.xbar;
-      const Vector& mu0 = *blk.mu0;
-      for (int i = 0; i < d; ++i) (*blk.mu)[i] = (n * xbar[i] + tau0 * mu0[i]) / (n + tau0);
-      Matrix& sigma = *blk.sigma;
-      const Matrix& sigma0 = *blk.sigma0;
-      const Matrix& s2 = *blk.s2;
-      if (d == 1) {
-        const double dev = mu0[0] - xbar[0];
-        sigma[0][0] = s2[0][0] - n * xbar[0] * xbar[0] + 2 * sigma0[0][0] + shrink * dev * dev;
-        continue;
-      }
-      for (int i = 0; i < d; ++i) {
-        for (int j = i; j < d; ++j) {
-          sigma[i][j] = sigma0[i][j] + (s2[i][j] - n * xbar[i] * xbar[j]) +
-                        shrink * (mu0[i] - xbar[i]) * (mu0[j] - xbar[j]);
-        }
-      }
-      symmetrise(&sigma);
-    }
-  }
+  update_gauss(st, ClassList::all(st.K));
   if (st.n_groups > 0) compute_hparam_precisions(st);
   if (ctx.settings.verbose) print_hparams(log_stream(), ctx, st);
+}
+
+// ---- the partial steps ------------------------------------------------------
+
+void compute_expected_logs_part(const VbContext&, VbState& st, std::span<const int> classes) {
+  expected_logs(st, ClassList::part(classes));
+}
+
+void compute_complete_prob_part(const VbContext& ctx, VbState& st, std::span<const int> classes) {
+  complete_prob(ctx, st, Temper{false, 1.0, "compute_complete_prob_part"}, ClassList::part(classes));
+}
+
+void compute_log_normalisers_part(const VbContext&, VbState& st, std::span<const int> classes,
+                                  std::span<const double> outside) {
+  for (int n = 0; n < st.n_entries; ++n) {
+    // The listed classes' log rho and the kept sum of the others, around
+    // their largest.
+    double top = outside[static_cast<size_t>(n)];
+    for (int k : classes) top = std::max(top, st.log_rho[st.entry_index(k, n)]);
+    double sum = 0.0;
+    for (int k : classes) sum += std::exp(st.log_rho[st.entry_index(k, n)] - top);
+    sum += std::exp(outside[static_cast<size_t>(n)] - top);
+    st.log_z[n] = std::log(sum) + top;
+    if (!std::isfinite(st.log_z[n])) {
+      raise_numerical_error("compute_log_normalisers_part", "Log normaliser of a case is not finite\n");
+    }
+  }
+}
+
+void compute_responsibilities_part(const VbContext&, VbState& st, std::span<const int> classes) {
+  responsibilities(st, ClassList::part(classes));
+}
+
+void compute_sufficient_stats_part(const VbContext& ctx, VbState& st, std::span<const int> classes) {
+  sufficient_stats(ctx, st, ClassList::part(classes), compute_expect_gauss0_nodaem);
+}
+
+void update_hparams_part(const VbContext&, VbState& st, std::span<const int> classes) {
+  for (int k : classes) {
+    st.delta[k] = st.n_k[k] + st.delta0[k];
+    for (int v = 0; v < st.cat_stride; ++v) {
+      const size_t at = static_cast<size_t>(k) * st.cat_stride + v;
+      st.delta_cat[at] = st.n_cat[at] + st.delta0_cat[at];
+    }
+  }
+  update_gauss(st, ClassList::part(classes));
+  if (st.n_groups > 0) compute_hparam_precisions_part(st, classes);
 }
 
 // F = sum_n c_n ln Z_n - KL(q(pi)||p(pi)) - sum_kj KL(q(theta_kj)||p(theta_kj))

@@ -9,6 +9,8 @@
 // log rho, log normalisers, free energy.
 #pragma once
 
+#include <span>
+
 #include "vb/vb_state.h"
 
 namespace veska {
@@ -42,5 +44,23 @@ void update_hparams(const VbContext& ctx, VbState& state);
 // The variational free energy at beta = 1 / its tempered form at state.beta.
 double compute_free_energy(const VbContext& ctx, const VbState& state);
 double compute_free_energy_daem(const VbContext& ctx, const VbState& state);
+
+// The partial steps of split-and-merge: the steps above for the listed
+// classes only, the other classes keeping every value. Always at inverse
+// temperature 1, without the verbose dumps.
+//   expected logs: E[ln pi_k] still normalised over all K classes;
+//   statistics: always the untempered imputation;
+//   update: delta = N + delta0 and delta_kjv = n_kjv + delta0_kjv.
+void compute_expected_logs_part(const VbContext& ctx, VbState& state, std::span<const int> classes);
+void compute_complete_prob_part(const VbContext& ctx, VbState& state, std::span<const int> classes);
+void compute_responsibilities_part(const VbContext& ctx, VbState& state,
+                                   std::span<const int> classes);
+void compute_sufficient_stats_part(const VbContext& ctx, VbState& state,
+                                   std::span<const int> classes);
+void update_hparams_part(const VbContext& ctx, VbState& state, std::span<const int> classes);
+// ln Z_n from the listed classes' log rho and outside[n], the log-sum-exp of
+// the other classes' log rho kept from before.
+void compute_log_normalisers_part(const VbContext& ctx, VbState& state,
+                                  std::span<const int> classes, std::span<const double> outside);
 
 }  // namespace veska

@@ -1,0 +1,62 @@
+#include "vb/print_vb_smem.h"
+
+#include "output/section_writer.h"
+
+namespace veska {
+
+void print_smem_updates(FILE* log, int K, const std::vector<SmemOperation>& ops) {
+  set_matrix_id("SMEM-STAT-EM-K%d", K);
+  add_column_name("Num. of classes");
+  add_column_name("Num. of split-merge operations");
+  add_column_name("Num. of updates in partial EM");
+  add_column_name("Num. of updates in full EM");
+  print_header(log);
+  for (int o = 0; o < static_cast<int>(ops.size()); ++o) {
+    const SmemOperation& op = ops[static_cast<size_t>(o)];
+    if (o == 0) {
+      print_row(log, "%d,%d,N/A,%d", K, o, op.updates);
+    } else {
+      print_row(log, "%d,%d,%d,%d", K, o, op.partial_updates, op.updates - op.partial_updates);
+    }
+  }
+  fflush(log);
+}
+
+void print_smem_free_energy(FILE* log, int K, bool daem, const std::vector<SmemOperation>& ops) {
+  set_matrix_id("FREE-ENERGY-SMEM-K%d", K);
+  add_column_name("Num. of classes");
+  add_column_name("Num. of split-merge operations");
+  add_column_name("Num. of updates");
+  add_column_name("Variational free energy");
+  if (daem) add_column_name("Inverse temperature");
+  print_header(log);
+  for (int o = 0; o < static_cast<int>(ops.size()); ++o) {
+    const SmemOperation& op = ops[static_cast<size_t>(o)];
+    for (int t = 0; t < op.updates; ++t) {
+      if (daem) {
+        print_row(log, "%d,%d,%d,%.Ng,%.Ng", K, o, t, op.fe_history[static_cast<size_t>(t)],
+                  op.beta_history[static_cast<size_t>(t)]);
+      } else {
+        print_row(log, "%d,%d,%d,%.Ng", K, o, t, op.fe_history[static_cast<size_t>(t)]);
+      }
+    }
+  }
+  fflush(log);
+}
+
+void print_smem_candidates(FILE* log, int K, const std::vector<SmemOperation>& ops) {
+  set_matrix_id("SMEM-STAT-SM-K%d", K);
+  add_column_name("Num. of classes");
+  add_column_name("Num. of split-merge operations");
+  add_column_name("Num. of rejected candidates");
+  add_column_name("Num. of ignored candidates");
+  print_header(log);
+  // Operation o (from 1) is the row numbered o - 1.
+  for (int o = 1; o < static_cast<int>(ops.size()); ++o) {
+    const SmemOperation& op = ops[static_cast<size_t>(o)];
+    print_row(log, "%d,%d,%d,%d", K, o - 1, op.rejected, op.ignored);
+  }
+  fflush(log);
+}
+
+}  // namespace veska
