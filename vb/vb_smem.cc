@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <numeric>
 
 #include "common/matrix.h"
@@ -9,6 +10,7 @@
 #include "common/random.h"
 #include "vb/print_vb.h"
 #include "vb/vb_init.h"
+#include "vb/vb_membership.h"
 #include "vb/vb_run_loop.h"
 #include "vb/vbem.h"
 
@@ -217,7 +219,7 @@ bool run_operation(const VbContext& ctx, VbState& st, int o, SmemOperation& op, 
   compute_predictive(ctx, st, retained_scalars(st), pred, mem);
   compute_membership(ctx, pred, mem);
   const std::vector<double> jmerge = compute_jmerge(ctx.cases, mem, s.norm_jmerge);
-  const std::vector<double> jsplit = compute_jsplit(ctx, pred, mem);
+  const std::vector<double> jsplit = compute_jsplit(mem);
   free_predictive(pred);
   const std::vector<double> p_class = mem.p_class;
   mem = Memberships{};
@@ -306,10 +308,8 @@ std::vector<double> compute_jmerge(const CaseTable& cases, const Memberships& me
 // Jsplit(k) = T / S - ln S with S = sum_n P(k|x_n) and
 // T = sum_n P(k|x_n) (ln P(k|x_n) - ln P(x_n|k)): the divergence between the
 // cases' distribution within class k and the class's predictive density.
-std::vector<double> compute_jsplit(const VbContext& ctx, const VbPredictive& pred,
-                                   const Memberships& mem) {
+std::vector<double> compute_jsplit(const Memberships& mem) {
   const int K = mem.K;
-  const double ln_tiny = std::log(kTiny);
   std::vector<double> out(static_cast<size_t>(K), 0.0);
   for (int k = 0; k < K; ++k) {
     double s = 0.0;
@@ -319,17 +319,9 @@ std::vector<double> compute_jsplit(const VbContext& ctx, const VbPredictive& pre
     for (int n = 0; n < mem.n_entries; ++n) {
       const double p = mem.p_case[mem.at(n, k)];
       if (!(p > 0.0)) continue;
-      const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
-      const auto codes = e.codes();
-      const auto missing = e.disc_missing();
-      double l = 0.0;
-      for (size_t a = 0; a < mem.values.size(); ++a) {
-        if (missing[a] != 0) continue;
-        const ValueMemberships& v = mem.values[a];
-        l += std::log(v.p_value_given_class[static_cast<size_t>(k) * v.n_values + codes[a]]);
-      }
-      for (int b = 0; b < ctx.model.n_groups; ++b) l += student_t_log_density_block(pred, k, b, e);
-      t += p * (std::log(p) - std::max(l, ln_tiny));
+      // P(x_n|k) is the product of the value probabilities and block
+      // densities; the floor also covers a product that underflowed.
+      t += p * (std::log(p) - std::log(std::max(mem.p_component[mem.at(n, k)], kTiny)));
     }
     out[static_cast<size_t>(k)] = t / s - std::log(s);
   }
@@ -582,12 +574,18 @@ double run_split_merge_operations(const VbContext& ctx, VbState& st, std::vector
 
 void run_split_merge(const VbContext& ctx, VbState& st, ClassCountFit& fit) {
   const Settings& s = ctx.settings;
-  std::vector<SmemOperation> ops(static_cast<size_t>(s.n_sm) + 1);
-  const double f_best = run_restart_phase(ctx, st, fit, ops[0], limits_of(s).restart);
-  run_split_merge_operations(ctx, st, ops, f_best);
-  print_smem_updates(log_stream(), st.K, ops);
-  print_smem_free_energy(log_stream(), st.K, s.daem, ops);
-  print_smem_candidates(log_stream(), st.K, ops);
+  // The operations' records, the snapshot and the candidate pairs grow with
+  // --n-sm, K x M and K^2: too large a request ends like any allocation.
+  try {
+    std::vector<SmemOperation> ops(static_cast<size_t>(s.n_sm) + 1);
+    const double f_best = run_restart_phase(ctx, st, fit, ops[0], limits_of(s).restart);
+    run_split_merge_operations(ctx, st, ops, f_best);
+    print_smem_updates(log_stream(), st.K, ops);
+    print_smem_free_energy(log_stream(), st.K, s.daem, ops);
+    print_smem_candidates(log_stream(), st.K, ops);
+  } catch (const std::bad_alloc&) {
+    die_stderr("Couldn't allocate memory (vbsmem, line %d)\n", __LINE__);
+  }
 }
 
 }  // namespace veska

@@ -11,7 +11,6 @@
 #include "analysis/memberships.h"
 #include "vb/print_vb_smem.h"
 #include "vb/vb_driver.h"
-#include "vb/vb_membership.h"
 #include "vb/vb_state.h"
 
 namespace veska {
@@ -28,9 +27,9 @@ struct SmemCandidate {
 std::vector<double> compute_jmerge(const CaseTable& cases, const Memberships& mem, bool normalise);
 
 // Jsplit(k) per class: how badly the predictive density of class k fits the
-// cases it holds, from the memberships P(k|x_n) (entries unweighted).
-std::vector<double> compute_jsplit(const VbContext& ctx, const VbPredictive& pred,
-                                   const Memberships& mem);
+// cases it holds, from the memberships P(k|x_n) (entries unweighted) and the
+// component densities P(x_n|k).
+std::vector<double> compute_jsplit(const Memberships& mem);
 
 // The candidate triples in ranking order: merge pairs by Jmerge descending,
 // within a pair the split classes by Jsplit descending (ties: smaller

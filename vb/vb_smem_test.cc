@@ -17,6 +17,7 @@
 #include "output/section_writer.h"
 #include "tests/support/test_support.h"
 #include "vb/vb_init.h"
+#include "vb/vb_membership.h"
 #include "vb/vb_run_loop.h"
 #include "vb/vbem.h"
 #include "vb/vb_test_data.h"
@@ -334,7 +335,6 @@ TEST_F(Smem, CriteriaFromTheMemberships) {
   }
   const std::vector<double> jm = compute_jmerge(ctx.cases, mem, false);
   const std::vector<double> jn = compute_jmerge(ctx.cases, mem, true);
-  const std::vector<double> js = compute_jsplit(ctx, pred, mem);
   for (int i = 0; i < 3; ++i) {
     for (int j = i + 1; j < 3; ++j) {
       double sum = 0.0, ni = 0.0, nj = 0.0;
@@ -349,13 +349,23 @@ TEST_F(Smem, CriteriaFromTheMemberships) {
       EXPECT_EQ(jm[j * 3 + i], 0.0);
     }
   }
-  // Jsplit from the component densities P(x|k) that the memberships hold.
+  // Jsplit with ln P(x|k) summed from the value probabilities and the
+  // block densities.
+  const std::vector<double> js = compute_jsplit(mem);
   for (int k = 0; k < 3; ++k) {
     double s = 0.0, t = 0.0;
     for (int n = 0; n < mem.n_entries; ++n) {
+      const CaseEntry& e = ctx.cases.entries[n];
+      double l = 0.0;
+      for (int j = 0; j < 2; ++j) {
+        if (e.disc_missing()[j]) continue;
+        const ValueMemberships& v = mem.values[j];
+        l += std::log(v.p_value_given_class[k * v.n_values + e.codes()[j]]);
+      }
+      l += student_t_log_density_block(pred, k, 0, e);
       const double p = mem.p_case[mem.at(n, k)];
       s += p;
-      t += p * (std::log(p) - std::max(std::log(mem.p_component[mem.at(n, k)]), std::log(1e-60)));
+      t += p * (std::log(p) - std::max(l, std::log(1e-60)));
     }
     EXPECT_NEAR(js[k], t / s - std::log(s), 1e-9 * std::fabs(js[k]));
   }
