@@ -102,6 +102,7 @@ void build_entry_views(const CaseTable& cases, VbState& st) {
   st.entry_count.assign(n_entries, 0.0);
   st.entry_complete.assign(n_entries, 1);
   st.entry_reals.assign(n_entries, nullptr);
+  st.block_missing_entries.assign(static_cast<size_t>(st.n_groups), {});
   for (size_t n = 0; n < n_entries; ++n) {
     const CaseEntry& e = cases.entries[n];
     st.entry_count[n] = e.total;
@@ -115,8 +116,11 @@ void build_entry_views(const CaseTable& cases, VbState& st) {
         st.entry_cells[n * nd + j] = st.cat_offset[j] + codes[j];
       }
     }
-    for (int m : e.gauss_n_missing()) {
-      if (m > 0) st.entry_complete[n] = 0;
+    std::span<const int> block_missing = e.gauss_n_missing();
+    for (size_t b = 0; b < block_missing.size(); ++b) {
+      if (block_missing[b] == 0) continue;
+      st.entry_complete[n] = 0;
+      st.block_missing_entries[b].push_back(static_cast<int>(n));
     }
   }
   if (cases.layout) st.block_offset = cases.layout->group_offset;
@@ -193,7 +197,6 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
       blk.s2 = new_zero_matrix(d, d);
     }
   }
-  for (int b = 0; b < st.n_groups; ++b) st.block_diff.push_back(new_zero_vector(st.dims[b]));
   const size_t m = static_cast<size_t>(st.max_dim);
   st.obs_index.assign(m, 0);
   st.mis_index.assign(m, 0);
@@ -218,7 +221,6 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
 }
 
 void free_vb_state(VbState& st) {
-  for (Vector* v : st.block_diff) free_vector(v);
   // Reverse groups: statistics, posteriors, priors; each group in reverse.
   for (size_t i = st.blocks.size(); i-- > 0;) {
     VbBlock& blk = st.blocks[i];

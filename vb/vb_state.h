@@ -103,9 +103,7 @@ struct VbState {
   std::vector<double> beta_history;  // beta[t], with annealing
 
   // Scratch of the hot loops, sized once so that they take nothing from the
-  // system: per block a D_b vector from the store (x - mu), and index lists
-  // of the largest block dimension.
-  std::vector<Vector*> block_diff;  // per block
+  // system: index lists of the largest block dimension.
   std::vector<int> obs_index;       // observed components, in order
   std::vector<int> mis_index;       // missing components, in order
   std::vector<int> mis_position;    // component -> its place among the missing
@@ -124,6 +122,8 @@ struct VbState {
   std::vector<unsigned char> entry_complete;
   std::vector<const double*> entry_reals;
   std::vector<int> block_offset;
+  // Per block: the entries with a missing value in it, in entry order.
+  std::vector<std::vector<int>> block_missing_entries;
 
   // The E-step and the statistics take the classes kClassLanes at a time,
   // one class per lane; these hold the lanes' parameters:

@@ -16,6 +16,10 @@ namespace {
 constexpr double kLn2 = 0.69314718055994530942;
 constexpr double kLn2Pi = 1.83787706640934548356;
 constexpr double kMinResponsibility = 1.0e-30;
+// exp(x) < 2^-53 below the first (exp(-37.5) < 5.3e-17), and exp(x) is 0
+// below the second.
+constexpr double kBelowHalfUlpOfOne = -37.5;
+constexpr double kUnderflowLog = -746.0;
 
 const char kObservedPartFailure[] = "Failed to invert the covariances of the observed part\n";
 
@@ -35,6 +39,12 @@ struct Temper {
     return d + beta * (nu - d);
   }
 };
+
+// The imputation of missing continuous values in the statistics.
+constexpr Temper kPlainImputation{false, 1.0, "compute_expect_gauss0_nodaem"};
+Temper tempered_imputation(const VbState& st) {
+  return Temper{true, st.beta, "compute_expect_gauss0_daem"};
+}
 
 // The classes a step works on: all K, or the few that split-and-merge
 // refits (the other classes keep their values).
@@ -91,82 +101,201 @@ Vector* observed_difference(std::span<const double> x, const Vector* mu, const i
 }
 
 // The block term of log rho_kn before the factor beta, for entry e in block
-// b (A, the precision scale s = nu_e / beta and ln|Sigma| of class k in c):
-//   observed:      A - s Q / 2,                Q = (x - mu)' W (x - mu)
+// b with missing values (A, the precision scale s = nu_e / beta and
+// ln|Sigma| of class k in c; the observed case is observed_block_lanes):
 //   m missing:     A - [s Q_o + m ln s - m ln 2pi - ln|Sigma| + ln|Sigma_oo|] / 2,
 //                  Q_o = (x_o - mu_o)' Sigma_oo^-1 (x_o - mu_o)
 //   all missing:   A - [D ln s - D ln 2pi - ln|Sigma|] / 2
 // The missing part is integrated out under its optimal Gaussian, whose
 // entropy brings the logarithmic terms.
-double block_term(VbState& st, const VbBlock& blk, const CaseEntry& e, int b, const VbBlockTerms& c,
-                  const char* name) {
-  const int d = st.dims[static_cast<size_t>(b)];
+double missing_block_term(const VbBlock& blk, const CaseEntry& e, int b, int d, int m,
+                          const VbBlockTerms& c, const char* name) {
   const double a = c.a, s = c.scale, ln_det = c.ln_det;
-  const int m = st.gauss_missing ? e.gauss_n_missing()[static_cast<size_t>(b)] : 0;
-  std::span<const double> x = e.values(b);
-  if (m == 0) {
-    Vector* diff = st.block_diff[static_cast<size_t>(b)];
-    for (int i = 0; i < d; ++i) (*diff)[i] = x[static_cast<size_t>(i)] - (*blk.mu)[i];
-    return a - 0.5 * s * quadratic_form(blk.w, diff);
-  }
   if (m == d) return a - 0.5 * (d * std::log(s) - d * kLn2Pi - ln_det);
   const int o = d - m;
   const int* observed = e.gauss_observed(b).data();
   double ln_det_oo = 0.0;
   Matrix* inv = invert_observed(blk.sigma, observed, o, name, &ln_det_oo);
-  Vector* diff = observed_difference(x, blk.mu, observed, o);
+  Vector* diff = observed_difference(e.values(b), blk.mu, observed, o);
   double q = quadratic_form(inv, diff);
   free_vector(diff);
   free_matrix(inv);
   return a - 0.5 * (s * q + m * std::log(s) - m * kLn2Pi - ln_det + ln_det_oo);
 }
 
-// log rho_kn = beta (E[ln pi_k] + sum_j E[ln theta_kj,x_nj]
-//                    + sum_b [-(D/2) ln 2pi + block term]),
-// with, per class and block,
+// ---- lanes: classes side by side --------------------------------------------
+//
+// The E-step and the counts take the listed classes in chunks of L lanes
+// (L = kClassLanes while enough classes are left, then 2 or 1), so that one
+// read of an entry serves every class of the chunk and the lanes'
+// independent sums keep the processor busy. Each lane adds its terms in the
+// order of the one-class loop, so the results are the same bits.
+template <int L>
+struct LaneChunk {
+  int k[L];  // class of each lane
+};
+
+// Calls f(LaneChunk<L>) for consecutive chunks of the listed classes.
+template <typename F>
+void for_each_chunk(const ClassList& classes, F&& f) {
+  int first = 0;
+  auto take = [&](auto chunk) {
+    for (int& k : chunk.k) k = classes[first++];
+    f(chunk);
+  };
+  while (classes.size() - first >= kClassLanes) take(LaneChunk<kClassLanes>{});
+  if (classes.size() - first >= 2) take(LaneChunk<2>{});
+  if (classes.size() - first >= 1) take(LaneChunk<1>{});
+}
+
+// A, nu_e / beta and ln|Sigma| of block b in class k:
 //   A = [sum_i psi((nu_e + 1 - i)/2) + D ln(2/beta) - ln|Sigma|] / 2 - D / (2 tau_k beta),
-// the expected log normaliser of the Gaussian under the (tempered)
-// posterior. At beta = 1 this is the plain E-step term by term.
-void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const ClassList& classes) {
+// the expected log normaliser of the Gaussian under the (tempered) posterior.
+VbBlockTerms block_terms_of(const VbState& st, const Temper& t, int k, int b) {
+  const VbBlock& blk = st.block(k, b);
+  const int d = st.dims[static_cast<size_t>(b)];
+  const double nu_e = t.dof(st, b, st.n_k[k]);
+  const double tau = st.n_k[k] + st.tau0;
+  VbBlockTerms c;
+  c.ln_det = std::log(blk.det_sigma);
+  c.a = 0.5 * (digamma_sum(d, nu_e) + d * std::log(2.0 / t.beta) - c.ln_det) -
+        0.5 * d / (tau * t.beta);
+  c.scale = nu_e / t.beta;
+  return c;
+}
+
+// The lanes' copy of block b (see VbState::lane_gauss, here with L lanes):
+// mu, the full W, A and s / 2 per lane; the per-lane terms also go to
+// st.block_terms for the entries with missing values.
+template <int L>
+void load_block_lanes(VbState& st, const Temper& t, const LaneChunk<L>& c, int b) {
+  const int d = st.dims[static_cast<size_t>(b)];
+  double* mu = st.lane_gauss.data() + st.lane_gauss_offset[static_cast<size_t>(b)];
+  double* w = mu + d * L;
+  double* a = w + d * d * L;
+  double* half_scale = a + L;
+  for (int l = 0; l < L; ++l) {
+    const VbBlock& blk = st.block(c.k[l], b);
+    for (int i = 0; i < d; ++i) mu[i * L + l] = (*blk.mu)[i];
+    for (int i = 0; i < d * d; ++i) w[i * L + l] = blk.w->data[i];
+    VbBlockTerms& terms = st.block_terms[static_cast<size_t>(b) * kClassLanes + l];
+    terms = block_terms_of(st, t, c.k[l], b);
+    a[l] = terms.a;
+    half_scale[l] = 0.5 * terms.scale;
+  }
+}
+
+// lr[l] += beta (A_l - (s_l / 2) Q_l) for an observed block x, with
+// Q_l = (x - mu_l)' W_l (x - mu_l) summed as quadratic_form does: the
+// diagonal terms, plus twice the sum of the rows of the upper triangle.
+// kDim is the block dimension when it is one of the small fixed sizes, else
+// 0 and the dimension is d (then `diff` is the scratch for x - mu).
+template <int L, int kDim>
+void observed_block_lanes(const double* x, const double* lanes, int d, double beta, double* diff,
+                          double* lr) {
+  if constexpr (kDim > 0) d = kDim;
+  const double* mu = lanes;
+  const double* w = mu + d * L;
+  const double* a = w + d * d * L;
+  const double* half_scale = a + L;
+  double fixed_diff[kDim > 0 ? kDim * L : 1];
+  if constexpr (kDim > 0) diff = fixed_diff;
+  for (int i = 0; i < d; ++i) {
+    for (int l = 0; l < L; ++l) diff[i * L + l] = x[i] - mu[i * L + l];
+  }
+  double diagonal[L], off[L];
+  for (int l = 0; l < L; ++l) diagonal[l] = off[l] = 0.0;
+  for (int i = 0; i < d; ++i) {
+    const double* wi = w + i * d * L;
+    const double* di = diff + i * L;
+    double row[L];
+    for (int l = 0; l < L; ++l) {
+      diagonal[l] += wi[i * L + l] * di[l] * di[l];
+      row[l] = 0.0;
+    }
+    for (int j = i + 1; j < d; ++j) {
+      for (int l = 0; l < L; ++l) row[l] += wi[j * L + l] * diff[j * L + l];
+    }
+    for (int l = 0; l < L; ++l) off[l] += di[l] * row[l];
+  }
+  for (int l = 0; l < L; ++l) lr[l] += beta * (a[l] - half_scale[l] * (diagonal[l] + 2.0 * off[l]));
+}
+
+template <int L>
+void observed_block_lanes(const double* x, const double* lanes, int d, double beta, double* diff,
+                          double* lr) {
+  switch (d) {
+    case 1: observed_block_lanes<L, 1>(x, lanes, d, beta, diff, lr); break;
+    case 2: observed_block_lanes<L, 2>(x, lanes, d, beta, diff, lr); break;
+    case 3: observed_block_lanes<L, 3>(x, lanes, d, beta, diff, lr); break;
+    case 4: observed_block_lanes<L, 4>(x, lanes, d, beta, diff, lr); break;
+    default: observed_block_lanes<L, 0>(x, lanes, d, beta, diff, lr); break;
+  }
+}
+
+// log rho_kn = beta (E[ln pi_k] + sum_j E[ln theta_kj,x_nj]
+//                    + sum_b [-(D/2) ln 2pi + block term])
+// for the classes of one chunk, with the block terms above. At beta = 1
+// this is the plain E-step term by term.
+template <int L>
+void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t, const LaneChunk<L>& c) {
   const double beta = t.beta;
-  const double ln_2_over_beta = std::log(2.0 / beta);
-  const int n_entries = st.n_entries;
-  for (int i = 0; i < classes.size(); ++i) {
-    const int k = classes[i];
+  const int nd = st.n_discrete;
+  const size_t stride = static_cast<size_t>(st.cat_stride);
+  double base[L];
+  double* log_rho[L];
+  double* theta = st.lane_theta.data();
+  for (int l = 0; l < L; ++l) {
+    base[l] = beta * st.e_log_pi[c.k[l]];
+    log_rho[l] = st.log_rho.data() + st.entry_index(c.k[l], 0);
+    const double* e_log_theta = st.e_log_theta.data() + c.k[l] * stride;
+    for (size_t v = 0; v < stride; ++v) theta[v * L + l] = beta * e_log_theta[v];
+  }
+  for (int b = 0; b < st.n_groups; ++b) load_block_lanes(st, t, c, b);
+  const int* cells = st.entry_cells.data();
+  for (int n = 0; n < st.n_entries; ++n, cells += nd) {
+    const bool complete = st.entry_complete[static_cast<size_t>(n)];
+    double lr[L];
+    for (int l = 0; l < L; ++l) lr[l] = base[l];
+    for (int j = 0; j < nd; ++j) {
+      if (!complete && cells[j] == kMissingCell) continue;
+      const double* cell = theta + static_cast<size_t>(cells[j]) * L;
+      for (int l = 0; l < L; ++l) lr[l] += cell[l];
+    }
     for (int b = 0; b < st.n_groups; ++b) {
-      const VbBlock& blk = st.block(k, b);
       const int d = st.dims[static_cast<size_t>(b)];
-      const double nu_e = t.dof(st, b, st.n_k[k]);
-      const double tau = st.n_k[k] + st.tau0;
-      VbBlockTerms& c = st.block_terms[static_cast<size_t>(b)];
-      c.ln_det = std::log(blk.det_sigma);
-      c.a = 0.5 * (digamma_sum(d, nu_e) + d * ln_2_over_beta - c.ln_det) - 0.5 * d / (tau * beta);
-      c.scale = nu_e / beta;
-    }
-    const double* e_log_theta = st.e_log_theta.data() + static_cast<size_t>(k) * st.cat_stride;
-    double* log_rho = st.log_rho.data() + st.entry_index(k, 0);
-    for (int n = 0; n < n_entries; ++n) {
+      const double ln_2pi_term = beta * 0.5 * d * kLn2Pi;
+      for (int l = 0; l < L; ++l) lr[l] -= ln_2pi_term;
       const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
-      double lr = beta * st.e_log_pi[k];
-      if (st.n_discrete > 0) {
-        std::span<const int> codes = e.codes();
-        if (st.disc_missing && e.n_disc_missing > 0) {
-          std::span<const int> missing = e.disc_missing();
-          for (int j = 0; j < st.n_discrete; ++j) {
-            if (missing[j]) continue;
-            lr += beta * e_log_theta[st.cat_offset[j] + codes[j]];
-          }
-        } else {
-          for (int j = 0; j < st.n_discrete; ++j) lr += beta * e_log_theta[st.cat_offset[j] + codes[j]];
-        }
+      const int m = complete ? 0 : e.gauss_n_missing()[static_cast<size_t>(b)];
+      if (m == 0) {
+        const double* x = st.entry_reals[static_cast<size_t>(n)] + st.block_offset[static_cast<size_t>(b)];
+        observed_block_lanes<L>(x, st.lane_gauss.data() + st.lane_gauss_offset[static_cast<size_t>(b)],
+                                d, beta, st.lane_diff.data(), lr);
+        continue;
       }
-      for (int b = 0; b < st.n_groups; ++b) {
-        const VbBlock& blk = st.block(k, b);
-        lr -= beta * 0.5 * st.dims[static_cast<size_t>(b)] * kLn2Pi;
-        lr += beta * block_term(st, blk, e, b, st.block_terms[static_cast<size_t>(b)], t.name);
+      for (int l = 0; l < L; ++l) {
+        lr[l] += beta * missing_block_term(st.block(c.k[l], b), e, b, d, m,
+                                           st.block_terms[static_cast<size_t>(b) * kClassLanes + l],
+                                           t.name);
       }
-      log_rho[n] = lr;
     }
+    for (int l = 0; l < L; ++l) log_rho[l][n] = lr[l];
+  }
+}
+
+void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const ClassList& classes) {
+  for_each_chunk(classes, [&](const auto& chunk) { complete_prob_lanes(ctx, st, t, chunk); });
+}
+
+// S1 += w x and S2_ij += (w x_i) x_j (i <= j) for an observed block x of
+// dimension d; S2 is d x d, row by row.
+inline void add_observed_moments(const double* x, double w, int d, double* s1, double* s2) {
+  for (int i = 0; i < d; ++i) {
+    const double wx = w * x[i];
+    s1[i] += wx;
+    double* row = s2 + static_cast<size_t>(i) * d;
+    for (int j = i; j < d; ++j) row[j] += wx * x[j];
   }
 }
 
@@ -185,12 +314,7 @@ void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const
   Vector& s1 = *blk.s1;
   Matrix& s2 = *blk.s2;
   if (m == 0) {
-    for (int i = 0; i < d; ++i) {
-      const double wx = w * x[static_cast<size_t>(i)];
-      s1[i] += wx;
-      double* row = s2[i];
-      for (int j = i; j < d; ++j) row[j] += wx * x[static_cast<size_t>(j)];
-    }
+    add_observed_moments(x.data(), w, d, s1.data, s2.data);
     return;
   }
   const double nu_e = t.dof(st, b, st.n_k[k]);
@@ -382,9 +506,9 @@ double block_free_energy_daem(const VbState& st, int k, int b, double beta) {
          h * (d * std::log(2 / beta) - ln_det + digamma_sum(d, nup));
 }
 
-double entry_term(const VbContext& ctx, const VbState& st) {
+double entry_term(const VbState& st) {
   double f = 0.0;
-  for (int n = 0; n < st.n_entries; ++n) f += ctx.cases.entries[static_cast<size_t>(n)].total * st.log_z[n];
+  for (int n = 0; n < st.n_entries; ++n) f += st.entry_count[static_cast<size_t>(n)] * st.log_z[n];
   return f;
 }
 
@@ -415,62 +539,119 @@ void expected_logs(VbState& st, const ClassList& classes) {
   }
 }
 
+// r_kn = exp(log rho_kn - ln Z_n), at least kMinResponsibility. Below
+// kNegligibleLog the exponential is under that floor anyway, so it is not
+// computed.
+constexpr double kNegligibleLog = -69.5;  // exp(-69.5) < 6.6e-31
+
 void responsibilities(VbState& st, const ClassList& classes) {
+  const double* log_z = st.log_z.data();
   for (int i = 0; i < classes.size(); ++i) {
     const int k = classes[i];
+    const double* log_rho = st.log_rho.data() + st.entry_index(k, 0);
+    double* resp = st.resp.data() + st.entry_index(k, 0);
     for (int n = 0; n < st.n_entries; ++n) {
-      const size_t at = st.entry_index(k, n);
-      const double r = std::exp(st.log_rho[at] - st.log_z[n]);
-      st.resp[at] = r < kMinResponsibility ? kMinResponsibility : r;
+      const double x = log_rho[n] - log_z[n];
+      const double r = x < kNegligibleLog ? kMinResponsibility : std::exp(x);
+      resp[n] = r < kMinResponsibility ? kMinResponsibility : r;
     }
   }
 }
 
-// N_k, n_kjv and the Gaussian moments of the listed classes; the moments of
-// one (class, entry) pair come from `expect`.
-void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes,
-                      void (*expect)(const VbContext&, VbState&, int, int, double)) {
-  const std::vector<CaseEntry>& entries = ctx.cases.entries;
-  // N_k = sum_n c_n r_kn
-  for (int i = 0; i < classes.size(); ++i) {
-    const int k = classes[i];
-    const double* r = st.resp.data() + st.entry_index(k, 0);
-    double sum = 0.0;
-    for (int n = 0; n < st.n_entries; ++n) sum += entries[static_cast<size_t>(n)].total * r[n];
-    st.n_k[k] = sum;
-  }
-  // n_kjv = sum_n c_n r_kn [x_nj = v], missing values left out
-  if (st.n_discrete > 0) {
-    for (int i = 0; i < classes.size(); ++i) {
-      const int k = classes[i];
-      const double* r = st.resp.data() + st.entry_index(k, 0);
-      double* counts = st.n_cat.data() + static_cast<size_t>(k) * st.cat_stride;
-      std::fill(counts, counts + st.cat_stride, 0.0);
-      for (int n = 0; n < st.n_entries; ++n) {
-        const CaseEntry& e = entries[static_cast<size_t>(n)];
-        const double w = r[n] * e.total;
-        std::span<const int> codes = e.codes();
-        if (st.disc_missing && e.n_disc_missing > 0) {
-          std::span<const int> missing = e.disc_missing();
-          for (int j = 0; j < st.n_discrete; ++j) {
-            if (!missing[j]) counts[st.cat_offset[j] + codes[j]] += w;
-          }
-        } else {
-          for (int j = 0; j < st.n_discrete; ++j) counts[st.cat_offset[j] + codes[j]] += w;
-        }
-      }
+// N_k = sum_n c_n r_kn and n_kjv = sum_n c_n r_kn [x_nj = v] (missing values
+// left out) of the classes of one chunk of lanes.
+template <int L>
+void count_lanes(VbState& st, const LaneChunk<L>& c) {
+  const int nd = st.n_discrete;
+  const size_t stride = static_cast<size_t>(st.cat_stride);
+  const double* resp[L];
+  for (int l = 0; l < L; ++l) resp[l] = st.resp.data() + st.entry_index(c.k[l], 0);
+  double* counts = st.lane_counts.data();
+  std::fill(counts, counts + stride * L, 0.0);
+  double n_k[L];
+  for (int l = 0; l < L; ++l) n_k[l] = 0.0;
+  const int* cells = st.entry_cells.data();
+  for (int n = 0; n < st.n_entries; ++n, cells += nd) {
+    const double count = st.entry_count[static_cast<size_t>(n)];
+    double w[L];
+    for (int l = 0; l < L; ++l) {
+      n_k[l] += count * resp[l][n];
+      w[l] = resp[l][n] * count;
+    }
+    const bool complete = st.entry_complete[static_cast<size_t>(n)];
+    for (int j = 0; j < nd; ++j) {
+      if (!complete && cells[j] == kMissingCell) continue;
+      double* cell = counts + static_cast<size_t>(cells[j]) * L;
+      for (int l = 0; l < L; ++l) cell[l] += w[l];
     }
   }
+  for (int l = 0; l < L; ++l) {
+    st.n_k[c.k[l]] = n_k[l];
+    double* n_cat = st.n_cat.data() + c.k[l] * stride;
+    for (size_t v = 0; v < stride; ++v) n_cat[v] = counts[v * L + l];
+  }
+}
+
+// add_observed_moments over the entries first..last-1 (all observed in the
+// block at `offset`), with the sums held in registers when kDim fixes the
+// dimension (0: any, summed in place).
+template <int kDim>
+void observed_moments_run(const VbState& st, const double* resp, size_t offset, int first, int last,
+                          int d, double* s1, double* s2) {
+  if constexpr (kDim > 0) {
+    double a1[kDim], a2[kDim * kDim];
+    std::copy(s1, s1 + kDim, a1);
+    std::copy(s2, s2 + kDim * kDim, a2);
+    for (int n = first; n < last; ++n) {
+      const double w = resp[n] * st.entry_count[static_cast<size_t>(n)];
+      add_observed_moments(st.entry_reals[static_cast<size_t>(n)] + offset, w, kDim, a1, a2);
+    }
+    std::copy(a1, a1 + kDim, s1);
+    std::copy(a2, a2 + kDim * kDim, s2);
+  } else {
+    for (int n = first; n < last; ++n) {
+      const double w = resp[n] * st.entry_count[static_cast<size_t>(n)];
+      add_observed_moments(st.entry_reals[static_cast<size_t>(n)] + offset, w, d, s1, s2);
+    }
+  }
+}
+
+// S1 and S2 of block b in class k over all entries, in entry order: runs of
+// observed entries, and expect_block for each entry with a missing value in
+// the block.
+template <int kDim>
+void block_moments(const VbContext& ctx, VbState& st, int k, int b, const Temper& t) {
+  VbBlock& blk = st.block(k, b);
+  const int d = st.dims[static_cast<size_t>(b)];
+  const double* resp = st.resp.data() + st.entry_index(k, 0);
+  const size_t offset = static_cast<size_t>(st.block_offset[static_cast<size_t>(b)]);
+  int first = 0;
+  for (int n : st.block_missing_entries[static_cast<size_t>(b)]) {
+    observed_moments_run<kDim>(st, resp, offset, first, n, d, blk.s1->data, blk.s2->data);
+    expect_block(st, k, ctx.cases.entries[static_cast<size_t>(n)], b,
+                 resp[n] * st.entry_count[static_cast<size_t>(n)], t);
+    first = n + 1;
+  }
+  observed_moments_run<kDim>(st, resp, offset, first, st.n_entries, d, blk.s1->data, blk.s2->data);
+}
+
+// N_k, n_kjv and the Gaussian moments of the listed classes, missing
+// continuous values imputed under t.
+void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes, const Temper& t) {
+  for_each_chunk(classes, [&](const auto& chunk) { count_lanes(st, chunk); });
   if (st.n_groups > 0) {
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
       for (int b = 0; b < st.n_groups; ++b) {
         zero_vector(st.block(k, b).s1);
         zero_matrix(st.block(k, b).s2);
-      }
-      const double* r = st.resp.data() + st.entry_index(k, 0);
-      for (int n = 0; n < st.n_entries; ++n) {
-        expect(ctx, st, k, n, r[n] * entries[static_cast<size_t>(n)].total);
+        switch (st.dims[static_cast<size_t>(b)]) {
+          case 1: block_moments<1>(ctx, st, k, b, t); break;
+          case 2: block_moments<2>(ctx, st, k, b, t); break;
+          case 3: block_moments<3>(ctx, st, k, b, t); break;
+          case 4: block_moments<4>(ctx, st, k, b, t); break;
+          default: block_moments<0>(ctx, st, k, b, t); break;
+        }
       }
     }
     for (int i = 0; i < classes.size(); ++i) {
@@ -538,15 +719,28 @@ void compute_complete_prob_daem(const VbContext& ctx, VbState& st) {
 }
 
 void compute_log_normalisers(const VbContext& ctx, VbState& st) {
-  for (int n = 0; n < st.n_entries; ++n) {
+  const int M = st.n_entries;
+  for (int n = 0; n < M; ++n) {
     // ln Z = ln sum_k exp(log rho_k - M) + M, M the first largest log rho.
-    double top = st.log_rho[st.entry_index(0, n)];
+    const double* log_rho = st.log_rho.data() + n;
+    double top = log_rho[0];
+    int first_top = 0;
     for (int k = 1; k < st.K; ++k) {
-      const double lr = st.log_rho[st.entry_index(k, n)];
-      if (lr > top) top = lr;
+      const double lr = log_rho[static_cast<size_t>(k) * M];
+      if (lr > top) {
+        top = lr;
+        first_top = k;
+      }
     }
+    // Once the largest term (exp(0) = 1) is in, the sum is at least 1 and a
+    // term below 2^-53 leaves it unchanged; before, only a term that is 0
+    // does. Such terms are not computed.
     double sum = 0.0;
-    for (int k = 0; k < st.K; ++k) sum += std::exp(st.log_rho[st.entry_index(k, n)] - top);
+    for (int k = 0; k < st.K; ++k) {
+      const double x = log_rho[static_cast<size_t>(k) * M] - top;
+      if (x < (k > first_top ? kBelowHalfUlpOfOne : kUnderflowLog)) continue;
+      sum += std::exp(x);
+    }
     st.log_z[n] = std::log(sum) + top;
     if (!std::isfinite(st.log_z[n])) {
       raise_numerical_error("compute_log_normalisers", "Log normaliser of a case is not finite\n");
@@ -562,16 +756,16 @@ void compute_responsibilities(const VbContext& ctx, VbState& st) {
 
 void compute_sufficient_stats(const VbContext& ctx, VbState& st) {
   sufficient_stats(ctx, st, ClassList::all(st.K),
-                   ctx.settings.daem ? compute_expect_gauss0_daem : compute_expect_gauss0_nodaem);
+                   ctx.settings.daem ? tempered_imputation(st) : kPlainImputation);
   if (ctx.settings.verbose) print_sufficient_stats(log_stream(), ctx, st);
 }
 
 void compute_expect_gauss0_nodaem(const VbContext& ctx, VbState& st, int k, int n, double w) {
-  expect_gauss0(ctx, st, k, n, w, Temper{false, 1.0, "compute_expect_gauss0_nodaem"});
+  expect_gauss0(ctx, st, k, n, w, kPlainImputation);
 }
 
 void compute_expect_gauss0_daem(const VbContext& ctx, VbState& st, int k, int n, double w) {
-  expect_gauss0(ctx, st, k, n, w, Temper{true, st.beta, "compute_expect_gauss0_daem"});
+  expect_gauss0(ctx, st, k, n, w, tempered_imputation(st));
 }
 
 void update_hparams(const VbContext& ctx, VbState& st) {
@@ -618,7 +812,7 @@ void compute_responsibilities_part(const VbContext&, VbState& st, std::span<cons
 }
 
 void compute_sufficient_stats_part(const VbContext& ctx, VbState& st, std::span<const int> classes) {
-  sufficient_stats(ctx, st, ClassList::part(classes), compute_expect_gauss0_nodaem);
+  sufficient_stats(ctx, st, ClassList::part(classes), kPlainImputation);
 }
 
 void update_hparams_part(const VbContext&, VbState& st, std::span<const int> classes) {
@@ -635,8 +829,8 @@ void update_hparams_part(const VbContext&, VbState& st, std::span<const int> cla
 
 // F = sum_n c_n ln Z_n - KL(q(pi)||p(pi)) - sum_kj KL(q(theta_kj)||p(theta_kj))
 //     - sum_kb KL(q(mu_kb, Lambda_kb)||p(mu_kb, Lambda_kb))
-double compute_free_energy(const VbContext& ctx, const VbState& st) {
-  double f = entry_term(ctx, st);
+double compute_free_energy(const VbContext&, const VbState& st) {
+  double f = entry_term(st);
   f += dirichlet_part(st, 1.0);
   for (int k = 0; k < st.K; ++k) {
     for (int b = 0; b < st.n_groups; ++b) f += block_free_energy(st, k, b);
@@ -646,9 +840,9 @@ double compute_free_energy(const VbContext& ctx, const VbState& st) {
 
 // F_beta = E_q[ln p(X, Z, theta)] + H[q] / beta at the tempered optimum:
 // (1/beta) sum_n c_n ln Z_n plus the prior and entropy terms of every factor.
-double compute_free_energy_daem(const VbContext& ctx, const VbState& st) {
+double compute_free_energy_daem(const VbContext&, const VbState& st) {
   const double beta = st.beta;
-  double f = entry_term(ctx, st) / beta;
+  double f = entry_term(st) / beta;
   f += dirichlet_part(st, beta);
   for (int k = 0; k < st.K; ++k) {
     for (int b = 0; b < st.n_groups; ++b) f += block_free_energy_daem(st, k, b, beta);
