@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "common/matrix.h"
 #include "common/misc.h"
@@ -125,27 +126,54 @@ double missing_block_term(const VbBlock& blk, const CaseEntry& e, int b, int d, 
 
 // ---- lanes: classes side by side --------------------------------------------
 //
-// The E-step and the counts take the listed classes in chunks of L lanes
-// (L = kClassLanes while enough classes are left, then 2 or 1), so that one
-// read of an entry serves every class of the chunk and the lanes'
-// independent sums keep the processor busy. Each lane adds its terms in the
-// order of the one-class loop, so the results are the same bits.
-template <int L>
+// The E-step and the counts take the listed classes in chunks of up to
+// kClassLanes lanes, one class per lane, so that one read of an entry serves
+// every class of the chunk and the lanes' independent sums run in SSE
+// registers two at a time. Each lane adds its terms in the order of the
+// one-class loop, so the results are the same bits. A chunk short of
+// classes repeats its last class in the spare lane, whose results are
+// dropped.
+
+// Two doubles in one register (GCC's vector extension): every operation is
+// the ordinary double operation on each element.
+typedef double Pair __attribute__((vector_size(16)));
+
+Pair load_pair(const double* p) {
+  Pair v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void store_pair(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
+
+// V pairs: 2V lanes, of which `used` hold a class of their own.
+template <int V>
 struct LaneChunk {
-  int k[L];  // class of each lane
+  static constexpr int kLanes = 2 * V;
+  int k[kLanes];
+  int used;
 };
 
-// Calls f(LaneChunk<L>) for consecutive chunks of the listed classes.
+// Calls f(LaneChunk<V>) for consecutive chunks of the listed classes: four
+// lanes while at least three classes are left, then two.
 template <typename F>
 void for_each_chunk(const ClassList& classes, F&& f) {
+  static_assert(kClassLanes == 4, "chunks of two pairs");
   int first = 0;
   auto take = [&](auto chunk) {
-    for (int& k : chunk.k) k = classes[first++];
+    chunk.used = std::min(chunk.kLanes, classes.size() - first);
+    for (int l = 0; l < chunk.kLanes; ++l) chunk.k[l] = classes[first + std::min(l, chunk.used - 1)];
+    first += chunk.used;
     f(chunk);
   };
-  while (classes.size() - first >= kClassLanes) take(LaneChunk<kClassLanes>{});
-  if (classes.size() - first >= 2) take(LaneChunk<2>{});
+  while (classes.size() - first >= 3) take(LaneChunk<2>{});
   if (classes.size() - first >= 1) take(LaneChunk<1>{});
+}
+
+// The pairs of lanes of per-lane values laid out lane by lane.
+template <int V>
+void load_lanes(const double* p, Pair* out) {
+  for (int v = 0; v < V; ++v) out[v] = load_pair(p + 2 * v);
 }
 
 // A, nu_e / beta and ln|Sigma| of block b in class k:
@@ -164,11 +192,12 @@ VbBlockTerms block_terms_of(const VbState& st, const Temper& t, int k, int b) {
   return c;
 }
 
-// The lanes' copy of block b (see VbState::lane_gauss, here with L lanes):
-// mu, the full W, A and s / 2 per lane; the per-lane terms also go to
-// st.block_terms for the entries with missing values.
-template <int L>
-void load_block_lanes(VbState& st, const Temper& t, const LaneChunk<L>& c, int b) {
+// The lanes' copy of block b (see VbState::lane_gauss, here with the
+// chunk's lanes): mu, the full W, A and s / 2 per lane; the per-lane terms
+// also go to st.block_terms for the entries with missing values.
+template <int V>
+void load_block_lanes(VbState& st, const Temper& t, const LaneChunk<V>& c, int b) {
+  constexpr int L = 2 * V;
   const int d = st.dims[static_cast<size_t>(b)];
   double* mu = st.lane_gauss.data() + st.lane_gauss_offset[static_cast<size_t>(b)];
   double* w = mu + d * L;
@@ -185,51 +214,63 @@ void load_block_lanes(VbState& st, const Temper& t, const LaneChunk<L>& c, int b
   }
 }
 
-// lr[l] += beta (A_l - (s_l / 2) Q_l) for an observed block x, with
-// Q_l = (x - mu_l)' W_l (x - mu_l) summed as quadratic_form does: the
-// diagonal terms, plus twice the sum of the rows of the upper triangle.
-// kDim is the block dimension when it is one of the small fixed sizes, else
-// 0 and the dimension is d (then `diff` is the scratch for x - mu).
-template <int L, int kDim>
-void observed_block_lanes(const double* x, const double* lanes, int d, double beta, double* diff,
-                          double* lr) {
+// lr += beta (A - (s / 2) Q) lane by lane for an observed block x, with
+// Q = (x - mu)' W (x - mu) summed as quadratic_form does: the diagonal
+// terms, plus twice the sum of the rows of the upper triangle. kDim is the
+// block dimension when it is one of the small fixed sizes, else 0 and the
+// dimension is d (then x - mu goes to the scratch `spill`).
+template <int V, int kDim>
+void observed_block_lanes(const double* x, const double* lanes, int d, double beta, double* spill,
+                          Pair* lr) {
+  constexpr int L = 2 * V;
   if constexpr (kDim > 0) d = kDim;
   const double* mu = lanes;
   const double* w = mu + d * L;
-  const double* a = w + d * d * L;
-  const double* half_scale = a + L;
-  double fixed_diff[kDim > 0 ? kDim * L : 1];
-  if constexpr (kDim > 0) diff = fixed_diff;
+  Pair fixed[kDim > 0 ? kDim * V : 1];
+  auto diff = [&](int i, int v) {
+    if constexpr (kDim > 0) {
+      return fixed[i * V + v];
+    } else {
+      return load_pair(spill + (i * V + v) * 2);
+    }
+  };
   for (int i = 0; i < d; ++i) {
-    for (int l = 0; l < L; ++l) diff[i * L + l] = x[i] - mu[i * L + l];
+    for (int v = 0; v < V; ++v) {
+      const Pair di = x[i] - load_pair(mu + i * L + 2 * v);
+      if constexpr (kDim > 0) {
+        fixed[i * V + v] = di;
+      } else {
+        store_pair(spill + (i * V + v) * 2, di);
+      }
+    }
   }
-  double diagonal[L], off[L];
-  for (int l = 0; l < L; ++l) diagonal[l] = off[l] = 0.0;
+  Pair diagonal[V], off[V];
+  for (int v = 0; v < V; ++v) diagonal[v] = off[v] = Pair{0.0, 0.0};
   for (int i = 0; i < d; ++i) {
     const double* wi = w + i * d * L;
-    const double* di = diff + i * L;
-    double row[L];
-    for (int l = 0; l < L; ++l) {
-      diagonal[l] += wi[i * L + l] * di[l] * di[l];
-      row[l] = 0.0;
+    for (int v = 0; v < V; ++v) {
+      const Pair di = diff(i, v);
+      diagonal[v] += load_pair(wi + i * L + 2 * v) * di * di;
+      Pair row{0.0, 0.0};
+      for (int j = i + 1; j < d; ++j) row += load_pair(wi + j * L + 2 * v) * diff(j, v);
+      off[v] += di * row;
     }
-    for (int j = i + 1; j < d; ++j) {
-      for (int l = 0; l < L; ++l) row[l] += wi[j * L + l] * diff[j * L + l];
-    }
-    for (int l = 0; l < L; ++l) off[l] += di[l] * row[l];
   }
-  for (int l = 0; l < L; ++l) lr[l] += beta * (a[l] - half_scale[l] * (diagonal[l] + 2.0 * off[l]));
+  Pair a[V], half_scale[V];
+  load_lanes<V>(w + d * d * L, a);
+  load_lanes<V>(w + d * d * L + L, half_scale);
+  for (int v = 0; v < V; ++v) lr[v] += beta * (a[v] - half_scale[v] * (diagonal[v] + 2.0 * off[v]));
 }
 
-template <int L>
-void observed_block_lanes(const double* x, const double* lanes, int d, double beta, double* diff,
-                          double* lr) {
+template <int V>
+void observed_block_lanes(const double* x, const double* lanes, int d, double beta, double* spill,
+                          Pair* lr) {
   switch (d) {
-    case 1: observed_block_lanes<L, 1>(x, lanes, d, beta, diff, lr); break;
-    case 2: observed_block_lanes<L, 2>(x, lanes, d, beta, diff, lr); break;
-    case 3: observed_block_lanes<L, 3>(x, lanes, d, beta, diff, lr); break;
-    case 4: observed_block_lanes<L, 4>(x, lanes, d, beta, diff, lr); break;
-    default: observed_block_lanes<L, 0>(x, lanes, d, beta, diff, lr); break;
+    case 1: observed_block_lanes<V, 1>(x, lanes, d, beta, spill, lr); break;
+    case 2: observed_block_lanes<V, 2>(x, lanes, d, beta, spill, lr); break;
+    case 3: observed_block_lanes<V, 3>(x, lanes, d, beta, spill, lr); break;
+    case 4: observed_block_lanes<V, 4>(x, lanes, d, beta, spill, lr); break;
+    default: observed_block_lanes<V, 0>(x, lanes, d, beta, spill, lr); break;
   }
 }
 
@@ -237,50 +278,53 @@ void observed_block_lanes(const double* x, const double* lanes, int d, double be
 //                    + sum_b [-(D/2) ln 2pi + block term])
 // for the classes of one chunk, with the block terms above. At beta = 1
 // this is the plain E-step term by term.
-template <int L>
-void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t, const LaneChunk<L>& c) {
+template <int V>
+void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t, const LaneChunk<V>& c) {
+  constexpr int L = 2 * V;
   const double beta = t.beta;
   const int nd = st.n_discrete;
   const size_t stride = static_cast<size_t>(st.cat_stride);
-  double base[L];
-  double* log_rho[L];
+  double base_lanes[L];
   double* theta = st.lane_theta.data();
   for (int l = 0; l < L; ++l) {
-    base[l] = beta * st.e_log_pi[c.k[l]];
-    log_rho[l] = st.log_rho.data() + st.entry_index(c.k[l], 0);
+    base_lanes[l] = beta * st.e_log_pi[c.k[l]];
     const double* e_log_theta = st.e_log_theta.data() + c.k[l] * stride;
     for (size_t v = 0; v < stride; ++v) theta[v * L + l] = beta * e_log_theta[v];
   }
+  Pair base[V];
+  load_lanes<V>(base_lanes, base);
   for (int b = 0; b < st.n_groups; ++b) load_block_lanes(st, t, c, b);
+  double* log_rho[L];
+  for (int l = 0; l < L; ++l) log_rho[l] = st.log_rho.data() + st.entry_index(c.k[l], 0);
   const int* cells = st.entry_cells.data();
   for (int n = 0; n < st.n_entries; ++n, cells += nd) {
     const bool complete = st.entry_complete[static_cast<size_t>(n)];
-    double lr[L];
-    for (int l = 0; l < L; ++l) lr[l] = base[l];
+    Pair lr[V];
+    for (int v = 0; v < V; ++v) lr[v] = base[v];
     for (int j = 0; j < nd; ++j) {
       if (!complete && cells[j] == kMissingCell) continue;
       const double* cell = theta + static_cast<size_t>(cells[j]) * L;
-      for (int l = 0; l < L; ++l) lr[l] += cell[l];
+      for (int v = 0; v < V; ++v) lr[v] += load_pair(cell + 2 * v);
     }
     for (int b = 0; b < st.n_groups; ++b) {
       const int d = st.dims[static_cast<size_t>(b)];
       const double ln_2pi_term = beta * 0.5 * d * kLn2Pi;
-      for (int l = 0; l < L; ++l) lr[l] -= ln_2pi_term;
+      for (int v = 0; v < V; ++v) lr[v] -= ln_2pi_term;
       const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
       const int m = complete ? 0 : e.gauss_n_missing()[static_cast<size_t>(b)];
       if (m == 0) {
         const double* x = st.entry_reals[static_cast<size_t>(n)] + st.block_offset[static_cast<size_t>(b)];
-        observed_block_lanes<L>(x, st.lane_gauss.data() + st.lane_gauss_offset[static_cast<size_t>(b)],
+        observed_block_lanes<V>(x, st.lane_gauss.data() + st.lane_gauss_offset[static_cast<size_t>(b)],
                                 d, beta, st.lane_diff.data(), lr);
         continue;
       }
-      for (int l = 0; l < L; ++l) {
-        lr[l] += beta * missing_block_term(st.block(c.k[l], b), e, b, d, m,
-                                           st.block_terms[static_cast<size_t>(b) * kClassLanes + l],
-                                           t.name);
+      for (int l = 0; l < c.used; ++l) {
+        lr[l / 2][l % 2] += beta * missing_block_term(st.block(c.k[l], b), e, b, d, m,
+                                                      st.block_terms[static_cast<size_t>(b) * kClassLanes + l],
+                                                      t.name);
       }
     }
-    for (int l = 0; l < L; ++l) log_rho[l][n] = lr[l];
+    for (int l = 0; l < c.used; ++l) log_rho[l][n] = lr[l / 2][l % 2];
   }
 }
 
@@ -560,33 +604,35 @@ void responsibilities(VbState& st, const ClassList& classes) {
 
 // N_k = sum_n c_n r_kn and n_kjv = sum_n c_n r_kn [x_nj = v] (missing values
 // left out) of the classes of one chunk of lanes.
-template <int L>
-void count_lanes(VbState& st, const LaneChunk<L>& c) {
+template <int V>
+void count_lanes(VbState& st, const LaneChunk<V>& c) {
+  constexpr int L = 2 * V;
   const int nd = st.n_discrete;
   const size_t stride = static_cast<size_t>(st.cat_stride);
   const double* resp[L];
   for (int l = 0; l < L; ++l) resp[l] = st.resp.data() + st.entry_index(c.k[l], 0);
   double* counts = st.lane_counts.data();
   std::fill(counts, counts + stride * L, 0.0);
-  double n_k[L];
-  for (int l = 0; l < L; ++l) n_k[l] = 0.0;
+  Pair n_k[V];
+  for (int v = 0; v < V; ++v) n_k[v] = Pair{0.0, 0.0};
   const int* cells = st.entry_cells.data();
   for (int n = 0; n < st.n_entries; ++n, cells += nd) {
     const double count = st.entry_count[static_cast<size_t>(n)];
-    double w[L];
-    for (int l = 0; l < L; ++l) {
-      n_k[l] += count * resp[l][n];
-      w[l] = resp[l][n] * count;
+    Pair w[V];
+    for (int v = 0; v < V; ++v) {
+      const Pair r{resp[2 * v][n], resp[2 * v + 1][n]};
+      n_k[v] += count * r;
+      w[v] = r * count;
     }
     const bool complete = st.entry_complete[static_cast<size_t>(n)];
     for (int j = 0; j < nd; ++j) {
       if (!complete && cells[j] == kMissingCell) continue;
       double* cell = counts + static_cast<size_t>(cells[j]) * L;
-      for (int l = 0; l < L; ++l) cell[l] += w[l];
+      for (int v = 0; v < V; ++v) store_pair(cell + 2 * v, load_pair(cell + 2 * v) + w[v]);
     }
   }
-  for (int l = 0; l < L; ++l) {
-    st.n_k[c.k[l]] = n_k[l];
+  for (int l = 0; l < c.used; ++l) {
+    st.n_k[c.k[l]] = n_k[l / 2][l % 2];
     double* n_cat = st.n_cat.data() + c.k[l] * stride;
     for (size_t v = 0; v < stride; ++v) n_cat[v] = counts[v * L + l];
   }
