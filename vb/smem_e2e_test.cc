@@ -154,5 +154,15 @@ TEST(SmemE2e, AnnealingMarksOnlyInTheRestartPhase) {
             std::string::npos);
 }
 
+TEST(SmemE2e, TooManyOperationsAreRefused) {
+  const Outcome r = rumelvb({"-k", "3", "-o", "10001", "-r", "1"});
+  EXPECT_EQ(r.result.status, 1);
+  EXPECT_NE(r.result.err.find("Illegal value for --n-sm (-o) option: the number of split-merge "
+                              "operations cannot exceed 10000\n"),
+            std::string::npos)
+      << r.result.err;
+  EXPECT_LT(r.log.size(), 100000u);
+}
+
 }  // namespace
 }  // namespace veska

@@ -7,6 +7,7 @@
 
 #include "common/matrix.h"
 #include "common/misc.h"
+#include "common/options.h"
 #include "common/random.h"
 #include "vb/print_vb.h"
 #include "vb/vb_init.h"
@@ -334,16 +335,20 @@ SmemCandidates::SmemCandidates(int K, const std::vector<double>& jmerge,
   for (int i = 0; i < K; ++i) {
     for (int j = i + 1; j < K; ++j) pairs_.push_back({i, j, 0});
   }
+  // Total orders (ties by the smaller indices), so any sort gives the same
+  // list.
   auto merge = [&](const SmemCandidate& c) { return ranked(jmerge[static_cast<size_t>(c.i) * K + c.j]); };
-  std::stable_sort(pairs_.begin(), pairs_.end(), [&](const SmemCandidate& a, const SmemCandidate& b) {
-    return merge(a) > merge(b);
+  std::sort(pairs_.begin(), pairs_.end(), [&](const SmemCandidate& a, const SmemCandidate& b) {
+    const double ma = merge(a), mb = merge(b);
+    if (ma != mb) return ma > mb;
+    return a.i != b.i ? a.i < b.i : a.j < b.j;
   });
   split_order_.resize(static_cast<size_t>(K));
   std::iota(split_order_.begin(), split_order_.end(), 0);
-  std::stable_sort(split_order_.begin(), split_order_.end(),
-                   [&](int a, int b) {
-                     return ranked(jsplit[static_cast<size_t>(a)]) > ranked(jsplit[static_cast<size_t>(b)]);
-                   });
+  std::sort(split_order_.begin(), split_order_.end(), [&](int a, int b) {
+    const double sa = ranked(jsplit[static_cast<size_t>(a)]), sb = ranked(jsplit[static_cast<size_t>(b)]);
+    return sa != sb ? sa > sb : a < b;
+  });
 }
 
 long long SmemCandidates::size() const {
@@ -549,18 +554,20 @@ void restore_snapshot(const VbStateSnapshot& snapshot, VbState& st) {
 
 // ---- driver ----------------------------------------------------------------------------
 
-double run_split_merge_operations(const VbContext& ctx, VbState& st, std::vector<SmemOperation>& ops,
-                                  double f_current) {
-  const Settings& s = ctx.settings;
-  const int limit = limits_of(s).full;
+double run_split_merge_operations(const VbContext& ctx, VbState& st, int n_operations,
+                                  std::vector<SmemOperation>& ops, double f_current) {
+  const int limit = limits_of(ctx.settings).full;
   double f_cur = f_current;
-  for (int o = 1; o < static_cast<int>(ops.size()); ++o) {
+  for (long long i = 1; i <= n_operations; ++i) {  // n_operations may be the largest int
+    const int o = static_cast<int>(i);
+    // Records only for the operations that run: --n-sm may be far more.
+    ops.resize(static_cast<size_t>(o) + 1);
     SmemOperation& op = ops[static_cast<size_t>(o)];
     const bool accepted = run_operation(ctx, st, o, op, limit, &f_cur);
     // Keep only the retained run's history.
     if (accepted) {
       op.fe_history.resize(static_cast<size_t>(op.updates) + 1);
-      if (s.daem) op.beta_history.resize(static_cast<size_t>(op.updates) + 1);
+      if (ctx.settings.daem) op.beta_history.resize(static_cast<size_t>(op.updates) + 1);
     } else {
       op.fe_history = {};
       op.beta_history = {};
@@ -574,15 +581,20 @@ double run_split_merge_operations(const VbContext& ctx, VbState& st, std::vector
 
 void run_split_merge(const VbContext& ctx, VbState& st, ClassCountFit& fit) {
   const Settings& s = ctx.settings;
-  // The operations' records, the snapshot and the candidate pairs grow with
-  // --n-sm, K x M and K^2: too large a request ends like any allocation.
+  // The log gets a row per operation number whether it ran or not.
+  if (s.n_sm > kMaxSmOperations) {
+    die("Illegal value for %s option: the number of split-merge operations cannot exceed %d\n",
+        option_label(kOptNSm).c_str(), kMaxSmOperations);
+  }
+  // The snapshot and the candidate pairs grow with K x M and K^2: too
+  // large a model ends like any allocation.
   try {
-    std::vector<SmemOperation> ops(static_cast<size_t>(s.n_sm) + 1);
+    std::vector<SmemOperation> ops(1);
     const double f_best = run_restart_phase(ctx, st, fit, ops[0], limits_of(s).restart);
-    run_split_merge_operations(ctx, st, ops, f_best);
-    print_smem_updates(log_stream(), st.K, ops);
+    run_split_merge_operations(ctx, st, s.n_sm, ops, f_best);
+    print_smem_updates(log_stream(), st.K, s.n_sm, ops);
     print_smem_free_energy(log_stream(), st.K, s.daem, ops);
-    print_smem_candidates(log_stream(), st.K, ops);
+    print_smem_candidates(log_stream(), st.K, s.n_sm, ops);
   } catch (const std::bad_alloc&) {
     die_stderr("Couldn't allocate memory (vbsmem, line %d)\n", __LINE__);
   }

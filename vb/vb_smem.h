@@ -74,12 +74,16 @@ struct VbStateSnapshot {
 void take_snapshot(VbState& state, VbStateSnapshot& snapshot);
 void restore_snapshot(const VbStateSnapshot& snapshot, VbState& state);
 
-// Operations 1..ops.size()-1 from the state (whose free energy is
+// Operations 1..n_operations from the state (whose free energy is
 // f_current): each tries the candidates until one is accepted; the first
-// operation that accepts none ends them all. Records in ops[o]; returns the
-// free energy of the retained model.
-double run_split_merge_operations(const VbContext& ctx, VbState& state,
+// operation that accepts none ends them all. `ops` holds operation 0 and
+// gets a record for each operation that runs. Returns the free energy of
+// the retained model.
+double run_split_merge_operations(const VbContext& ctx, VbState& state, int n_operations,
                                   std::vector<SmemOperation>& ops, double f_current);
+
+// The most --n-sm accepts: the log lists every operation number.
+constexpr int kMaxSmOperations = 10000;
 
 // The restarts and the split-and-merge operations for the state's K
 // (K >= 3): records the restarts in `fit`, writes SMEM-STAT-EM-K%d,
