@@ -242,6 +242,17 @@ void add_ignored(Settings& s, const char* value) {
   }
 }
 
+namespace {
+// Groups are disjoint and none is empty, so a list longer than n_attr can
+// never resolve; refusing it at once also bounds the memory that repeated
+// --gauss options can take.
+void check_group_count(const Settings& s, long adding) {
+  if (static_cast<long>(s.groups.size()) + adding > s.n_attr) {
+    die("Too many Gaussian groups (more than the %d attributes)\n", s.n_attr);
+  }
+}
+}  // namespace
+
 void add_gauss(Settings& s, const char* value) {
   s.gauss_given = true;
   for (const std::string& piece : split_at(value, "#")) {
@@ -249,11 +260,13 @@ void add_gauss(Settings& s, const char* value) {
     if (tildes > 1) die("Illegal specification for continuous attribute(s) -- %s\n", piece.c_str());
     if (tildes == 0) {
       // Resolved after all options, when every --ignore is known.
+      check_group_count(s, 1);
       s.groups.push_back(GaussGroup{piece, {}});
       continue;
     }
     IndexRange r = parse_index_item(s, piece, '~', ListKind::kGauss);
     for (long i = r.first; i <= r.last; ++i) check_index(s, i, piece, ListKind::kGauss);
+    check_group_count(s, r.last - r.first + 1);
     for (long i = r.first; i <= r.last; ++i) s.groups.push_back(GaussGroup{std::to_string(i), {}});
   }
 }

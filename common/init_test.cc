@@ -139,6 +139,27 @@ TEST(GaussSpec, GroupsFromListsRangesAndRuns) {
   EXPECT_EQ(failure([&] { groups_of(t); }), "Illegal specification for continuous attribute(s) -- 1-1-2\n");
 }
 
+// Repeated runs over every attribute once took memory without bound (a few
+// KiB of command line, gigabytes of groups); a list that could never
+// resolve is refused as soon as it outnumbers the attributes.
+TEST(GaussSpec, GroupsNeverOutnumberTheAttributes) {
+  const char* too_many = "Too many Gaussian groups (more than the 4 attributes)\n";
+  Settings s = settings_for(Program::kVb, 4);
+  add_gauss(s, "~");
+  EXPECT_EQ(s.groups.size(), 4u);
+  EXPECT_EQ(failure([&] { add_gauss(s, "~"); }), too_many);
+  EXPECT_EQ(s.groups.size(), 4u);
+  s = settings_for(Program::kVb, 4);
+  add_gauss(s, "0#1#2");
+  EXPECT_EQ(failure([&] { add_gauss(s, "3#0"); }), too_many);
+  s = settings_for(Program::kVb, 4);
+  add_gauss(s, "0#1");
+  EXPECT_EQ(failure([&] { add_gauss(s, "1~3"); }), too_many);
+  // Index errors of a run still come first.
+  EXPECT_EQ(failure([&] { add_gauss(s, "2~9"); }),
+            "Out-of-range specification of a continuous attribute -- 2~9\n");
+}
+
 TEST(GaussSpec, ConflictsWhicheverOptionComesFirst) {
   const char* conflict = "Confliction between --gauss (-u) and --ignore (-y) options\n";
   Settings s = settings_for(Program::kVb, 8);
