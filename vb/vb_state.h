@@ -58,7 +58,7 @@ struct VbBlockTerms {
 // Classes handled side by side by the E-step and the statistics: each lane
 // keeps its own sums in the order of the plain loops, so results do not
 // depend on the width.
-constexpr int kClassLanes = 4;
+constexpr int kClassLanes = 6;
 // entry_cells of a missing discrete value.
 constexpr int kMissingCell = -1;
 

@@ -154,11 +154,12 @@ struct LaneChunk {
   int used;
 };
 
-// Calls f(LaneChunk<V>) for consecutive chunks of the listed classes: four
-// lanes while at least three classes are left, then two.
+// Calls f(LaneChunk<V>) for consecutive chunks of the listed classes: six
+// lanes while at least five classes are left, four while three are, then
+// two. (Wider chunks would spill the lanes' registers.)
 template <typename F>
 void for_each_chunk(const ClassList& classes, F&& f) {
-  static_assert(kClassLanes == 4, "chunks of two pairs");
+  static_assert(kClassLanes == 6, "chunks of up to three pairs");
   int first = 0;
   auto take = [&](auto chunk) {
     chunk.used = std::min(chunk.kLanes, classes.size() - first);
@@ -166,6 +167,7 @@ void for_each_chunk(const ClassList& classes, F&& f) {
     first += chunk.used;
     f(chunk);
   };
+  while (classes.size() - first >= 5) take(LaneChunk<3>{});
   while (classes.size() - first >= 3) take(LaneChunk<2>{});
   if (classes.size() - first >= 1) take(LaneChunk<1>{});
 }
@@ -333,12 +335,14 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
 }
 
 // S1 += w x and S2_ij += (w x_i) x_j (i <= j) for an observed block x of
-// dimension d; S2 is d x d, row by row.
-inline void add_observed_moments(const double* x, double w, int d, double* s1, double* s2) {
+// dimension d; S2 is d x d, row by row. T is double, or Pair for two
+// classes at once.
+template <typename T>
+inline void add_observed_moments(const double* x, T w, int d, T* s1, T* s2) {
   for (int i = 0; i < d; ++i) {
-    const double wx = w * x[i];
+    const T wx = w * x[i];
     s1[i] += wx;
-    double* row = s2 + static_cast<size_t>(i) * d;
+    T* row = s2 + static_cast<size_t>(i) * d;
     for (int j = i; j < d; ++j) row[j] += wx * x[j];
   }
 }
@@ -639,46 +643,76 @@ void count_lanes(VbState& st, const LaneChunk<V>& c) {
 }
 
 // add_observed_moments over the entries first..last-1 (all observed in the
-// block at `offset`), with the sums held in registers when kDim fixes the
-// dimension (0: any, summed in place).
+// block at `offset`) for a pair of classes with responsibilities r[0], r[1]
+// and sums s1[0], s2[0] and s1[1], s2[1]; the second class is left alone
+// unless `both`. When kDim fixes the dimension, the two classes' sums run
+// side by side in SSE pairs held in registers; else (kDim 0, dimension d)
+// one class after the other, in place.
 template <int kDim>
-void observed_moments_run(const VbState& st, const double* resp, size_t offset, int first, int last,
-                          int d, double* s1, double* s2) {
+void observed_moments_run(const VbState& st, const double* const r[2], size_t offset, int first,
+                          int last, int d, double* const s1[2], double* const s2[2], bool both) {
+  const double* count = st.entry_count.data();
+  const double* const* reals = st.entry_reals.data();
   if constexpr (kDim > 0) {
-    double a1[kDim], a2[kDim * kDim];
-    std::copy(s1, s1 + kDim, a1);
-    std::copy(s2, s2 + kDim * kDim, a2);
+    Pair a1[kDim], a2[kDim * kDim];
+    for (int i = 0; i < kDim; ++i) a1[i] = Pair{s1[0][i], s1[1][i]};
+    for (int i = 0; i < kDim * kDim; ++i) a2[i] = Pair{s2[0][i], s2[1][i]};
     for (int n = first; n < last; ++n) {
-      const double w = resp[n] * st.entry_count[static_cast<size_t>(n)];
-      add_observed_moments(st.entry_reals[static_cast<size_t>(n)] + offset, w, kDim, a1, a2);
+      const Pair w = Pair{r[0][n], r[1][n]} * count[n];
+      add_observed_moments(reals[n] + offset, w, kDim, a1, a2);
     }
-    std::copy(a1, a1 + kDim, s1);
-    std::copy(a2, a2 + kDim * kDim, s2);
+    for (int lane = 0; lane < (both ? 2 : 1); ++lane) {
+      for (int i = 0; i < kDim; ++i) s1[lane][i] = a1[i][lane];
+      for (int i = 0; i < kDim * kDim; ++i) s2[lane][i] = a2[i][lane];
+    }
   } else {
-    for (int n = first; n < last; ++n) {
-      const double w = resp[n] * st.entry_count[static_cast<size_t>(n)];
-      add_observed_moments(st.entry_reals[static_cast<size_t>(n)] + offset, w, d, s1, s2);
+    for (int lane = 0; lane < (both ? 2 : 1); ++lane) {
+      for (int n = first; n < last; ++n) {
+        add_observed_moments(reals[n] + offset, r[lane][n] * count[n], d, s1[lane], s2[lane]);
+      }
     }
   }
 }
 
-// S1 and S2 of block b in class k over all entries, in entry order: runs of
-// observed entries, and expect_block for each entry with a missing value in
-// the block.
+// S1 and S2 of block b in the listed classes over all entries, in entry
+// order: runs of observed entries, and expect_block for each entry with a
+// missing value in the block. The classes go in pairs (a class alone pairs
+// with itself) over tiles of kTileEntries entries, so that an entry's values
+// are read from memory once for all classes.
+constexpr int kTileEntries = 256;
+
 template <int kDim>
-void block_moments(const VbContext& ctx, VbState& st, int k, int b, const Temper& t) {
-  VbBlock& blk = st.block(k, b);
+void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, int b, const Temper& t) {
   const int d = st.dims[static_cast<size_t>(b)];
-  const double* resp = st.resp.data() + st.entry_index(k, 0);
   const size_t offset = static_cast<size_t>(st.block_offset[static_cast<size_t>(b)]);
-  int first = 0;
-  for (int n : st.block_missing_entries[static_cast<size_t>(b)]) {
-    observed_moments_run<kDim>(st, resp, offset, first, n, d, blk.s1->data, blk.s2->data);
-    expect_block(st, k, ctx.cases.entries[static_cast<size_t>(n)], b,
-                 resp[n] * st.entry_count[static_cast<size_t>(n)], t);
-    first = n + 1;
+  const std::vector<int>& missing = st.block_missing_entries[static_cast<size_t>(b)];
+  size_t tile_missing = 0;  // the first missing entry of the tile
+  for (int tile = 0; tile < st.n_entries; tile += kTileEntries) {
+    const int end = std::min(st.n_entries, tile + kTileEntries);
+    size_t tile_missing_end = tile_missing;
+    while (tile_missing_end < missing.size() && missing[tile_missing_end] < end) ++tile_missing_end;
+    for (int i = 0; i < classes.size(); i += 2) {
+      const int k0 = classes[i];
+      const int k1 = classes[std::min(i + 1, classes.size() - 1)];
+      const bool both = k1 != k0;
+      const double* const r[2] = {st.resp.data() + st.entry_index(k0, 0),
+                                  st.resp.data() + st.entry_index(k1, 0)};
+      double* const s1[2] = {st.block(k0, b).s1->data, st.block(k1, b).s1->data};
+      double* const s2[2] = {st.block(k0, b).s2->data, st.block(k1, b).s2->data};
+      int first = tile;
+      for (size_t p = tile_missing; p < tile_missing_end; ++p) {
+        const int n = missing[p];
+        observed_moments_run<kDim>(st, r, offset, first, n, d, s1, s2, both);
+        const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
+        const double count = st.entry_count[static_cast<size_t>(n)];
+        expect_block(st, k0, e, b, r[0][n] * count, t);
+        if (both) expect_block(st, k1, e, b, r[1][n] * count, t);
+        first = n + 1;
+      }
+      observed_moments_run<kDim>(st, r, offset, first, end, d, s1, s2, both);
+    }
+    tile_missing = tile_missing_end;
   }
-  observed_moments_run<kDim>(st, resp, offset, first, st.n_entries, d, blk.s1->data, blk.s2->data);
 }
 
 // N_k, n_kjv and the Gaussian moments of the listed classes, missing
@@ -686,18 +720,17 @@ void block_moments(const VbContext& ctx, VbState& st, int k, int b, const Temper
 void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes, const Temper& t) {
   for_each_chunk(classes, [&](const auto& chunk) { count_lanes(st, chunk); });
   if (st.n_groups > 0) {
-    for (int i = 0; i < classes.size(); ++i) {
-      const int k = classes[i];
-      for (int b = 0; b < st.n_groups; ++b) {
-        zero_vector(st.block(k, b).s1);
-        zero_matrix(st.block(k, b).s2);
-        switch (st.dims[static_cast<size_t>(b)]) {
-          case 1: block_moments<1>(ctx, st, k, b, t); break;
-          case 2: block_moments<2>(ctx, st, k, b, t); break;
-          case 3: block_moments<3>(ctx, st, k, b, t); break;
-          case 4: block_moments<4>(ctx, st, k, b, t); break;
-          default: block_moments<0>(ctx, st, k, b, t); break;
-        }
+    for (int b = 0; b < st.n_groups; ++b) {
+      for (int i = 0; i < classes.size(); ++i) {
+        zero_vector(st.block(classes[i], b).s1);
+        zero_matrix(st.block(classes[i], b).s2);
+      }
+      switch (st.dims[static_cast<size_t>(b)]) {
+        case 1: block_moments<1>(ctx, st, classes, b, t); break;
+        case 2: block_moments<2>(ctx, st, classes, b, t); break;
+        case 3: block_moments<3>(ctx, st, classes, b, t); break;
+        case 4: block_moments<4>(ctx, st, classes, b, t); break;
+        default: block_moments<0>(ctx, st, classes, b, t); break;
       }
     }
     for (int i = 0; i < classes.size(); ++i) {
