@@ -29,56 +29,9 @@ constexpr double kTiny = 1.0e-60;
 // vanished) ranks last.
 double ranked(double x) { return std::isnan(x) ? -INFINITY : x; }
 
-// ---- histories ----------------------------------------------------------------
-
-// F (and beta) at index t of the operation's histories, which double when t
-// reaches their capacity.
-void record(const VbContext& ctx, const VbState& st, SmemOperation& op, int t, double f) {
-  size_t capacity = op.fe_history.size();
-  if (capacity == 0) capacity = kHistoryCapacity;
-  while (static_cast<size_t>(t) >= capacity) capacity *= 2;
-  if (capacity != op.fe_history.size()) {
-    op.fe_history.resize(capacity);
-    if (ctx.settings.daem) op.beta_history.resize(capacity);
-  }
-  op.fe_history[static_cast<size_t>(t)] = f;
-  if (ctx.settings.daem) op.beta_history[static_cast<size_t>(t)] = st.beta;
-}
-
-// Ends the program when F fell by more than the tolerance from t-1 to t at
-// one temperature, as the restarts' check does but naming the operation.
-void check_decrease(const VbContext& ctx, const VbState& st, int operation,
-                    const SmemOperation& op, int t) {
-  const Settings& s = ctx.settings;
-  const double before = op.fe_history[static_cast<size_t>(t - 1)];
-  const double after = op.fe_history[static_cast<size_t>(t)];
-  double beta_before = 0.0, beta_after = 0.0;
-  if (s.daem) {
-    beta_before = op.beta_history[static_cast<size_t>(t - 1)];
-    beta_after = op.beta_history[static_cast<size_t>(t)];
-    if (!(beta_after - beta_before < kTolerance)) return;
-  }
-  if (!(before > after && before - after > kTolerance)) return;
-
-  FreeEnergyDecrease d;
-  d.K = st.K;
-  d.op_label = "SplitMergeOperation";
-  d.op = operation;
-  d.t = t;
-  d.before = before;
-  d.after = after;
-  d.beta = beta_after;
-  print_decrease_error(log_stream(), d);
-
-  const int p = s.prec_msg;
-  if (s.daem) {
-    die("\n(iter:%d) Variational free energy decreased! (before: %.*f (%.*f) | after: %.*f (%.*f) "
-        "| diff: %.*f) -- see the log file\n",
-        t, p, before, p, beta_before, p, after, p, beta_after, p, before - after);
-  }
-  die("\n(iter:%d) Variational free energy decreased! (before: %.*f | after: %.*f | diff: %.*f) "
-      "-- see the log file\n",
-      t, p, before, p, after, p, before - after);
+// The histories of one operation, reported by its number.
+RunTrace smem_trace(SmemOperation& op, int operation) {
+  return RunTrace{&op.fe_history, &op.beta_history, "SplitMergeOperation", operation, true};
 }
 
 void full_e_step(const VbContext& ctx, VbState& st) {
@@ -452,7 +405,8 @@ int run_partial_vbem(const VbContext& ctx, VbState& st, const SmemCandidate& c, 
   full_e_step(ctx, st);
   std::vector<double> outside;
   outside_log_sums(st, c, outside);
-  record(ctx, st, op, 0, compute_free_energy(ctx, st));
+  const RunTrace trace = smem_trace(op, 0);
+  record_history(ctx, st, trace, 0, compute_free_energy(ctx, st));
   progress_mark(0);
   for (int t = 0;; ++t) {
     compute_responsibilities_part(ctx, st, triple);
@@ -462,7 +416,7 @@ int run_partial_vbem(const VbContext& ctx, VbState& st, const SmemCandidate& c, 
     compute_complete_prob_part(ctx, st, triple);
     compute_log_normalisers_part(ctx, st, triple, outside);
     const int next = t + 1;
-    record(ctx, st, op, next, compute_free_energy(ctx, st));
+    record_history(ctx, st, trace, next, compute_free_energy(ctx, st));
     progress_mark(next);
     const double last = op.fe_history[static_cast<size_t>(t)];
     const double curr = op.fe_history[static_cast<size_t>(next)];
@@ -484,53 +438,7 @@ int run_partial_vbem(const VbContext& ctx, VbState& st, const SmemCandidate& c, 
 
 int run_vbem_smem(const VbContext& ctx, VbState& st, int operation, SmemOperation& op, int t0,
                   int limit, double beta_init) {
-  const Settings& s = ctx.settings;
-  const bool daem = s.daem;
-  const VbemSteps& steps = vbem_steps();
-  st.beta = daem ? beta_init : 1.0;
-  record(ctx, st, op, t0, steps.evaluate(ctx, st));
-
-  int t = t0;
-  for (;;) {  // one temperature pass
-    anneal_mark(operation != 0, daem, t, st.beta);
-    for (int i = 0;;) {
-      progress_mark(t);
-      steps.update(ctx, st);
-      const int next = t + 1;
-      record(ctx, st, op, next, steps.evaluate(ctx, st));
-      check_decrease(ctx, st, operation, op, next);
-      ++i;
-
-      const double f = op.fe_history[static_cast<size_t>(next)];
-      const double gain = f - op.fe_history[static_cast<size_t>(t)];
-      const char* end = nullptr;
-      if (daem) {
-        const bool same_beta =
-            op.beta_history[static_cast<size_t>(next)] - op.beta_history[static_cast<size_t>(t)] <
-            kTolerance;
-        const bool converged = same_beta && gain > 0.0 && gain < s.epsilon;
-        if (st.beta < 1.0) {
-          if (i >= limit || converged) end = "";
-        } else if (i >= limit) {
-          end = "Stopped";
-        } else if (converged) {
-          end = "Converged";
-        }
-      } else if (next >= limit) {
-        end = "Stopped";
-      } else if (gain > 0.0 && gain < s.epsilon) {
-        // A fall within rounding does not end the run.
-        end = "Converged";
-      }
-      t = next;
-      if (end == nullptr) continue;
-      if (*end != '\0') msg_printf(" (%s: %d iters)\tF=%.Nf\n", end, t, f);
-      break;
-    }
-    if (st.beta >= 1.0) break;
-    st.beta = std::min(1.0, st.beta * s.beta_rate);
-  }
-  return t;
+  return run_vbem_traced(ctx, st, smem_trace(op, operation), t0, limit, beta_init);
 }
 
 // ---- snapshot -------------------------------------------------------------------------
