@@ -1,5 +1,6 @@
 #include "vb/print_vb.h"
 
+#include <functional>
 #include <string>
 
 #include "output/section_writer.h"
@@ -57,12 +58,16 @@ void print_mean_hparams(FILE* file, const AttrModel& model, const VbState& st, i
   }
 }
 
-void print_covar_hparams(FILE* file, const AttrModel& model, const VbState& st, int g) {
-  const std::vector<int>& attrs = model.groups[g].attrs;
-  int d = static_cast<int>(attrs.size());
+}  // namespace
+
+void print_block_covariances(FILE* file, const char* id_format, const AttrModel& model, int g,
+                             int K, const std::function<const Matrix&(int k)>& matrix_of) {
+  const std::vector<int>& attrs = model.groups[static_cast<size_t>(g)].attrs;
+  const int d = static_cast<int>(attrs.size());
+  // attr_name reuses one area for unnamed attributes; a row shows two names.
   std::vector<std::string> names;
-  for (int j : attrs) names.push_back(name_of(model, j));
-  set_matrix_id("HPARAM-GAUSS-COVAR%d", g);
+  for (int j : attrs) names.push_back(attr_name(model, j));
+  set_matrix_id(id_format, g);
   add_column_name("Gauss ID");
   add_column_name("Class k");
   add_column_name("Attr. ID");
@@ -71,15 +76,22 @@ void print_covar_hparams(FILE* file, const AttrModel& model, const VbState& st, 
   add_column_name("Attr. name");
   add_column_name("(Co)Variance");
   print_header(file);
-  for (int k = 0; k < st.K; ++k) {
-    const Matrix& sigma = *st.block(k, g).sigma;
+  for (int k = 0; k < K; ++k) {
+    const Matrix& m = matrix_of(k);
     for (int a = 0; a < d; ++a) {
       for (int b = a; b < d; ++b) {
         print_row(file, "%d,%d,%d,%d,%s,%s,%.Ng", g, k, attrs[a], attrs[b], names[a].c_str(),
-                  names[b].c_str(), sigma[a][b]);
+                  names[b].c_str(), m[a][b]);
       }
     }
   }
+}
+
+namespace {
+
+void print_covar_hparams(FILE* file, const AttrModel& model, const VbState& st, int g) {
+  print_block_covariances(file, "HPARAM-GAUSS-COVAR%d", model, g, st.K,
+                          [&](int k) -> const Matrix& { return *st.block(k, g).sigma; });
 }
 
 void print_tau_hparams(FILE* file, const VbState& st) {

@@ -3,6 +3,8 @@
 // resolved "auto" smoothing constants and the hyperparameters of a model.
 #pragma once
 
+#include <functional>
+
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -58,5 +60,10 @@ void print_seeds(FILE* log, bool per_k, int K, int best_restart,
 // hyperparameters of the state. Used for the hyperparameter file and for the
 // verbose dumps in the log. Flushes the file.
 void print_hparams(FILE* file, const VbContext& ctx, const VbState& state);
+
+// A per-class data matrix of block g's upper-triangle (co)variances, as
+// HPARAM-GAUSS-COVAR%d and PREDICT-GAUSS-COVAR%d write them.
+void print_block_covariances(FILE* file, const char* id_format, const AttrModel& model, int g,
+                             int K, const std::function<const Matrix&(int k)>& matrix_of);
 
 }  // namespace veska

@@ -12,6 +12,7 @@
 #include "common/students_t.h"
 #include "output/section_writer.h"
 #include "output/value_text.h"
+#include "vb/print_vb.h"
 #include "vb/vbem.h"
 
 namespace veska {
@@ -61,29 +62,9 @@ void print_predictive_means(FILE* file, const AttrModel& model, const VbPredicti
 
 void print_predictive_scales(FILE* file, const AttrModel& model, const VbPredictive& pred, int K,
                              int g) {
-  const std::vector<int>& attrs = model.groups[static_cast<size_t>(g)].attrs;
-  const int d = static_cast<int>(attrs.size());
-  // attr_name reuses one area for unnamed attributes; a row shows two names.
-  std::vector<std::string> names;
-  for (int j : attrs) names.push_back(attr_name(model, j));
-  set_matrix_id("PREDICT-GAUSS-COVAR%d", g);
-  add_column_name("Gauss ID");
-  add_column_name("Class k");
-  add_column_name("Attr. ID");
-  add_column_name("Attr. ID");
-  add_column_name("Attr. name");
-  add_column_name("Attr. name");
-  add_column_name("(Co)Variance");
-  print_header(file);
-  for (int k = 0; k < K; ++k) {
-    const Matrix& s = *pred.scale[static_cast<size_t>(k) * pred.n_groups + g];
-    for (int a = 0; a < d; ++a) {
-      for (int b = a; b < d; ++b) {
-        print_row(file, "%d,%d,%d,%d,%s,%s,%.Ng", g, k, attrs[a], attrs[b], names[a].c_str(),
-                  names[b].c_str(), s[a][b]);
-      }
-    }
-  }
+  print_block_covariances(file, "PREDICT-GAUSS-COVAR%d", model, g, K, [&](int k) -> const Matrix& {
+    return *pred.scale[static_cast<size_t>(k) * pred.n_groups + g];
+  });
 }
 
 void print_predictive_dof(FILE* file, const VbPredictive& pred, int K, int g) {
