@@ -272,6 +272,10 @@ void observed_block_lanes(const double* x, const double* lanes, int d, double be
     case 2: observed_block_lanes<V, 2>(x, lanes, d, beta, spill, lr); break;
     case 3: observed_block_lanes<V, 3>(x, lanes, d, beta, spill, lr); break;
     case 4: observed_block_lanes<V, 4>(x, lanes, d, beta, spill, lr); break;
+    case 5: observed_block_lanes<V, 5>(x, lanes, d, beta, spill, lr); break;
+    case 6: observed_block_lanes<V, 6>(x, lanes, d, beta, spill, lr); break;
+    case 7: observed_block_lanes<V, 7>(x, lanes, d, beta, spill, lr); break;
+    case 8: observed_block_lanes<V, 8>(x, lanes, d, beta, spill, lr); break;
     default: observed_block_lanes<V, 0>(x, lanes, d, beta, spill, lr); break;
   }
 }
@@ -645,31 +649,36 @@ void count_lanes(VbState& st, const LaneChunk<V>& c) {
 // add_observed_moments over the entries first..last-1 (all observed in the
 // block at `offset`) for a pair of classes with responsibilities r[0], r[1]
 // and sums s1[0], s2[0] and s1[1], s2[1]; the second class is left alone
-// unless `both`. When kDim fixes the dimension, the two classes' sums run
-// side by side in SSE pairs held in registers; else (kDim 0, dimension d)
-// one class after the other, in place.
+// unless `both`. The two classes' sums run side by side in SSE pairs, held
+// in registers when kDim fixes the dimension; with kDim 0 the dimension is
+// d, and a block above kPairedDims sums one class after the other in place.
+constexpr int kPairedDims = 16;
+
 template <int kDim>
 void observed_moments_run(const VbState& st, const double* const r[2], size_t offset, int first,
                           int last, int d, double* const s1[2], double* const s2[2], bool both) {
   const double* count = st.entry_count.data();
   const double* const* reals = st.entry_reals.data();
-  if constexpr (kDim > 0) {
-    Pair a1[kDim], a2[kDim * kDim];
-    for (int i = 0; i < kDim; ++i) a1[i] = Pair{s1[0][i], s1[1][i]};
-    for (int i = 0; i < kDim * kDim; ++i) a2[i] = Pair{s2[0][i], s2[1][i]};
+  const int lanes = both ? 2 : 1;
+  if (kDim > 0 || d <= kPairedDims) {
+    if constexpr (kDim > 0) d = kDim;
+    constexpr int kSize = kDim > 0 ? kDim : kPairedDims;
+    Pair a1[kSize], a2[kSize * kSize];
+    for (int i = 0; i < d; ++i) a1[i] = Pair{s1[0][i], s1[1][i]};
+    for (int i = 0; i < d * d; ++i) a2[i] = Pair{s2[0][i], s2[1][i]};
     for (int n = first; n < last; ++n) {
       const Pair w = Pair{r[0][n], r[1][n]} * count[n];
-      add_observed_moments(reals[n] + offset, w, kDim, a1, a2);
+      add_observed_moments(reals[n] + offset, w, d, a1, a2);
     }
-    for (int lane = 0; lane < (both ? 2 : 1); ++lane) {
-      for (int i = 0; i < kDim; ++i) s1[lane][i] = a1[i][lane];
-      for (int i = 0; i < kDim * kDim; ++i) s2[lane][i] = a2[i][lane];
+    for (int lane = 0; lane < lanes; ++lane) {
+      for (int i = 0; i < d; ++i) s1[lane][i] = a1[i][lane];
+      for (int i = 0; i < d * d; ++i) s2[lane][i] = a2[i][lane];
     }
-  } else {
-    for (int lane = 0; lane < (both ? 2 : 1); ++lane) {
-      for (int n = first; n < last; ++n) {
-        add_observed_moments(reals[n] + offset, r[lane][n] * count[n], d, s1[lane], s2[lane]);
-      }
+    return;
+  }
+  for (int lane = 0; lane < lanes; ++lane) {
+    for (int n = first; n < last; ++n) {
+      add_observed_moments(reals[n] + offset, r[lane][n] * count[n], d, s1[lane], s2[lane]);
     }
   }
 }
@@ -730,6 +739,10 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
         case 2: block_moments<2>(ctx, st, classes, b, t); break;
         case 3: block_moments<3>(ctx, st, classes, b, t); break;
         case 4: block_moments<4>(ctx, st, classes, b, t); break;
+        case 5: block_moments<5>(ctx, st, classes, b, t); break;
+        case 6: block_moments<6>(ctx, st, classes, b, t); break;
+        case 7: block_moments<7>(ctx, st, classes, b, t); break;
+        case 8: block_moments<8>(ctx, st, classes, b, t); break;
         default: block_moments<0>(ctx, st, classes, b, t); break;
       }
     }

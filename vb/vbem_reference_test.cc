@@ -192,8 +192,9 @@ struct Case {
 std::vector<Case> cases() {
   Shape mixed;
   mixed.discrete = {3, 5, 2};
-  mixed.blocks = {4, 1, 2, 3, 6};  // fixed sizes 1..4, and 6 the general way
-  mixed.lines = 700;               // three tiles of entries
+  // Fixed sizes 1..4; 9 and 17 the general ways (two classes at a time, one).
+  mixed.blocks = {4, 1, 2, 3, 9, 17};
+  mixed.lines = 600;  // three tiles of entries
   mixed.p_missing = 0.05;
   mixed.p_block_missing = 0.03;
   Shape observed = mixed;
@@ -214,7 +215,7 @@ TEST(LanesAgainstPlainLoops, EStepAndStatisticsAreTheSameBits) {
     VbData data(random_cases(c.shape), c.shape.n_attr(), c.shape.gauss(),
                 [&](Settings& s) { s.daem = c.daem; });
     const VbContext& ctx = *data.ctx;
-    for (int K : {1, 2, 3, 4, 5, 6, 7, 9, 11}) {
+    for (int K : {1, 2, 3, 4, 5, 6, 7, 9}) {
       SCOPED_TRACE(std::string(c.name) + ", K = " + std::to_string(K));
       rng_seed(static_cast<unsigned>(K));
       VbState st = allocate_vb_state(ctx, K);
