@@ -136,7 +136,6 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
   st.n_entries = cases.n_entries;
   st.n_discrete = model.n_discrete;
   st.n_groups = model.n_groups;
-  st.disc_missing = cases.disc_missing_sum > 0;
   st.gauss_missing = cases.gauss_missing_sum > 0;
 
   st.cat_offset.resize(static_cast<size_t>(st.n_discrete));

@@ -71,9 +71,8 @@ struct VbState {
   std::vector<int> dims;      // D_b per block
   int max_dim = 0;            // largest D_b (0 without blocks)
 
-  // Whether the case table has any missing discrete / continuous value: when
-  // it has none, the E-step and the statistics take the plain paths.
-  bool disc_missing = false;
+  // Whether the case table has any missing continuous value (the entries'
+  // own flags are in entry_complete below).
   bool gauss_missing = false;
 
   // Per-class attribute-value arrays are flat: index k * cat_stride +

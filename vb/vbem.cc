@@ -163,7 +163,9 @@ void for_each_chunk(const ClassList& classes, F&& f) {
   int first = 0;
   auto take = [&](auto chunk) {
     chunk.used = std::min(chunk.kLanes, classes.size() - first);
-    for (int l = 0; l < chunk.kLanes; ++l) chunk.k[l] = classes[first + std::min(l, chunk.used - 1)];
+    for (int l = 0; l < chunk.kLanes; ++l) {
+      chunk.k[l] = classes[first + std::min(l, chunk.used - 1)];
+    }
     first += chunk.used;
     f(chunk);
   };
@@ -285,7 +287,8 @@ void observed_block_lanes(const double* x, const double* lanes, int d, double be
 // for the classes of one chunk, with the block terms above. At beta = 1
 // this is the plain E-step term by term.
 template <int V>
-void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t, const LaneChunk<V>& c) {
+void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t,
+                         const LaneChunk<V>& c) {
   constexpr int L = 2 * V;
   const double beta = t.beta;
   const int nd = st.n_discrete;
@@ -313,21 +316,22 @@ void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t, con
       for (int v = 0; v < V; ++v) lr[v] += load_pair(cell + 2 * v);
     }
     for (int b = 0; b < st.n_groups; ++b) {
-      const int d = st.dims[static_cast<size_t>(b)];
+      const size_t bi = static_cast<size_t>(b);
+      const int d = st.dims[bi];
       const double ln_2pi_term = beta * 0.5 * d * kLn2Pi;
       for (int v = 0; v < V; ++v) lr[v] -= ln_2pi_term;
       const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
-      const int m = complete ? 0 : e.gauss_n_missing()[static_cast<size_t>(b)];
+      const int m = complete ? 0 : e.gauss_n_missing()[bi];
       if (m == 0) {
-        const double* x = st.entry_reals[static_cast<size_t>(n)] + st.block_offset[static_cast<size_t>(b)];
-        observed_block_lanes<V>(x, st.lane_gauss.data() + st.lane_gauss_offset[static_cast<size_t>(b)],
-                                d, beta, st.lane_diff.data(), lr);
+        const double* x = st.entry_reals[static_cast<size_t>(n)] + st.block_offset[bi];
+        observed_block_lanes<V>(x, st.lane_gauss.data() + st.lane_gauss_offset[bi], d, beta,
+                                st.lane_diff.data(), lr);
         continue;
       }
+      const VbBlockTerms* terms = &st.block_terms[bi * kClassLanes];
       for (int l = 0; l < c.used; ++l) {
-        lr[l / 2][l % 2] += beta * missing_block_term(st.block(c.k[l], b), e, b, d, m,
-                                                      st.block_terms[static_cast<size_t>(b) * kClassLanes + l],
-                                                      t.name);
+        const double term = missing_block_term(st.block(c.k[l], b), e, b, d, m, terms[l], t.name);
+        lr[l / 2][l % 2] += beta * term;
       }
     }
     for (int l = 0; l < c.used; ++l) log_rho[l][n] = lr[l / 2][l % 2];
@@ -691,7 +695,8 @@ void observed_moments_run(const VbState& st, const double* const r[2], size_t of
 constexpr int kTileEntries = 256;
 
 template <int kDim>
-void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, int b, const Temper& t) {
+void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, int b,
+                   const Temper& t) {
   const int d = st.dims[static_cast<size_t>(b)];
   const size_t offset = static_cast<size_t>(st.block_offset[static_cast<size_t>(b)]);
   const std::vector<int>& missing = st.block_missing_entries[static_cast<size_t>(b)];
@@ -726,7 +731,8 @@ void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, 
 
 // N_k, n_kjv and the Gaussian moments of the listed classes, missing
 // continuous values imputed under t.
-void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes, const Temper& t) {
+void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes,
+                      const Temper& t) {
   for_each_chunk(classes, [&](const auto& chunk) { count_lanes(st, chunk); });
   if (st.n_groups > 0) {
     for (int b = 0; b < st.n_groups; ++b) {

@@ -111,7 +111,8 @@ std::vector<double> plain_responsibilities(const VbState& st) {
   std::vector<double> out(st.resp.size());
   for (int k = 0; k < st.K; ++k) {
     for (int n = 0; n < st.n_entries; ++n) {
-      const double r = std::exp(st.log_rho[st.entry_index(k, n)] - st.log_z[static_cast<size_t>(n)]);
+      const double x = st.log_rho[st.entry_index(k, n)] - st.log_z[static_cast<size_t>(n)];
+      const double r = std::exp(x);
       out[st.entry_index(k, n)] = std::max(r, 1.0e-30);
     }
   }
@@ -136,7 +137,9 @@ std::vector<double> plain_statistics(const VbContext& ctx, VbState& st) {
   const std::vector<CaseEntry>& entries = ctx.cases.entries;
   for (int k = 0; k < st.K; ++k) {
     double sum = 0.0;
-    for (int n = 0; n < st.n_entries; ++n) sum += entries[static_cast<size_t>(n)].total * st.resp[st.entry_index(k, n)];
+    for (int n = 0; n < st.n_entries; ++n) {
+      sum += entries[static_cast<size_t>(n)].total * st.resp[st.entry_index(k, n)];
+    }
     st.n_k[k] = sum;
   }
   std::fill(st.n_cat.begin(), st.n_cat.end(), 0.0);
@@ -149,7 +152,8 @@ std::vector<double> plain_statistics(const VbContext& ctx, VbState& st) {
       const CaseEntry& e = entries[static_cast<size_t>(n)];
       const double w = st.resp[st.entry_index(k, n)] * e.total;
       for (int j = 0; j < st.n_discrete; ++j) {
-        if (!e.disc_missing()[static_cast<size_t>(j)]) st.n_cat[st.cat_index(k, j, e.codes()[static_cast<size_t>(j)])] += w;
+        if (e.disc_missing()[static_cast<size_t>(j)]) continue;
+        st.n_cat[st.cat_index(k, j, e.codes()[static_cast<size_t>(j)])] += w;
       }
       bool any_missing = false;
       for (int m : e.gauss_n_missing()) any_missing = any_missing || m > 0;
@@ -176,7 +180,8 @@ std::vector<double> plain_statistics(const VbContext& ctx, VbState& st) {
 }
 
 // Exact equality, element by element, with the first difference named.
-void expect_same(const std::vector<double>& engine, const std::vector<double>& plain, const std::string& what) {
+void expect_same(const std::vector<double>& engine, const std::vector<double>& plain,
+                 const std::string& what) {
   ASSERT_EQ(engine.size(), plain.size()) << what;
   for (size_t i = 0; i < engine.size(); ++i) {
     ASSERT_EQ(engine[i], plain[i]) << what << " [" << i << "]";
