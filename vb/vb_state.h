@@ -55,9 +55,9 @@ struct VbBlockTerms {
   double ln_det = 0.0;
 };
 
-// Classes handled side by side by the E-step and the statistics: each lane
-// keeps its own sums in the order of the plain loops, so results do not
-// depend on the width.
+// Most classes handled side by side by the E-step and the statistics: each
+// lane keeps its own sums in the order of the plain loops, so results do
+// not depend on the width.
 constexpr int kClassLanes = 6;
 // entry_cells of a missing discrete value.
 constexpr int kMissingCell = -1;
@@ -124,9 +124,10 @@ struct VbState {
   // Per block: the entries with a missing value in it, in entry order.
   std::vector<std::vector<int>> block_missing_entries;
 
-  // The E-step and the statistics take the classes kClassLanes at a time,
-  // one class per lane; these hold the lanes' parameters:
-  //   lane_theta   cell-major beta E[ln theta] (cell * kClassLanes + lane)
+  // The E-step and the statistics take the classes up to kClassLanes at a
+  // time, one class per lane; these hold the lanes' parameters, laid out for
+  // the L lanes of the chunk at hand:
+  //   lane_theta   cell-major beta E[ln theta] (cell * L + lane)
   //   lane_counts  cell-major n_kjv being counted
   //   lane_gauss   per block from lane_gauss_offset[b]: mu (D x lanes),
   //                W (D x D x lanes), then per lane A and 0.5 nu_e / beta

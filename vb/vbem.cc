@@ -608,7 +608,12 @@ void responsibilities(VbState& st, const ClassList& classes) {
     double* resp = st.resp.data() + st.entry_index(k, 0);
     for (int n = 0; n < st.n_entries; ++n) {
       const double x = log_rho[n] - log_z[n];
-      const double r = x < kNegligibleLog ? kMinResponsibility : std::exp(x);
+      double r = 1.0;  // exp(0): a class that takes the entry alone
+      if (x < kNegligibleLog) {
+        r = kMinResponsibility;
+      } else if (x != 0.0) {
+        r = std::exp(x);
+      }
       resp[n] = r < kMinResponsibility ? kMinResponsibility : r;
     }
   }
@@ -832,12 +837,12 @@ void compute_log_normalisers(const VbContext& ctx, VbState& st) {
     }
     // Once the largest term (exp(0) = 1) is in, the sum is at least 1 and a
     // term below 2^-53 leaves it unchanged; before, only a term that is 0
-    // does. Such terms are not computed.
+    // does. Such terms are not computed, nor is exp(0).
     double sum = 0.0;
     for (int k = 0; k < st.K; ++k) {
       const double x = log_rho[static_cast<size_t>(k) * M] - top;
       if (x < (k > first_top ? kBelowHalfUlpOfOne : kUnderflowLog)) continue;
-      sum += std::exp(x);
+      sum += x == 0.0 ? 1.0 : std::exp(x);
     }
     st.log_z[n] = std::log(sum) + top;
     if (!std::isfinite(st.log_z[n])) {
