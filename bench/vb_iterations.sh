@@ -14,7 +14,8 @@
 # spent waiting for a core, which varied two-fold between runs of the same
 # case. scikit-learn runs with one BLAS/OpenMP thread and is timed by its
 # process CPU time, so both sides are single-threaded CPU costs. CLOCK=wall
-# gives wall-clock times for both instead.
+# gives wall-clock times for both instead (scikit-learn with its default
+# threads).
 #
 # Usage: bench/vb_iterations.sh            (all groups)
 #        ITERS=50 BUILD=/path/to/build bench/vb_iterations.sh continuous discrete
@@ -120,9 +121,12 @@ sklearn_case() {  # N D K
   if ! "$py" -c "import sklearn" 2>/dev/null; then
     apt-get install -y python3-sklearn >/dev/null
   fi
+  # CPU time counts every thread: one BLAS/OpenMP thread makes it the cost of
+  # a single-threaded run, as rumelvb's is. The wall clock lets them run.
+  local threads=()
+  [ "$CLOCK" = cpu ] && threads=(OMP_NUM_THREADS=1 OPENBLAS_NUM_THREADS=1 MKL_NUM_THREADS=1)
   local ns
-  ns=$(OMP_NUM_THREADS=1 OPENBLAS_NUM_THREADS=1 MKL_NUM_THREADS=1 \
-    "$py" - "$WORK/${name}_freq.csv" "$k" "$ITERS" "$SEED" "$CLOCK" <<'EOF'
+  ns=$(env "${threads[@]}" "$py" - "$WORK/${name}_freq.csv" "$k" "$ITERS" "$SEED" "$CLOCK" <<'EOF'
 import sys, time, warnings
 import numpy as np
 from sklearn.mixture import BayesianGaussianMixture
