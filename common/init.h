@@ -35,7 +35,6 @@ bool try_parse_real(const char* text, double* value);
 
 // ---- handlers of single option values --------------------------------------
 
-void set_n_attr(Settings& s, const char* value);
 void set_n_class(Settings& s, const char* value);
 void add_ignored(Settings& s, const char* value);
 void add_gauss(Settings& s, const char* value);
