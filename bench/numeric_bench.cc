@@ -9,7 +9,7 @@
 #include "common/gauss.h"
 #include "common/matrix.h"
 #include "common/matrix_store.h"
-#include "common/special_functions.h"
+#include "common/gamma_functions.h"
 
 namespace veska {
 namespace {

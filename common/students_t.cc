@@ -6,7 +6,7 @@
 #include "common/gauss.h"
 #include "common/matrix.h"
 #include "common/misc.h"
-#include "common/special_functions.h"
+#include "common/gamma_functions.h"
 
 namespace veska {
 

@@ -6,7 +6,7 @@
 
 #include "common/matrix.h"
 #include "common/misc.h"
-#include "common/special_functions.h"
+#include "common/gamma_functions.h"
 #include "vb/print_vb.h"
 #include "vb/print_vb_dumps.h"
 

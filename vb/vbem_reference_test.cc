@@ -19,7 +19,7 @@
 #include "common/matrix.h"
 #include "common/matrix_store.h"
 #include "common/random.h"
-#include "common/special_functions.h"
+#include "common/gamma_functions.h"
 #include "vb/vb_init.h"
 #include "vb/vb_test_data.h"
 

@@ -13,7 +13,7 @@
 #include "common/matrix_store.h"
 #include "common/misc.h"
 #include "common/random.h"
-#include "common/special_functions.h"
+#include "common/gamma_functions.h"
 #include "output/section_writer.h"
 #include "vb/vb_init.h"
 #include "vb/vb_test_data.h"

@@ -2,7 +2,7 @@
 // approximations in the arrangement of Cody's ALGAMA, with the Stirling
 // series for large arguments. digamma: Cody's rational approximations of his
 // PSI routine.
-#include "common/special_functions.h"
+#include "common/gamma_functions.h"
 
 #include <cmath>
 #include <limits>

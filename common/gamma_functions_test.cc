@@ -1,4 +1,4 @@
-#include "common/special_functions.h"
+#include "common/gamma_functions.h"
 
 #include <gtest/gtest.h>
 
