@@ -19,8 +19,12 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Quantile levels of the percentile row between its min and max.
 constexpr double kQuantileLevels[7] = {0.05, 0.1, 0.25, 0.5, 0.75, 0.9, 0.95};
 // A sample covariance whose determinant is smaller than this in absolute
-// value cannot serve as the scale of a prior.
+// value cannot serve as the scale of a rumelvb prior.
 constexpr double kSingularDet = 1e-15;
+// rumel measures it in the data's own units: singular when the determinant
+// is this small relative to the product of the variances, or when a
+// variance is not positive.
+constexpr double kSingularRatio = 1e-12;
 
 // The observed values of one member of a group with the entries' weights.
 struct Sample {
@@ -207,8 +211,20 @@ void compute_group(const Settings& settings, const AttrModel& model, const CaseT
   gs.sample_covar = settings.regular_stat ? gs.reg_covar : gs.covar;
 }
 
+bool is_singular(const Settings& settings, const Matrix* covar) {
+  const double det = det_general(covar);
+  if (settings.program == Program::kVb) return std::fabs(det) < kSingularDet;
+  double spread = 1.0;
+  bool positive = true;
+  for (int i = 0; i < covar->rows; ++i) {
+    spread *= (*covar)[i][i];
+    positive = positive && (*covar)[i][i] > 0.0;
+  }
+  return !positive || !(det / spread >= kSingularRatio);
+}
+
 void check_singular(const Settings& settings, const Matrix* covar) {
-  if (std::fabs(det_general(covar)) < kSingularDet) {
+  if (is_singular(settings, covar)) {
     die("Sample covariance matrix is singular; please specify a diagonal covariance matrix by "
         "'%s const:Var'",
         get_option_str(kOptSmoothVar, option_table(settings.program), true).c_str());

@@ -1,0 +1,269 @@
+#include "mlmap/print_mlmap.h"
+
+#include "analysis/print_membership.h"
+#include "output/section_writer.h"
+#include "output/value_text.h"
+
+namespace veska {
+
+namespace {
+
+// One value per class and value of each discrete attribute (flat layout of
+// the model), per class (outer) and value in display order (inner).
+void print_cat_values(FILE* file, const AttrModel& model, const MlLayout& l, const char* id_format,
+                      const char* column_format, const std::vector<double>& values) {
+  for (int pos = 0; pos < model.n_discrete; ++pos) {
+    const int j = model.discrete_attr[pos];
+    const DiscreteValues& dv = model.values[pos];
+    const std::string name = attr_name(model, j);
+    set_matrix_id(id_format, j);
+    add_column_name("Attr. ID");
+    add_column_name("Attr. name");
+    add_column_name("Class k");
+    add_column_name("Attr. value x%d", j);
+    add_column_name(column_format, j);
+    print_header(file);
+    for (int k = 0; k < l.K; ++k) {
+      for (int code : dv.order) {
+        print_row(file, "%d,%s,%d,%s,%.Ng", j, name.c_str(), k, dv.names[code].c_str(),
+                  values[l.cat(k, pos, code)]);
+      }
+    }
+  }
+}
+
+// The block columns "Gauss ID" and "Class k", in either order, and the
+// matching first two fields of a row.
+void add_block_class_columns(bool class_first) {
+  add_column_name(class_first ? "Class k" : "Gauss ID");
+  add_column_name(class_first ? "Gauss ID" : "Class k");
+}
+
+void print_block_means(FILE* file, const AttrModel& model, const MlLayout& l, const char* id_format,
+                       bool class_first, int g, const std::vector<double>& values) {
+  const std::vector<int>& attrs = model.groups[g].attrs;
+  set_matrix_id(id_format, g);
+  add_block_class_columns(class_first);
+  add_column_name("Attr. ID");
+  add_column_name("Attr. name");
+  add_column_name("Mean");
+  print_header(file);
+  for (int k = 0; k < l.K; ++k) {
+    for (int a = 0; a < l.dims[g]; ++a) {
+      print_row(file, "%d,%d,%d,%s,%.Ng", class_first ? k : g, class_first ? g : k, attrs[a],
+                attr_name(model, attrs[a]), values[l.mean(k, g) + a]);
+    }
+  }
+}
+
+// Upper triangle, row by row.
+void print_block_covars(FILE* file, const AttrModel& model, const MlLayout& l,
+                        const char* id_format, bool class_first, int g,
+                        const std::vector<double>& values) {
+  const std::vector<int>& attrs = model.groups[g].attrs;
+  const int d = l.dims[g];
+  std::vector<std::string> names;  // attr_name reuses one area; a row shows two
+  for (int j : attrs) names.push_back(attr_name(model, j));
+  set_matrix_id(id_format, g);
+  add_block_class_columns(class_first);
+  add_column_name("Attr. ID");
+  add_column_name("Attr. ID");
+  add_column_name("Attr. name");
+  add_column_name("Attr. name");
+  add_column_name("(Co)Variance");
+  print_header(file);
+  for (int k = 0; k < l.K; ++k) {
+    const double* m = values.data() + l.covar(k, g);
+    for (int a = 0; a < d; ++a) {
+      for (int b = a; b < d; ++b) {
+        print_row(file, "%d,%d,%d,%d,%s,%s,%.Ng", class_first ? k : g, class_first ? g : k,
+                  attrs[a], attrs[b], names[a].c_str(), names[b].c_str(), m[a * d + b]);
+      }
+    }
+  }
+}
+
+void add_case_fields(const MlContext& ctx, int n) {
+  const CaseEntry& entry = ctx.cases.entries[n];
+  add_field(case_id_str(ctx.model, entry, n));
+  add_value_fields(ctx.settings, ctx.model, entry);
+}
+
+}  // namespace
+
+void print_ml_auto_smoothing(FILE* log, const Settings& s, const AttrModel& model, int K) {
+  set_matrix_id("AUTO-SMOOTH-CLASS-K%d", K);
+  add_column_name("Num. of classes");
+  add_column_name("Class smoothing constant [based on AutoClass]");
+  print_header(log);
+  print_row(log, "%d,%.Ng", K, s.smooth_c);
+  if (model.n_discrete > 0) {
+    set_matrix_id("AUTO-SMOOTH-CAT-K%d", K);
+    add_column_name("Num. of classes");
+    add_column_name("Attr. ID");
+    add_column_name("Attr. name");
+    add_column_name("Attr. smoothing constant [based on AutoClass]");
+    print_header(log);
+    for (int pos = 0; pos < model.n_discrete; ++pos) {
+      const int j = model.discrete_attr[pos];
+      print_row(log, "%d,%d,%s,%.Ng", K, j, attr_name(model, j), s.smooth_a[pos].value);
+    }
+  }
+  fflush(log);
+}
+
+void print_loglike(FILE* log, int K, const MlHistory& h, bool map, bool daem, int t) {
+  set_matrix_id("LOGLIKE-K%d", K);
+  add_column_name("Num. of classes");
+  add_column_name("Num. of updates");
+  add_column_name("Log likelihood");
+  if (map) {
+    add_column_name("Log prior prob.");
+    add_column_name("Log a posteriori prob.");
+  }
+  if (daem) add_column_name("Inverse temperature");
+  print_header(log);
+  for (int i = 0; i <= t; ++i) {
+    add_field_int(K);
+    add_field_int(i);
+    add_field_real(h.loglike[i]);
+    if (map) {
+      add_field_real(h.log_prior[i]);
+      add_field_real(h.objective[i]);
+    }
+    if (daem) add_field_real(h.beta[i]);
+    end_row(log);
+  }
+  fflush(log);
+}
+
+void print_ml_decrease(FILE* log, const MlDecrease& d, bool map) {
+  const char* what = map ? "LogPostProb" : "LogLikelihood";
+  set_matrix_id("ERR-MSG-DECREASE");
+  add_note(map ? "Log posterior prob. decreased!" : "Log-likelihood decreased!");
+  print_header(log);
+  print_row(log, "NumberOfClasses,%d", d.K);
+  print_row(log, "%s,%d", d.op_label, d.op);
+  print_row(log, "NumberOfUpdates,%d", d.t);
+  print_row(log, "%sBeforeUpdate,%.Ng", what, d.before);
+  print_row(log, "%sAfterUpdate,%.Ng", what, d.after);
+  if (d.daem) print_row(log, "InverseTemperature,%.Ng", d.beta);
+  fflush(log);
+}
+
+void print_ml_score(FILE* log, const std::vector<MlScoreRow>& rows, const std::string& criterion,
+                    int k_opt) {
+  set_matrix_id("SCORE");
+  add_column_name("Num. of classes");
+  add_column_name("BIC");
+  add_column_name("AUTOCLASS");
+  add_note("Selected criterion = %s", criterion.c_str());
+  add_note("Optimal num. of classes = %d", k_opt);
+  print_header(log);
+  for (const MlScoreRow& r : rows) {
+    if (r.cs_computed) {
+      print_row(log, "%d,%.Ng,%.Ng", r.K, r.bic, r.cs);
+    } else {
+      print_row(log, "%d,%.Ng,N/A", r.K, r.bic);
+    }
+  }
+  fflush(log);
+}
+
+void print_ml_seeds(FILE* log, bool per_k, int K, int best_restart,
+                    const std::vector<MlRunRecord>& runs, bool map) {
+  if (per_k) {
+    set_matrix_id("SEED-K%d", K);
+  } else {
+    set_matrix_id("SEED");
+  }
+  add_column_name("Num. of classes");
+  add_column_name("Restart");
+  add_column_name("Random seed");
+  add_column_name("Num. of updates");
+  add_column_name(map ? "Log a posteriori prob." : "Log likelihood");
+  add_note("Best seed = %d", best_restart);
+  print_header(log);
+  for (int r = 0; r < static_cast<int>(runs.size()); ++r) {
+    const MlRunRecord& run = runs[r];
+    if (run.seeded) {
+      print_row(log, "%d,%d,%u,%d,%.Ng", K, r, static_cast<unsigned>(run.seed), run.updates,
+                run.objective);
+    } else {
+      print_row(log, "%d,%d,N/A,%d,%.Ng", K, r, run.updates, run.objective);
+    }
+  }
+  fflush(log);
+}
+
+void print_params(FILE* file, const AttrModel& model, const MlLayout& l, const MlParams& p) {
+  print_class_probs(file, "PARAM-CLASS", "Class parameter P(k)", p.pi);
+  print_cat_values(file, model, l, "PARAM-CAT%d", "Attr. parameter P(x%d|k)", p.theta);
+  for (int g = 0; g < l.n_groups; ++g) {
+    print_block_means(file, model, l, "PARAM-GAUSS-MEAN%d", false, g, p.mean);
+    print_block_covars(file, model, l, "PARAM-GAUSS-COVAR%d", false, g, p.covar);
+  }
+  fflush(file);
+}
+
+void print_joint(FILE* log, const MlContext& ctx, const MlLayout& l, const MlWork& w) {
+  set_matrix_id("COMP");
+  add_column_name("Class k");
+  add_column_name("Case ID");
+  add_values_column(ctx.settings);
+  add_column_name("Complete data prob. P(k,x)");
+  print_header(log);
+  for (int k = 0; k < l.K; ++k) {
+    for (int n = 0; n < ctx.cases.n_entries; ++n) {
+      add_field_int(k);
+      add_case_fields(ctx, n);
+      add_field_real(w.weight[static_cast<size_t>(n) * l.K + k]);
+      end_row(log);
+    }
+  }
+  fflush(log);
+}
+
+void print_normalisers(FILE* log, const MlContext& ctx, const MlWork& w) {
+  set_matrix_id("INCOMP");
+  add_column_name("Case ID");
+  add_values_column(ctx.settings);
+  add_column_name("Incomplete data prob. P(x)");
+  print_header(log);
+  for (int n = 0; n < ctx.cases.n_entries; ++n) {
+    add_case_fields(ctx, n);
+    add_field_real(w.norm[n]);
+    end_row(log);
+  }
+  fflush(log);
+}
+
+void print_ml_responsibilities(FILE* log, const MlContext& ctx, const MlLayout& l,
+                               const MlWork& w) {
+  set_matrix_id("COND");
+  add_column_name("Case ID");
+  add_values_column(ctx.settings);
+  add_column_name("Class k, Conditional prob. P(k|x)");
+  print_header(log);
+  for (int n = 0; n < ctx.cases.n_entries; ++n) {
+    for (int k = 0; k < l.K; ++k) {
+      add_case_fields(ctx, n);
+      add_field_int(k);
+      add_field_real(w.resp[static_cast<size_t>(n) * l.K + k]);
+      end_row(log);
+    }
+  }
+  fflush(log);
+}
+
+void print_expected_stats(FILE* log, const AttrModel& model, const MlLayout& l, const MlWork& w) {
+  print_class_probs(log, "EXPECT-CLASS", "Expected occurrences E[k]", w.e_class);
+  print_cat_values(log, model, l, "EXPECT-CAT%d", "Expected occurrences E[x%d|k]", w.e_cat);
+  for (int g = 0; g < l.n_groups; ++g) {
+    print_block_means(log, model, l, "EXPECT-GAUSS-MEAN%d", true, g, w.s1);
+    print_block_covars(log, model, l, "EXPECT-GAUSS-COVAR%d", true, g, w.s2);
+  }
+  fflush(log);
+}
+
+}  // namespace veska

@@ -1,0 +1,79 @@
+// The data matrices of the ML/MAP fit: learning curves, the decrease
+// report, scores and seeds of the class counts, the resolved "auto"
+// constants, the parameter sections (the parameter file and the verbose
+// dumps) and the per-step verbose dumps of the EM iteration.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "mlmap/ml_params.h"
+
+namespace veska {
+
+// AUTO-SMOOTH-CLASS-K%d and, with discrete attributes, AUTO-SMOOTH-CAT-K%d.
+void print_ml_auto_smoothing(FILE* log, const Settings& settings, const AttrModel& model, int K);
+
+// The objective history of one kept run: L[t], and with MAP LP[t] and O[t],
+// with annealing B[t].
+struct MlHistory {
+  std::vector<double> loglike;
+  std::vector<double> log_prior;
+  std::vector<double> objective;
+  std::vector<double> beta;
+};
+
+// LOGLIKE-K%d: history indices 0..t.
+void print_loglike(FILE* log, int K, const MlHistory& h, bool map, bool daem, int t);
+
+struct MlDecrease {
+  int K = 0;
+  const char* op_label = "Restart";
+  int op = 0;
+  int t = 0;
+  double before = 0.0;
+  double after = 0.0;
+  bool daem = false;
+  double beta = 0.0;
+};
+// ERR-MSG-DECREASE in the words of the objective (MAP or ML).
+void print_ml_decrease(FILE* log, const MlDecrease& d, bool map);
+
+// SCORE: BIC and the Cheeseman-Stutz value ("N/A" where not computed).
+struct MlScoreRow {
+  int K = 0;
+  double bic = 0.0;
+  bool cs_computed = false;
+  double cs = 0.0;
+};
+void print_ml_score(FILE* log, const std::vector<MlScoreRow>& rows, const std::string& criterion,
+                    int k_opt);
+
+struct MlRunRecord {
+  bool seeded = false;
+  uint32_t seed = 0;
+  int updates = 0;
+  double objective = 0.0;
+};
+// SEED (single K) or SEED-K%d, the last column named after the objective.
+void print_ml_seeds(FILE* log, bool per_k, int K, int best_restart,
+                    const std::vector<MlRunRecord>& runs, bool map);
+
+// PARAM-CLASS, PARAM-CAT%d, then per block PARAM-GAUSS-MEAN%d and
+// PARAM-GAUSS-COVAR%d: the parameter file, and the verbose dumps. Flushes.
+void print_params(FILE* file, const AttrModel& model, const MlLayout& layout,
+                  const MlParams& params);
+
+// Verbose dumps of one step: COMP (the joint weights), INCOMP (the
+// normalisers), COND (the responsibilities), and the expected statistics
+// EXPECT-CLASS, EXPECT-CAT%d, EXPECT-GAUSS-MEAN%d, EXPECT-GAUSS-COVAR%d.
+void print_joint(FILE* log, const MlContext& ctx, const MlLayout& layout, const MlWork& work);
+void print_normalisers(FILE* log, const MlContext& ctx, const MlWork& work);
+void print_ml_responsibilities(FILE* log, const MlContext& ctx, const MlLayout& layout,
+                               const MlWork& work);
+void print_expected_stats(FILE* log, const AttrModel& model, const MlLayout& layout,
+                          const MlWork& work);
+
+}  // namespace veska
