@@ -208,7 +208,7 @@ void compute_group(const Settings& settings, const AttrModel& model, const CaseT
 }
 
 void check_singular(const Settings& settings, const Matrix* covar) {
-  if (std::fabs(det_general(covar)) < kSingularDet) {
+  if (std::fabs(det_general(covar).det) < kSingularDet) {
     die("Sample covariance matrix is singular; please specify a diagonal covariance matrix by "
         "'%s const:Var'",
         get_option_str(kOptSmoothVar, option_table(settings.program), true).c_str());
