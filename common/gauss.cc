@@ -78,13 +78,12 @@ double lgauss_mv_prec(const Vector* x, const Vector* mu, const Matrix* prec, dou
 double lgauss_mv(const Vector* x, const Vector* mu, const Matrix* cov) {
   require_point(x, mu, cov, "lgauss_mv");
   Matrix* prec = new_matrix(cov->rows, cov->cols);
-  clear_indicators();
-  double det = inverse_spd(prec, cov);
-  if (inverse_indicator()) {
+  const DetResult r = inverse_spd(prec, cov);
+  if (!r.ok) {
     free_matrix(prec);
     raise_numerical_error("lgauss_mv", "Failed to invert covariances\n");
   }
-  double result = lgauss_mv_prec(x, mu, prec, det);
+  double result = lgauss_mv_prec(x, mu, prec, r.det);
   free_matrix(prec);
   return result;
 }
@@ -137,9 +136,7 @@ double lgauss_cond(const Vector* x, const Vector* mu, const Matrix* cov, const i
 
   Matrix* cov_oo = new_block(cov, mask, true, true, n_obs, n_obs);
   Matrix* prec_oo = new_matrix(n_obs, n_obs);
-  clear_indicators();
-  inverse_spd(prec_oo, cov_oo);
-  if (inverse_indicator()) {
+  if (!inverse_spd(prec_oo, cov_oo).ok) {
     free_matrix(prec_oo);
     free_matrix(cov_oo);
     raise_numerical_error("lgauss_cond", "Failed to invert the covariances of the observed part\n");

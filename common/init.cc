@@ -565,6 +565,14 @@ void validate_settings(Settings& s, AttrModel& model) {
 
   if (s.run_estimation) check_class_count(s);
   check_iterations(s);
+  // The log gets a row per operation number whether it ran or not.
+  if (s.n_sm > kMaxSmOperations) {
+    die("Illegal value for %s option: the number of split-merge operations cannot exceed %d\n",
+        label(kOptNSm).c_str(), kMaxSmOperations);
+  }
+  // Negative noise can push a starting pseudo count or probability to zero
+  // or below; refused before any file is read.
+  if (s.noise < 0.0) die_illegal_value(kOptNoise);
 
   s.cluster_criterion = "MEMBERSHIP_DIST";
   s.rank_measure = "MEMBERSHIP_DIST";

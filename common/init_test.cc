@@ -419,6 +419,13 @@ TEST(ValidateSettings, ClassCountAndIterationChecks) {
   s.restarts = 1;
   s.min_new_c_param = 0;
   expect_stderr_failure(s, "Illegal value for the lower limit of updated prob. of the splited/merged class\n");
+  s.min_new_c_param = 0.001;
+  s.noise = -0.01;
+  EXPECT_EQ(validation_failure(s), "Illegal value for --noise option\n");
+  s.noise = 0.0;
+  s.n_sm = kMaxSmOperations + 1;
+  EXPECT_EQ(validation_failure(s), "Illegal value for --n-sm (-o) option: the number of split-merge "
+                                   "operations cannot exceed 10000\n");
 
   // rumel reports them through die and accepts a missing K with --read-hparam.
   Settings r = settings_for(Program::kMlMap, 3);

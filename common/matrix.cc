@@ -11,9 +11,6 @@ namespace veska {
 
 namespace {
 
-int g_det_indicator = 0;
-int g_inverse_indicator = 0;
-
 // Below this a row scale or an LU pivot counts as zero.
 constexpr double kTiny = 1e-60;
 
@@ -409,51 +406,61 @@ void print_permuted_matrix(FILE* out, const Matrix* m, const int* perm) {
 
 // ---- determinants and inverses --------------------------------------------
 
-double det_general(const Matrix* a) {
+namespace {
+
+// A general result stands when its determinant is finite and not zero.
+DetResult general_result(double det) { return {det, std::isfinite(det) && det != 0.0}; }
+
+// The closed forms make no factorisation, so a symmetric input is tested
+// by its leading minors: positive definite when every one is positive.
+bool leading_minors_positive(const Matrix& a) {
+  if (!(a[0][0] > 0.0)) return false;
+  if (a.rows < 3) return true;
+  return a[0][0] * a[1][1] - a[0][1] * a[1][0] > 0.0;
+}
+
+DetResult spd_closed_result(const Matrix& a, double det) {
+  return {det, leading_minors_positive(a) && std::isfinite(det) && det > 0.0};
+}
+
+}  // namespace
+
+DetResult det_general(const Matrix* a) {
   require_square(a, "det_general");
-  if (a->rows <= 3) return det_closed(*a);
-  g_det_indicator = 0;
+  if (a->rows <= 3) return general_result(det_closed(*a));
   Matrix* w = dup_matrix(a);
   LuWork work(a->rows);
   double sign;
-  double d = 0.0;
-  if (lu_factor(*w, work, &sign)) {
-    d = lu_det(*w, work.perm, sign);
-  } else {
-    g_det_indicator = 1;
-  }
+  DetResult r;
+  if (lu_factor(*w, work, &sign)) r = general_result(lu_det(*w, work.perm, sign));
   free_matrix(w);
-  return d;
+  return r;
 }
 
-double det_spd(const Matrix* a) {
+DetResult det_spd(const Matrix* a) {
   require_square(a, "det_spd");
-  if (a->rows <= 3) return det_closed(*a);
-  g_det_indicator = 0;
+  if (a->rows <= 3) return spd_closed_result(*a, det_closed(*a));
   Matrix* l = new_matrix(a->rows, a->rows);
-  double d = 0.0;
+  DetResult r;
   if (cholesky(*l, *a)) {
-    d = cholesky_det(*l);
-  } else {
-    g_det_indicator = 1;
+    const double d = cholesky_det(*l);
+    r = {d, std::isfinite(d) && d > 0.0};
   }
   free_matrix(l);
-  return d;
+  return r;
 }
 
-double inverse_general(Matrix* inv, const Matrix* a) {
+DetResult inverse_general(Matrix* inv, const Matrix* a) {
   require_square(a, "inverse_general");
   if (!same_shape(inv, a)) die_bad_dimension("inverse_general");
-  if (a->rows <= 3) return inverse_closed(*inv, *a);
-  g_inverse_indicator = 0;
+  if (a->rows <= 3) return general_result(inverse_closed(*inv, *a));
   int n = a->rows;
   Matrix* w = dup_matrix(a);
   LuWork work(n);
   double sign;
   if (!lu_factor(*w, work, &sign)) {
-    g_inverse_indicator = 1;
     free_matrix(w);
-    return 0.0;
+    return {};
   }
   const int* p = work.perm;
   // Column j of A^-1 solves L U x = P e_j: forward, then back substitution.
@@ -476,20 +483,23 @@ double inverse_general(Matrix* inv, const Matrix* a) {
   double d = lu_det(*w, p, sign);
   free_vector(x);
   free_matrix(w);
-  return d;
+  return general_result(d);
 }
 
-double inverse_spd(Matrix* inv, const Matrix* a) {
+DetResult inverse_spd(Matrix* inv, const Matrix* a) {
   require_square(a, "inverse_spd");
   if (!same_shape(inv, a)) die_bad_dimension("inverse_spd");
-  if (a->rows <= 3) return inverse_closed(*inv, *a);
-  g_inverse_indicator = 0;
+  if (a->rows <= 3) {
+    // The test reads A before the inverse may overwrite it.
+    const bool definite = leading_minors_positive(*a);
+    const double d = inverse_closed(*inv, *a);
+    return {d, definite && std::isfinite(d) && d > 0.0};
+  }
   int n = a->rows;
   Matrix* l = new_matrix(n, n);
   if (!cholesky(*l, *a)) {
-    g_inverse_indicator = 1;
     free_matrix(l);
-    return 0.0;
+    return {};
   }
   // R = L^-1 row by row (lower triangular), then A^-1 = R' R. Dividing by
   // L[k][k] is multiplying by R[k][k], found in an earlier row.
@@ -514,15 +524,7 @@ double inverse_spd(Matrix* inv, const Matrix* a) {
   double d = cholesky_det(*l);
   free_matrix(r);
   free_matrix(l);
-  return d;
-}
-
-int det_indicator() { return g_det_indicator; }
-int inverse_indicator() { return g_inverse_indicator; }
-
-void clear_indicators() {
-  g_det_indicator = 0;
-  g_inverse_indicator = 0;
+  return {d, std::isfinite(d) && d > 0.0};
 }
 
 }  // namespace veska

@@ -69,20 +69,21 @@ void print_permuted_matrix(FILE* out, const Matrix* m, const int* perm);
 
 // ---- determinants and inverses ------------------------------------------
 //
-// The inverses write A^-1 into `inv` (which may be A itself) and return
-// det A. Above 3 x 3 a singular or indefinite input sets the matching
-// indicator to 1 and returns 0 without a result; those paths clear their
-// indicator when they start. The closed forms up to 3 x 3 make no test (a
-// zero determinant gives non-finite elements) and leave the indicators as
-// they were.
+// Every form returns det A with a verdict for every size: ok is false when
+// A is singular (a failed factorisation or a zero determinant), when det A
+// is not finite (every caller takes its logarithm), or, for the symmetric
+// forms, when A is not positive definite. The
+// inverses write A^-1 into `inv` (which may be A itself); when ok is false
+// `inv` holds nothing usable.
 
-double det_general(const Matrix* a);
-double det_spd(const Matrix* a);
-double inverse_general(Matrix* inv, const Matrix* a);
-double inverse_spd(Matrix* inv, const Matrix* a);
+struct DetResult {
+  double det = 0.0;
+  bool ok = false;
+};
 
-int det_indicator();      // set by det_general / det_spd
-int inverse_indicator();  // set by inverse_general / inverse_spd
-void clear_indicators();
+DetResult det_general(const Matrix* a);
+DetResult det_spd(const Matrix* a);
+DetResult inverse_general(Matrix* inv, const Matrix* a);
+DetResult inverse_spd(Matrix* inv, const Matrix* a);
 
 }  // namespace veska

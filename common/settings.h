@@ -30,6 +30,8 @@ constexpr int kInitNoisyUniform = 2;
 constexpr int kInitValueFrequency = 3;
 
 constexpr int kMaxIterLimit = 10000;
+// The most --n-sm accepts: the log lists every operation number.
+constexpr int kMaxSmOperations = 10000;
 
 // One Gaussian block: its specification text as given, then (after
 // resolve_attributes) its attribute indices in increasing order.

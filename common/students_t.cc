@@ -30,9 +30,9 @@ double log_density(int d, double q, double det_scale, double nu) {
 bool quadratic_and_det(const Vector* x, const Vector* mu, const Matrix* scale, double* q,
                        double* det) {
   Matrix* prec = new_matrix(scale->rows, scale->cols);
-  clear_indicators();
-  *det = inverse_spd(prec, scale);
-  bool inverted = inverse_indicator() == 0;
+  const DetResult r = inverse_spd(prec, scale);
+  *det = r.det;
+  const bool inverted = r.ok;
   if (inverted) {
     Vector* diff = new_vector(x->n);
     subtract_vector(diff, x, mu);

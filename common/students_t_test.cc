@@ -62,7 +62,7 @@ double direct_lt(const std::vector<double>& x, const std::vector<double>& mu,
                  const Matrix* scale, double nu) {
   int d = static_cast<int>(x.size());
   Matrix* inv = new_matrix(d, d);
-  double det = inverse_general(inv, scale);
+  double det = inverse_general(inv, scale).det;
   double q = 0.0;
   for (int i = 0; i < d; ++i) {
     for (int j = 0; j < d; ++j) q += (x[i] - mu[i]) * (*inv)[i][j] * (x[j] - mu[j]);

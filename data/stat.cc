@@ -212,7 +212,7 @@ void compute_group(const Settings& settings, const AttrModel& model, const CaseT
 }
 
 bool is_singular(const Settings& settings, const Matrix* covar) {
-  const double det = det_general(covar);
+  const double det = det_general(covar).det;
   if (settings.program == Program::kVb) return std::fabs(det) < kSingularDet;
   double spread = 1.0;
   bool positive = true;

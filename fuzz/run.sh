@@ -6,6 +6,9 @@
 # fuzz/corpus/TARGET are read; new inputs go to fuzz/out/corpus/TARGET, and
 # crashing inputs to fuzz/out/artifacts/TARGET/. One process, one job: the
 # machine is shared. Exits non-zero when the fuzzer found a fault.
+#
+# The generator seed is fixed (FUZZ_SEED, default 1), so a run on the same
+# corpus draws the same inputs: a red CI run can be replayed.
 set -euo pipefail
 cd "$(dirname "$0")"
 target=$1
@@ -23,6 +26,7 @@ ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1} \
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
 "$bin" "out/corpus/$target" "corpus/$target" \
   -dict="$target.dict" \
+  -seed="${FUZZ_SEED:-1}" \
   -max_total_time="$seconds" \
   -max_len=$max_len \
   -timeout=10 \

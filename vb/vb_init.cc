@@ -30,14 +30,13 @@ void sample_scaled_prior(const Matrix* sample_covar, double s, VbBlock& blk) {
     blk.det_sigma0 = var;
   } else {
     copy_matrix(blk.sigma0, sample_covar);
-    double det = inverse_spd(blk.w0, blk.sigma0);
-    if ((d > 3 && inverse_indicator() != 0) || !(det > 0.0) || !std::isfinite(det) ||
-        has_non_finite(blk.w0)) {
+    const DetResult r = inverse_spd(blk.w0, blk.sigma0);
+    if (!r.ok || has_non_finite(blk.w0)) {
       raise_numerical_error("set_gauss_priors", "Failed to invert the sample covariances\n");
     }
     scale_matrix(blk.sigma0, s);
     divide_matrix(blk.w0, s);
-    blk.det_sigma0 = det * std::pow(s, d);
+    blk.det_sigma0 = r.det * std::pow(s, d);
   }
   if (!(blk.det_sigma0 > 0.0) || !std::isfinite(blk.det_sigma0)) {
     raise_numerical_error("set_gauss_priors", "Failed to invert the sample covariances\n");

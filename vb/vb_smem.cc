@@ -489,11 +489,6 @@ double run_split_merge_operations(const VbContext& ctx, VbState& st, int n_opera
 
 void run_split_merge(const VbContext& ctx, VbState& st, ClassCountFit& fit) {
   const Settings& s = ctx.settings;
-  // The log gets a row per operation number whether it ran or not.
-  if (s.n_sm > kMaxSmOperations) {
-    die("Illegal value for %s option: the number of split-merge operations cannot exceed %d\n",
-        option_label(kOptNSm).c_str(), kMaxSmOperations);
-  }
   // The snapshot and the candidate pairs grow with K x M and K^2: too
   // large a model ends like any allocation.
   try {

@@ -82,9 +82,6 @@ void restore_snapshot(const VbStateSnapshot& snapshot, VbState& state);
 double run_split_merge_operations(const VbContext& ctx, VbState& state, int n_operations,
                                   std::vector<SmemOperation>& ops, double f_current);
 
-// The most --n-sm accepts: the log lists every operation number.
-constexpr int kMaxSmOperations = 10000;
-
 // The restarts and the split-and-merge operations for the state's K
 // (K >= 3): records the restarts in `fit`, writes SMEM-STAT-EM-K%d,
 // FREE-ENERGY-SMEM-K%d and SMEM-STAT-SM-K%d, and leaves the state at the

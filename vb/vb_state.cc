@@ -249,13 +249,11 @@ namespace {
 void class_precisions(VbState& st, int k, const char* name) {
   for (int b = 0; b < st.n_groups; ++b) {
     VbBlock& blk = st.block(k, b);
-    double det = inverse_spd(blk.w, blk.sigma);
-    // The closed forms up to 3 x 3 set no indicator: a Sigma that is not
-    // positive definite shows in its determinant or in the inverse.
-    bool failed = (st.dims[b] > 3 && inverse_indicator() != 0) || !(det > 0.0) ||
-                  !std::isfinite(det) || has_non_finite(blk.w);
-    if (failed) raise_numerical_error(name, "Failed to invert the hyperparameters for covariances\n");
-    blk.det_sigma = det;
+    const DetResult r = inverse_spd(blk.w, blk.sigma);
+    if (!r.ok || has_non_finite(blk.w)) {
+      raise_numerical_error(name, "Failed to invert the hyperparameters for covariances\n");
+    }
+    blk.det_sigma = r.det;
   }
 }
 

@@ -82,11 +82,9 @@ Matrix* invert_observed(const Matrix* sigma, const int* observed, int o, const c
                         double* ln_det) {
   Matrix* inv = new_matrix(o, o);
   extract_sub_matrix(inv, sigma, observed, observed);
-  double det = inverse_spd(inv, inv);
-  if ((o > 3 && inverse_indicator() != 0) || !(det > 0.0) || !std::isfinite(det)) {
-    fail_observed_part(name, inv);
-  }
-  *ln_det = std::log(det);
+  const DetResult r = inverse_spd(inv, inv);
+  if (!r.ok) fail_observed_part(name, inv);
+  *ln_det = std::log(r.det);
   return inv;
 }
 

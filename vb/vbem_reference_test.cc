@@ -61,7 +61,7 @@ double block_term(const VbState& st, const CaseEntry& e, int k, int b, bool temp
     copy_matrix(inv, blk.w);
   } else {
     extract_sub_matrix(inv, blk.sigma, observed, observed);
-    ln_det_oo = std::log(inverse_spd(inv, inv));
+    ln_det_oo = std::log(inverse_spd(inv, inv).det);
   }
   Vector* diff = new_vector(o);
   for (int i = 0, p = 0; i < d; ++i) {
