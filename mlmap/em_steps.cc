@@ -42,8 +42,8 @@ double invert_observed(const double* cov, int d, int o, MlWork& w) {
     w.sub[0] = 1.0 / det;
   } else {
     Matrix a{o, o, w.sub.data(), 0};
-    det = inverse_spd(&a, &a);
-    if (o > 3 && inverse_indicator() != 0) det = 0.0;
+    const DetResult r = inverse_spd(&a, &a);
+    det = r.ok ? r.det : 0.0;
   }
   if (!(det > 0.0) || !std::isfinite(det)) {
     raise_numerical_error("compute_expect_gauss0",

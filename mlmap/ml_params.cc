@@ -56,10 +56,11 @@ void recompute_precisions(const MlLayout& l, MlParams& p) {
       } else {
         Matrix a{d, d, cov, 0};
         Matrix inv{d, d, prec, 0};
-        det = inverse_spd(&inv, &a);
-        // Above 3 x 3 an indefinite matrix has no inverse; its zero
-        // determinant sends it to the singular check.
-        if (d > 3 && inverse_indicator() != 0) {
+        const DetResult r = inverse_spd(&inv, &a);
+        det = r.det;
+        // A matrix that is not positive definite has no usable inverse; its
+        // zero determinant sends it to the singular check.
+        if (!r.ok) {
           det = 0.0;
           std::fill(prec, prec + d * d, 0.0);
         }

@@ -31,9 +31,9 @@ double invert_scale(int d, const double* b0, double* inverse) {
   }
   Matrix a{d, d, const_cast<double*>(b0), 0};
   Matrix inv{d, d, inverse, 0};
-  double det = inverse_spd(&inv, &a);
-  if ((d > 3 && inverse_indicator() != 0) || !(det > 0.0) || !std::isfinite(det) ||
-      has_non_finite(&inv)) {
+  const DetResult r = inverse_spd(&inv, &a);
+  const double det = r.det;
+  if (!r.ok || !(det > 0.0) || has_non_finite(&inv)) {
     raise_numerical_error("set_gauss_priors", "Failed to invert the sample covariances\n");
   }
   return det;

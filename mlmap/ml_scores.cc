@@ -31,7 +31,8 @@ double trace_product(const double* a, const double* b, int d) {
 double log_det_symmetric(std::vector<double>& m, int d) {
   if (d == 1) return std::log(m[0]);
   Matrix a{d, d, m.data(), 0};
-  return std::log(det_spd(&a));
+  const DetResult r = det_spd(&a);
+  return r.ok ? std::log(r.det) : std::nan("");
 }
 
 }  // namespace
