@@ -37,12 +37,12 @@ MlEngine::~MlEngine() {
   }
 }
 
-void MlEngine::start_class_count(int K) {
+void MlEngine::start_class_count(int K, bool report) {
   layout_ = make_layout(ctx_.model, K);
   if (hparams_ != nullptr) {
     priors_ = apply_hparams(settings_, ctx_.model, layout_, *hparams_);
   } else {
-    if (resolve_auto_smoothing(settings_, ctx_.model, K)) {
+    if (resolve_auto_smoothing(settings_, ctx_.model, K) && report) {
       print_ml_auto_smoothing(log_stream(), settings_, ctx_.model, K);
     }
     priors_ = set_up_priors(ctx_, layout_);

@@ -35,8 +35,8 @@ class MlEngine {
   MlEngine& operator=(const MlEngine&) = delete;
 
   // Resolves the priors for K (AUTO-SMOOTH-* to the log when some constant
-  // is "auto"), sizes the model and the work arrays.
-  void start_class_count(int K);
+  // is "auto" and `report`), sizes the model and the work arrays.
+  void start_class_count(int K, bool report = true);
   // Starting parameters for the next run (PARAM-* to the log with --verbose).
   void initialise();
   // E-step at beta and normalisers; the objective.
