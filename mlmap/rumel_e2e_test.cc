@@ -4,6 +4,7 @@
 // must; the files hold their data matrices in order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -83,6 +84,33 @@ TEST(RumelE2e, BadOptionsEndWithTheirMessages) {
                       "#### ID:HPARAM-CLASS\r\n####\r\n0,1\r\n1,2\r\n");
   RunResult r = rumel(dir, {"-f", "iris", "-x", "5", "-u", "0-3", "-E", "4", "-H"});
   EXPECT_EQ(r.status, 1);
+}
+
+TEST(RumelE2e, StoppingRulesAndAnnealing) {
+  TempDir dir;
+  copy_iris(dir);
+  RunResult r = rumel(dir, with(kIris, {"--seed", "1", "-m", "5"}));
+  EXPECT_NE(r.err.find("#classes = 3:\r\n  #iters 0 (Stopped: 5 iters)\tL="), std::string::npos) << r.err;
+  EXPECT_EQ(testing::read_sections(dir.file("iris_log.csv")).at("LOGLIKE-K3").size(), 6u);
+  r = rumel(dir, with(kIris, {"--seed", "1", "-e", "1e9"}));
+  EXPECT_NE(r.err.find("(Converged: 1 iters)"), std::string::npos) << r.err;
+
+  // From beta 0.1 at rate 1.2 the temperature reaches 1 after 13 increases:
+  // 14 temperatures, each opened by a star.
+  r = rumel(dir, with(kIris, {"--seed", "1", "--daem", "-B", "0.1:1.2"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string line = r.err.substr(r.err.find("#iters"));
+  EXPECT_EQ(std::count(line.begin(), line.begin() + line.find('\n'), '*'), 14);
+  const auto curve = testing::read_sections(dir.file("iris_log.csv")).at("LOGLIKE-K3");
+  EXPECT_EQ(curve.front()[3], "0.1");
+  EXPECT_EQ(curve.back()[3], "1");
+
+  // Preliminary runs stop at the restart limit; the best one continues.
+  r = rumel(dir, with(kIris, {"--seed", "1", "-n", "3", "-l", "4"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const testing::Sections log = testing::read_sections(dir.file("iris_log.csv"));
+  for (const auto& row : log.at("SEED")) EXPECT_EQ(row[3], "4");
+  EXPECT_GT(log.at("LOGLIKE-K3").size(), 5u);
 }
 
 TEST(RumelE2e, IrisReachesTheKnownMaximum) {
