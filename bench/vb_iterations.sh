@@ -144,7 +144,7 @@ em = sys.argv[6] == "em"
 x = np.loadtxt(path, delimiter=",", ndmin=2)
 def fit(m):
     if em:
-        g = GaussianMixture(n_components=k, covariance_type="full", max_iter=m, tol=-1.0,
+        g = GaussianMixture(n_components=k, covariance_type="full", max_iter=m, tol=0.0,
                             n_init=1, random_state=seed)
     else:
         g = BayesianGaussianMixture(n_components=k, covariance_type="full",

@@ -64,14 +64,16 @@ double observed_quadratic(std::span<const double> x, const double* mu, int o, Ml
   return q;
 }
 
-double full_quadratic(std::span<const double> x, const double* mu, const double* prec, int d,
+// (x - mu)' P (x - mu) from the upper triangle of the symmetric P.
+double full_quadratic(const double* x, const double* mu, const double* prec, int d,
                       double* diff) {
   for (int i = 0; i < d; ++i) diff[i] = x[i] - mu[i];
   double q = 0.0;
   for (int i = 0; i < d; ++i) {
-    double row = 0.0;
-    for (int j = 0; j < d; ++j) row += prec[i * d + j] * diff[j];
-    q += diff[i] * row;
+    const double* row = prec + i * d;
+    double off = 0.0;
+    for (int j = i + 1; j < d; ++j) off += row[j] * diff[j];
+    q += diff[i] * (row[i] * diff[i] + 2.0 * off);
   }
   return q;
 }
@@ -87,15 +89,17 @@ void refresh_log_norms(const MlLayout& l, const MlParams& p, MlWork& w) {
 
 }  // namespace
 
-double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e,
-                         int k, int b) {
+namespace {
+
+// ln g_kbn of entry e's block b, whose values and missing count the work's
+// flat views give.
+double block_term(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e, int k,
+                  int b, const double* x, int n_missing) {
   const int d = l.dims[b];
-  const int n_missing = e.gauss_n_missing()[b];
   if (n_missing == d) return 0.0;
   const double* mu = p.mean.data() + l.mean(k, b);
   if (n_missing == 0) {
-    const double q =
-        full_quadratic(e.values(b), mu, p.precision.data() + l.covar(k, b), d, w.diff.data());
+    const double q = full_quadratic(x, mu, p.precision.data() + l.covar(k, b), d, w.diff.data());
     return w.log_norm[l.block(k, b)] - 0.5 * q;
   }
   const int o = split_components(e, b, d, w);
@@ -104,46 +108,61 @@ double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, const 
   return -0.5 * (o * kLn2Pi + ln_det + q);
 }
 
+}  // namespace
+
+double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e,
+                         int k, int b) {
+  return block_term(l, p, w, e, k, b, e.values(b).data(), e.gauss_n_missing()[b]);
+}
+
 void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w) {
   refresh_log_norms(l, p, w);
   const int K = l.K;
   const int nd = l.n_discrete;
+  const int G = l.n_groups;
   const double beta = w.beta;
   const bool tempered = beta < 1.0;
   const int n_entries = ctx.cases.n_entries;
   for (int n = 0; n < n_entries; ++n) {
     const CaseEntry& e = ctx.cases.entries[n];
     const int* cells = w.cells.data() + static_cast<size_t>(n) * nd;
+    const double* const* values = w.block_values.data() + static_cast<size_t>(n) * G;
+    const int* missing = w.block_missing.data() + static_cast<size_t>(n) * G;
     double* out = w.weight.data() + static_cast<size_t>(n) * K;
     for (int k = 0; k < K; ++k) {
       const double* theta = p.theta.data() + static_cast<size_t>(k) * l.cat_stride;
+      // The blocks' densities multiply as one exponential: a block with
+      // every value missing adds 0 (a factor 1).
+      double lg = 0.0;
+      for (int b = 0; b < G; ++b) {
+        if (missing[b] == 0) {
+          const int d = l.dims[b];
+          const double q = full_quadratic(values[b], p.mean.data() + l.mean(k, b),
+                                          p.precision.data() + l.covar(k, b), d, w.diff.data());
+          lg += w.log_norm[l.block(k, b)] - 0.5 * q;
+        } else {
+          lg += block_term(l, p, w, e, k, b, values[b], missing[b]);
+        }
+      }
       if (w.log_domain) {
         double s = std::log(p.pi[k]);
         for (int i = 0; i < nd; ++i) {
           if (cells[i] >= 0) s += std::log(theta[cells[i]]);
         }
-        for (int b = 0; b < l.n_groups; ++b) s += block_log_density(l, p, w, e, k, b);
+        s += lg;
         out[k] = tempered ? beta * s : s;
       } else if (!tempered) {
         double x = p.pi[k];
         for (int i = 0; i < nd; ++i) {
           if (cells[i] >= 0) x *= theta[cells[i]];
         }
-        for (int b = 0; b < l.n_groups; ++b) {
-          if (e.gauss_n_missing()[b] < l.dims[b]) x *= std::exp(block_log_density(l, p, w, e, k, b));
-        }
-        out[k] = x;
+        out[k] = G > 0 ? x * std::exp(lg) : x;
       } else {
         double x = std::pow(p.pi[k], beta);
         for (int i = 0; i < nd; ++i) {
           if (cells[i] >= 0) x *= std::pow(theta[cells[i]], beta);
         }
-        for (int b = 0; b < l.n_groups; ++b) {
-          if (e.gauss_n_missing()[b] < l.dims[b]) {
-            x *= std::pow(std::exp(block_log_density(l, p, w, e, k, b)), beta);
-          }
-        }
-        out[k] = x;
+        out[k] = G > 0 ? x * std::exp(beta * lg) : x;
       }
     }
   }
@@ -207,10 +226,10 @@ void compute_responsibilities(const MlLayout& l, MlWork& w) {
 
 namespace {
 
-// Adds omega times the completed point and its second moments to the
-// block's sums: observed values as they are, missing ones by their
-// conditional mean given the observed part, and the conditional covariance
-// of the missing part to S2.
+// Adds omega times the completed point and its second moments to the sums
+// of a block with missing values: observed values as they are, missing ones
+// by their conditional mean given the observed part, and the conditional
+// covariance of the missing part to S2.
 void add_block_stats(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e, int k,
                      int b, double omega) {
   const int d = l.dims[b];
@@ -220,13 +239,6 @@ void add_block_stats(const MlLayout& l, const MlParams& p, MlWork& w, const Case
   double* s2 = w.s2.data() + l.covar(k, b);
   const int n_missing = e.gauss_n_missing()[b];
   const std::span<const double> x = e.values(b);
-  if (n_missing == 0) {
-    for (int i = 0; i < d; ++i) {
-      s1[i] += omega * x[i];
-      for (int j = i; j < d; ++j) s2[i * d + j] += omega * x[i] * x[j];
-    }
-    return;
-  }
   if (n_missing == d) {
     for (int i = 0; i < d; ++i) {
       s1[i] += omega * mu[i];
@@ -278,11 +290,24 @@ void compute_expected_stats(const MlContext& ctx, const MlLayout& l, const MlPar
   std::fill(w.s2.begin(), w.s2.end(), 0.0);
   const int K = l.K;
   const int nd = l.n_discrete;
+  const int G = l.n_groups;
   const int n_entries = ctx.cases.n_entries;
   for (int n = 0; n < n_entries; ++n) {
     const CaseEntry& e = ctx.cases.entries[n];
     const int* cells = w.cells.data() + static_cast<size_t>(n) * nd;
+    const double* const* values = w.block_values.data() + static_cast<size_t>(n) * G;
+    const int* missing = w.block_missing.data() + static_cast<size_t>(n) * G;
     const double* r = w.resp.data() + static_cast<size_t>(n) * K;
+    // The complete blocks' second moments, once for all classes.
+    for (int b = 0; b < G; ++b) {
+      if (missing[b] != 0) continue;
+      const int d = l.dims[b];
+      const double* x = values[b];
+      double* xx = w.products.data() + l.covar_offset[b];
+      for (int i = 0; i < d; ++i) {
+        for (int j = i; j < d; ++j) xx[i * d + j] = x[i] * x[j];
+      }
+    }
     for (int k = 0; k < K; ++k) {
       const double omega = w.count[n] * r[k];
       w.e_class[k] += omega;
@@ -291,7 +316,21 @@ void compute_expected_stats(const MlContext& ctx, const MlLayout& l, const MlPar
         if (cells[i] >= 0) counts[cells[i]] += omega;
       }
       if (omega == 0.0) continue;
-      for (int b = 0; b < l.n_groups; ++b) add_block_stats(l, p, w, e, k, b, omega);
+      for (int b = 0; b < G; ++b) {
+        if (missing[b] != 0) {
+          add_block_stats(l, p, w, e, k, b, omega);
+          continue;
+        }
+        const int d = l.dims[b];
+        const double* x = values[b];
+        const double* xx = w.products.data() + l.covar_offset[b];
+        double* s1 = w.s1.data() + l.mean(k, b);
+        double* s2 = w.s2.data() + l.covar(k, b);
+        for (int i = 0; i < d; ++i) {
+          s1[i] += omega * x[i];
+          for (int j = i; j < d; ++j) s2[i * d + j] += omega * xx[i * d + j];
+        }
+      }
     }
   }
 }

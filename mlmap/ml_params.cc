@@ -96,6 +96,16 @@ MlWork allocate_work(const MlLayout& l, const CaseTable& cases) {
       if (code >= 0) w.cells[static_cast<size_t>(n) * l.n_discrete + i] = l.cat_offset[i] + code;
     }
   }
+  w.block_values.assign(static_cast<size_t>(n_entries) * l.n_groups, nullptr);
+  w.block_missing.assign(static_cast<size_t>(n_entries) * l.n_groups, 0);
+  for (int n = 0; n < n_entries; ++n) {
+    const CaseEntry& e = cases.entries[n];
+    for (int b = 0; b < l.n_groups; ++b) {
+      w.block_values[static_cast<size_t>(n) * l.n_groups + b] = e.values(b).data();
+      w.block_missing[static_cast<size_t>(n) * l.n_groups + b] = e.gauss_n_missing()[b];
+    }
+  }
+  w.products.assign(static_cast<size_t>(l.covar_stride), 0.0);
   w.log_norm.assign(static_cast<size_t>(l.K) * l.n_groups, 0.0);
   const size_t nk = static_cast<size_t>(n_entries) * l.K;
   w.weight.assign(nk, 0.0);

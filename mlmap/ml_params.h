@@ -117,6 +117,13 @@ struct MlWork {
   // cat_offset[i] + code, or -1 when missing; per entry c_n.
   std::vector<int> cells;
   std::vector<double> count;
+  // Per entry and block (n * n_groups + b): its values and how many of them
+  // are missing.
+  std::vector<const double*> block_values;
+  std::vector<int> block_missing;
+  // Per entry: the products x_l x_m of every block's upper triangle, when
+  // the block is complete (covariance layout of one class).
+  std::vector<double> products;
   // Per class and block (layout.block): -(D ln 2pi + ln |Sigma|) / 2.
   std::vector<double> log_norm;
   // Scratch of the block loops: the observed and missing component indices,
