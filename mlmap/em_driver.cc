@@ -48,6 +48,10 @@ void run_post_analysis(const Settings& s, const AttrModel& model, const CaseTabl
                        MlEngine& engine) {
   const Memberships mem = engine.memberships();
   const AnalysisInput in{s, model, cases, mem};
+  if (s.verbose) {
+    print_member_case(log_stream(), in);
+    print_member_attributes(log_stream(), in);
+  }
   if (s.mem_prob) write_membership_file(in);
   cluster_cases(in);
   if (s.rank_given) rank_relevant(in);

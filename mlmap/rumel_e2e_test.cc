@@ -86,6 +86,18 @@ TEST(RumelE2e, BadOptionsEndWithTheirMessages) {
   EXPECT_EQ(r.status, 1);
 }
 
+TEST(RumelE2e, PriorsAndClassCountFromARumelvbModel) {
+  TempDir dir;
+  copy_iris(dir);
+  ASSERT_EQ(testing::run_program("rumelvb", with(kIris, {"--seed", "1"}), dir.path()).status, 0);
+  RunResult r = rumel(dir, {"-f", "iris", "-x", "5", "-u", "0-3", "-E", "4", "--seed", "1", "-H"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("#classes = 3:"), std::string::npos);
+  const testing::Sections log = testing::read_sections(dir.file("iris_log.csv"));
+  EXPECT_EQ(log.at("LOGLIKE-K3")[0].size(), 5u);  // L, LP and O: MAP
+  EXPECT_NE(log.at("SCORE")[0][2], "N/A");        // every pseudo count above 1
+}
+
 TEST(RumelE2e, StoppingRulesAndAnnealing) {
   TempDir dir;
   copy_iris(dir);
