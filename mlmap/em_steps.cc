@@ -64,9 +64,26 @@ double observed_quadratic(std::span<const double> x, const double* mu, int o, Ml
   return q;
 }
 
-// (x - mu)' P (x - mu) from the upper triangle of the symmetric P.
-double full_quadratic(const double* x, const double* mu, const double* prec, int d,
-                      double* diff) {
+// (x - mu)' P (x - mu) from the upper triangle of the symmetric P, and the
+// moments omega x, omega x x' (upper triangle) added to S1 and S2. A block's
+// dimension is fixed for the whole run, so the small dimensions get loops
+// the compiler unrolls; the general loops serve the rest.
+template <int D>
+[[gnu::always_inline]] inline double quadratic_fixed(const double* x, const double* mu,
+                                                     const double* prec) {
+  double diff[D];
+  for (int i = 0; i < D; ++i) diff[i] = x[i] - mu[i];
+  double q = 0.0;
+  for (int i = 0; i < D; ++i) {
+    double off = 0.0;
+    for (int j = i + 1; j < D; ++j) off += prec[i * D + j] * diff[j];
+    q += diff[i] * (prec[i * D + i] * diff[i] + 2.0 * off);
+  }
+  return q;
+}
+
+double quadratic_general(const double* x, const double* mu, const double* prec, int d,
+                         double* diff) {
   for (int i = 0; i < d; ++i) diff[i] = x[i] - mu[i];
   double q = 0.0;
   for (int i = 0; i < d; ++i) {
@@ -76,6 +93,99 @@ double full_quadratic(const double* x, const double* mu, const double* prec, int
     q += diff[i] * (row[i] * diff[i] + 2.0 * off);
   }
   return q;
+}
+
+double full_quadratic(const double* x, const double* mu, const double* prec, int d,
+                      double* diff) {
+  switch (d) {
+    case 1: return quadratic_fixed<1>(x, mu, prec);
+    case 2: return quadratic_fixed<2>(x, mu, prec);
+    case 3: return quadratic_fixed<3>(x, mu, prec);
+    case 4: return quadratic_fixed<4>(x, mu, prec);
+    case 5: return quadratic_fixed<5>(x, mu, prec);
+    case 6: return quadratic_fixed<6>(x, mu, prec);
+    default: return quadratic_general(x, mu, prec, d, diff);
+  }
+}
+
+template <int D>
+[[gnu::always_inline]] inline void moments_fixed(double omega, const double* x, double* s1,
+                                                 double* s2) {
+  for (int i = 0; i < D; ++i) {
+    const double wx = omega * x[i];
+    s1[i] += wx;
+    for (int j = i; j < D; ++j) s2[i * D + j] += wx * x[j];
+  }
+}
+
+void moments_general(double omega, const double* x, int d, double* s1, double* s2) {
+  for (int i = 0; i < d; ++i) {
+    const double wx = omega * x[i];
+    s1[i] += wx;
+    for (int j = i; j < d; ++j) s2[i * d + j] += wx * x[j];
+  }
+}
+
+// Every class at once for one complete block of one entry, the class
+// parameters lying `stride` apart: acc[k] += ln g_k (E-step) and the
+// moments added with weight omega[k] (statistics). The dimension is
+// dispatched once per entry and block, not per class.
+struct ClassStrides {
+  int mean;
+  int covar;
+  int block;
+};
+
+template <int D>
+void block_logs_fixed(const double* x, const double* mu, const double* prec, const double* ln,
+                      const ClassStrides& st, int K, double* acc) {
+  for (int k = 0; k < K; ++k) {
+    acc[k] += ln[k * st.block] - 0.5 * quadratic_fixed<D>(x, mu + k * st.mean, prec + k * st.covar);
+  }
+}
+
+void block_logs(int d, const double* x, const double* mu, const double* prec, const double* ln,
+                const ClassStrides& st, int K, double* acc, double* diff) {
+  switch (d) {
+    case 1: return block_logs_fixed<1>(x, mu, prec, ln, st, K, acc);
+    case 2: return block_logs_fixed<2>(x, mu, prec, ln, st, K, acc);
+    case 3: return block_logs_fixed<3>(x, mu, prec, ln, st, K, acc);
+    case 4: return block_logs_fixed<4>(x, mu, prec, ln, st, K, acc);
+    case 5: return block_logs_fixed<5>(x, mu, prec, ln, st, K, acc);
+    case 6: return block_logs_fixed<6>(x, mu, prec, ln, st, K, acc);
+    default:
+      for (int k = 0; k < K; ++k) {
+        acc[k] += ln[k * st.block] -
+                  0.5 * quadratic_general(x, mu + k * st.mean, prec + k * st.covar, d, diff);
+      }
+  }
+}
+
+template <int D>
+void block_moments_fixed(const double* x, const double* omega, const ClassStrides& st, int K,
+                         double* s1, double* s2) {
+  // The point in registers: the sums' stores cannot change it.
+  double xs[D];
+  for (int i = 0; i < D; ++i) xs[i] = x[i];
+  for (int k = 0; k < K; ++k) {
+    if (omega[k] != 0.0) moments_fixed<D>(omega[k], xs, s1 + k * st.mean, s2 + k * st.covar);
+  }
+}
+
+void block_moments(int d, const double* x, const double* omega, const ClassStrides& st, int K,
+                   double* s1, double* s2) {
+  switch (d) {
+    case 1: return block_moments_fixed<1>(x, omega, st, K, s1, s2);
+    case 2: return block_moments_fixed<2>(x, omega, st, K, s1, s2);
+    case 3: return block_moments_fixed<3>(x, omega, st, K, s1, s2);
+    case 4: return block_moments_fixed<4>(x, omega, st, K, s1, s2);
+    case 5: return block_moments_fixed<5>(x, omega, st, K, s1, s2);
+    case 6: return block_moments_fixed<6>(x, omega, st, K, s1, s2);
+    default:
+      for (int k = 0; k < K; ++k) {
+        if (omega[k] != 0.0) moments_general(omega[k], x, d, s1 + k * st.mean, s2 + k * st.covar);
+      }
+  }
 }
 
 void refresh_log_norms(const MlLayout& l, const MlParams& p, MlWork& w) {
@@ -122,6 +232,7 @@ void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, M
   const int G = l.n_groups;
   const double beta = w.beta;
   const bool tempered = beta < 1.0;
+  const ClassStrides strides{l.mean_stride, l.covar_stride, G};
   const int n_entries = ctx.cases.n_entries;
   for (int n = 0; n < n_entries; ++n) {
     const CaseEntry& e = ctx.cases.entries[n];
@@ -129,40 +240,40 @@ void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, M
     const double* const* values = w.block_values.data() + static_cast<size_t>(n) * G;
     const int* missing = w.block_missing.data() + static_cast<size_t>(n) * G;
     double* out = w.weight.data() + static_cast<size_t>(n) * K;
+    // The blocks' log densities per class; they multiply as one
+    // exponential, a block with every value missing adding 0 (a factor 1).
+    double* lg = w.class_scratch.data();
+    std::fill(lg, lg + K, 0.0);
+    for (int b = 0; b < G; ++b) {
+      if (missing[b] == 0) {
+        block_logs(l.dims[b], values[b], p.mean.data() + l.mean_offset[b],
+                   p.precision.data() + l.covar_offset[b], w.log_norm.data() + b, strides, K, lg,
+                   w.diff.data());
+      } else {
+        for (int k = 0; k < K; ++k) lg[k] += block_term(l, p, w, e, k, b, values[b], missing[b]);
+      }
+    }
     for (int k = 0; k < K; ++k) {
       const double* theta = p.theta.data() + static_cast<size_t>(k) * l.cat_stride;
-      // The blocks' densities multiply as one exponential: a block with
-      // every value missing adds 0 (a factor 1).
-      double lg = 0.0;
-      for (int b = 0; b < G; ++b) {
-        if (missing[b] == 0) {
-          const int d = l.dims[b];
-          const double q = full_quadratic(values[b], p.mean.data() + l.mean(k, b),
-                                          p.precision.data() + l.covar(k, b), d, w.diff.data());
-          lg += w.log_norm[l.block(k, b)] - 0.5 * q;
-        } else {
-          lg += block_term(l, p, w, e, k, b, values[b], missing[b]);
-        }
-      }
       if (w.log_domain) {
         double s = std::log(p.pi[k]);
         for (int i = 0; i < nd; ++i) {
           if (cells[i] >= 0) s += std::log(theta[cells[i]]);
         }
-        s += lg;
+        s += lg[k];
         out[k] = tempered ? beta * s : s;
       } else if (!tempered) {
         double x = p.pi[k];
         for (int i = 0; i < nd; ++i) {
           if (cells[i] >= 0) x *= theta[cells[i]];
         }
-        out[k] = G > 0 ? x * std::exp(lg) : x;
+        out[k] = G > 0 ? x * std::exp(lg[k]) : x;
       } else {
         double x = std::pow(p.pi[k], beta);
         for (int i = 0; i < nd; ++i) {
           if (cells[i] >= 0) x *= std::pow(theta[cells[i]], beta);
         }
-        out[k] = G > 0 ? x * std::exp(beta * lg) : x;
+        out[k] = G > 0 ? x * std::exp(beta * lg[k]) : x;
       }
     }
   }
@@ -265,10 +376,7 @@ void add_block_stats(const MlLayout& l, const MlParams& p, MlWork& w, const Case
     for (int c = 0; c < o; ++c) s += w.gain[a * o + c] * w.diff[c];
     xh[w.missing[a]] = s;
   }
-  for (int i = 0; i < d; ++i) {
-    s1[i] += omega * xh[i];
-    for (int j = i; j < d; ++j) s2[i * d + j] += omega * xh[i] * xh[j];
-  }
+  moments_general(omega, xh, d, s1, s2);
   // Q_mm = Sigma_mm - gain Sigma_om, added on the missing-missing pairs.
   for (int a = 0; a < m; ++a) {
     for (int c = a; c < m; ++c) {
@@ -291,6 +399,7 @@ void compute_expected_stats(const MlContext& ctx, const MlLayout& l, const MlPar
   const int K = l.K;
   const int nd = l.n_discrete;
   const int G = l.n_groups;
+  const ClassStrides strides{l.mean_stride, l.covar_stride, G};
   const int n_entries = ctx.cases.n_entries;
   for (int n = 0; n < n_entries; ++n) {
     const CaseEntry& e = ctx.cases.entries[n];
@@ -298,38 +407,23 @@ void compute_expected_stats(const MlContext& ctx, const MlLayout& l, const MlPar
     const double* const* values = w.block_values.data() + static_cast<size_t>(n) * G;
     const int* missing = w.block_missing.data() + static_cast<size_t>(n) * G;
     const double* r = w.resp.data() + static_cast<size_t>(n) * K;
-    // The complete blocks' second moments, once for all classes.
-    for (int b = 0; b < G; ++b) {
-      if (missing[b] != 0) continue;
-      const int d = l.dims[b];
-      const double* x = values[b];
-      double* xx = w.products.data() + l.covar_offset[b];
-      for (int i = 0; i < d; ++i) {
-        for (int j = i; j < d; ++j) xx[i * d + j] = x[i] * x[j];
-      }
-    }
+    double* omega = w.class_scratch.data();
     for (int k = 0; k < K; ++k) {
-      const double omega = w.count[n] * r[k];
-      w.e_class[k] += omega;
+      omega[k] = w.count[n] * r[k];
+      w.e_class[k] += omega[k];
       double* counts = w.e_cat.data() + static_cast<size_t>(k) * l.cat_stride;
       for (int i = 0; i < nd; ++i) {
-        if (cells[i] >= 0) counts[cells[i]] += omega;
+        if (cells[i] >= 0) counts[cells[i]] += omega[k];
       }
-      if (omega == 0.0) continue;
-      for (int b = 0; b < G; ++b) {
-        if (missing[b] != 0) {
-          add_block_stats(l, p, w, e, k, b, omega);
-          continue;
-        }
-        const int d = l.dims[b];
-        const double* x = values[b];
-        const double* xx = w.products.data() + l.covar_offset[b];
-        double* s1 = w.s1.data() + l.mean(k, b);
-        double* s2 = w.s2.data() + l.covar(k, b);
-        for (int i = 0; i < d; ++i) {
-          s1[i] += omega * x[i];
-          for (int j = i; j < d; ++j) s2[i * d + j] += omega * xx[i * d + j];
-        }
+    }
+    for (int b = 0; b < G; ++b) {
+      if (missing[b] == 0) {
+        block_moments(l.dims[b], values[b], omega, strides, K, w.s1.data() + l.mean_offset[b],
+                      w.s2.data() + l.covar_offset[b]);
+        continue;
+      }
+      for (int k = 0; k < K; ++k) {
+        if (omega[k] != 0.0) add_block_stats(l, p, w, e, k, b, omega[k]);
       }
     }
   }

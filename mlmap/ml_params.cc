@@ -105,7 +105,6 @@ MlWork allocate_work(const MlLayout& l, const CaseTable& cases) {
       w.block_missing[static_cast<size_t>(n) * l.n_groups + b] = e.gauss_n_missing()[b];
     }
   }
-  w.products.assign(static_cast<size_t>(l.covar_stride), 0.0);
   w.log_norm.assign(static_cast<size_t>(l.K) * l.n_groups, 0.0);
   const size_t nk = static_cast<size_t>(n_entries) * l.K;
   w.weight.assign(nk, 0.0);
@@ -122,6 +121,7 @@ MlWork allocate_work(const MlLayout& l, const CaseTable& cases) {
   w.diff.assign(d, 0.0);
   w.sub.assign(d * d, 0.0);
   w.gain.assign(d * d, 0.0);
+  w.class_scratch.assign(static_cast<size_t>(l.K), 0.0);
   return w;
 }
 

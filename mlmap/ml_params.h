@@ -121,9 +121,6 @@ struct MlWork {
   // are missing.
   std::vector<const double*> block_values;
   std::vector<int> block_missing;
-  // Per entry: the products x_l x_m of every block's upper triangle, when
-  // the block is complete (covariance layout of one class).
-  std::vector<double> products;
   // Per class and block (layout.block): -(D ln 2pi + ln |Sigma|) / 2.
   std::vector<double> log_norm;
   // Scratch of the block loops: the observed and missing component indices,
@@ -134,6 +131,7 @@ struct MlWork {
   std::vector<double> diff;
   std::vector<double> sub;
   std::vector<double> gain;
+  std::vector<double> class_scratch;  // K: per-class sums of one entry
 };
 
 MlWork allocate_work(const MlLayout& layout, const CaseTable& cases);
