@@ -11,17 +11,10 @@
 
 #include "common/attributes.h"
 #include "common/settings.h"
+#include "fit/fit_engine.h"
 #include "vb/vb_state.h"
 
 namespace veska {
-
-// One restart's outcome, as the SEED data matrices show it.
-struct VbRunRecord {
-  bool seeded = false;  // false with --seed: the stream was not reseeded
-  uint32_t seed = 0;
-  int updates = 0;  // final history index of the restart's run
-  double free_energy = 0.0;
-};
 
 // AUTO-SMOOTH-CLASS-K%d and, with discrete attributes, AUTO-SMOOTH-CAT-K%d:
 // the constants resolve_auto_smoothing just set for K.
@@ -29,7 +22,7 @@ void print_auto_smoothing(FILE* log, const Settings& settings, const AttrModel& 
 
 // FREE-ENERGY-K%d: history indices 0..t-1 of the retained run, with the
 // inverse temperature when annealing is on.
-void print_free_energy(FILE* log, const VbState& state, bool daem, int t);
+void print_free_energy(FILE* log, int K, const FitHistory& history, bool daem, int t);
 
 // What check_free_energy_decrease found; `op_label` is "Restart" or
 // "SplitMergeOperation".
@@ -52,7 +45,7 @@ void print_score(FILE* log, const std::vector<int>& ks, const std::vector<double
 
 // SEED (single K, `per_k` false) or SEED-K%d: one row per restart.
 void print_seeds(FILE* log, bool per_k, int K, int best_restart,
-                 const std::vector<VbRunRecord>& runs);
+                 const std::vector<RestartRecord>& runs);
 
 // HPARAM-CLASS, HPARAM-CAT%d per discrete attribute and, with Gaussian
 // blocks, per block HPARAM-GAUSS-MEAN%d and HPARAM-GAUSS-COVAR%d, then
