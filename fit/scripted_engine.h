@@ -28,7 +28,8 @@ class ScriptedEngine : public FitEngine {
   std::deque<double> script;      // objectives, in evaluation order
   std::set<int> refused_updates;  // update numbers (from 1) that end their stage
   std::map<int, double> scores;   // per K
-  std::vector<double> probs;      // class probabilities, before / after a run alike
+  std::vector<double> probs;         // class probabilities (after a run)
+  std::vector<double> probs_before;  // when set, those before an operation
 
   // What the driver did.
   std::vector<double> betas_seen;  // per evaluation
@@ -40,6 +41,8 @@ class ScriptedEngine : public FitEngine {
   std::vector<std::string> calls;  // save/restore/drop/write_* in order
   std::vector<double> written_history;
   ClassRangeFit range;
+  int candidates = 0;  // partial runs started
+  std::vector<SmemOperation> ops;
 
   const FitRules& rules() const override { return rules_value; }
   const FitTexts& texts() const override { return texts_value; }
@@ -96,10 +99,6 @@ class ScriptedEngine : public FitEngine {
     return {next(), 0.0, 0.0};
   }
   void write_smem(int, const std::vector<SmemOperation>& o) override { ops = o; }
-
-  std::vector<double> probs_before;  // when set, the probabilities before an operation
-  int candidates = 0;
-  std::vector<SmemOperation> ops;
 
  private:
   static std::string name(FitSlot s) {

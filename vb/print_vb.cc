@@ -152,16 +152,16 @@ void print_free_energy(FILE* log, int K, const FitHistory& h, bool daem, int t) 
   fflush(log);
 }
 
-void print_decrease_error(FILE* log, const FreeEnergyDecrease& d) {
+void print_decrease_error(FILE* log, int K, const FitDecrease& d) {
   set_matrix_id("ERR-MSG-DECREASE");
   add_note("Variational free energy decreased!");
   print_header(log);
-  print_row(log, "NumberOfClasses,%d", d.K);
+  print_row(log, "NumberOfClasses,%d", K);
   print_row(log, "%s,%d", d.op_label, d.op);
   print_row(log, "NumberOfUpdates,%d", d.t);
   print_row(log, "FreeEnergyBeforeUpdate,%.Ng", d.before);
   print_row(log, "FreeEnergyAfterUpdate,%.Ng", d.after);
-  print_row(log, "InverseTemperature,%.Ng", d.beta);
+  print_row(log, "InverseTemperature,%.Ng", d.beta_after);
   fflush(log);
 }
 

@@ -24,20 +24,9 @@ void print_auto_smoothing(FILE* log, const Settings& settings, const AttrModel& 
 // inverse temperature when annealing is on.
 void print_free_energy(FILE* log, int K, const FitHistory& history, bool daem, int t);
 
-// What check_free_energy_decrease found; `op_label` is "Restart" or
-// "SplitMergeOperation".
-struct FreeEnergyDecrease {
-  int K = 0;
-  const char* op_label = "Restart";
-  int op = 0;
-  int t = 0;  // index of the lower value
-  double before = 0.0;
-  double after = 0.0;
-  double beta = 0.0;  // 0 without annealing
-};
-
-// ERR-MSG-DECREASE.
-void print_decrease_error(FILE* log, const FreeEnergyDecrease& d);
+// ERR-MSG-DECREASE of a fall in a run of K classes; the inverse temperature
+// after the fall (0 without annealing).
+void print_decrease_error(FILE* log, int K, const FitDecrease& d);
 
 // SCORE: F per class count, with the selected one in the note.
 void print_score(FILE* log, const std::vector<int>& ks, const std::vector<double>& free_energies,

@@ -79,14 +79,13 @@ TEST_F(PrintVb, ScoreAndSeedsWithAndWithoutRecordedSeeds) {
 
 TEST_F(PrintVb, DecreaseReportInTabSeparatedLog) {
   set_output_delimiter('\t');
-  FreeEnergyDecrease d;
-  d.K = 4;
+  FitDecrease d;
   d.op = 2;
   d.t = 17;
   d.before = -1.5;
   d.after = -1.75;
-  d.beta = 0.25;
-  print_decrease_error(file(), d);
+  d.beta_after = 0.25;
+  print_decrease_error(file(), 4, d);
   EXPECT_EQ(text(),
             "#### ID:ERR-MSG-DECREASE\r\n#### -- Variational free energy decreased!\r\n####\r\n"
             "NumberOfClasses\t4\r\nRestart\t2\r\nNumberOfUpdates\t17\r\n"

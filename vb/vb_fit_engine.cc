@@ -104,15 +104,7 @@ void VbFitEngine::drop(FitSlot slot) {
 }
 
 void VbFitEngine::report_decrease(const FitDecrease& fall) {
-  FreeEnergyDecrease d;
-  d.K = st_.K;
-  d.op_label = fall.op_label;
-  d.op = fall.op;
-  d.t = fall.t;
-  d.before = fall.before;
-  d.after = fall.after;
-  d.beta = fall.beta_after;
-  print_decrease_error(log_stream(), d);
+  print_decrease_error(log_stream(), st_.K, fall);
 
   // Fatal messages keep single line feeds; only the digits follow --prec-msg.
   const int p = settings_.prec_msg;
