@@ -112,7 +112,7 @@ void print_ml_auto_smoothing(FILE* log, const Settings& s, const AttrModel& mode
   fflush(log);
 }
 
-void print_loglike(FILE* log, int K, const MlHistory& h, bool map, bool daem, int t) {
+void print_loglike(FILE* log, int K, const FitHistory& h, bool map, bool daem, int t) {
   set_matrix_id("LOGLIKE-K%d", K);
   add_column_name("Num. of classes");
   add_column_name("Num. of updates");
@@ -137,17 +137,17 @@ void print_loglike(FILE* log, int K, const MlHistory& h, bool map, bool daem, in
   fflush(log);
 }
 
-void print_ml_decrease(FILE* log, const MlDecrease& d, bool map) {
+void print_ml_decrease(FILE* log, int K, const FitDecrease& d, bool map) {
   const char* what = map ? "LogPostProb" : "LogLikelihood";
   set_matrix_id("ERR-MSG-DECREASE");
   add_note(map ? "Log posterior prob. decreased!" : "Log-likelihood decreased!");
   print_header(log);
-  print_row(log, "NumberOfClasses,%d", d.K);
+  print_row(log, "NumberOfClasses,%d", K);
   print_row(log, "%s,%d", d.op_label, d.op);
   print_row(log, "NumberOfUpdates,%d", d.t);
   print_row(log, "%sBeforeUpdate,%.Ng", what, d.before);
   print_row(log, "%sAfterUpdate,%.Ng", what, d.after);
-  if (d.daem) print_row(log, "InverseTemperature,%.Ng", d.beta);
+  if (d.annealing) print_row(log, "InverseTemperature,%.Ng", d.beta_after);
   fflush(log);
 }
 
@@ -171,7 +171,7 @@ void print_ml_score(FILE* log, const std::vector<MlScoreRow>& rows, const std::s
 }
 
 void print_ml_seeds(FILE* log, bool per_k, int K, int best_restart,
-                    const std::vector<MlRunRecord>& runs, bool map) {
+                    const std::vector<RestartRecord>& runs, bool map) {
   if (per_k) {
     set_matrix_id("SEED-K%d", K);
   } else {
@@ -185,7 +185,7 @@ void print_ml_seeds(FILE* log, bool per_k, int K, int best_restart,
   add_note("Best seed = %d", best_restart);
   print_header(log);
   for (int r = 0; r < static_cast<int>(runs.size()); ++r) {
-    const MlRunRecord& run = runs[r];
+    const RestartRecord& run = runs[r];
     if (run.seeded) {
       print_row(log, "%d,%d,%u,%d,%.Ng", K, r, static_cast<unsigned>(run.seed), run.updates,
                 run.objective);

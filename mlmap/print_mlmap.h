@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/fit_engine.h"
 #include "mlmap/ml_params.h"
 
 namespace veska {
@@ -16,30 +17,12 @@ namespace veska {
 // AUTO-SMOOTH-CLASS-K%d and, with discrete attributes, AUTO-SMOOTH-CAT-K%d.
 void print_ml_auto_smoothing(FILE* log, const Settings& settings, const AttrModel& model, int K);
 
-// The objective history of one kept run: L[t], and with MAP LP[t] and O[t],
-// with annealing B[t].
-struct MlHistory {
-  std::vector<double> loglike;
-  std::vector<double> log_prior;
-  std::vector<double> objective;
-  std::vector<double> beta;
-};
+// LOGLIKE-K%d: L[t], with MAP LP[t] and O[t], with annealing the inverse
+// temperature, for history indices 0..t of the kept run.
+void print_loglike(FILE* log, int K, const FitHistory& h, bool map, bool daem, int t);
 
-// LOGLIKE-K%d: history indices 0..t.
-void print_loglike(FILE* log, int K, const MlHistory& h, bool map, bool daem, int t);
-
-struct MlDecrease {
-  int K = 0;
-  const char* op_label = "Restart";
-  int op = 0;
-  int t = 0;
-  double before = 0.0;
-  double after = 0.0;
-  bool daem = false;
-  double beta = 0.0;
-};
 // ERR-MSG-DECREASE in the words of the objective (MAP or ML).
-void print_ml_decrease(FILE* log, const MlDecrease& d, bool map);
+void print_ml_decrease(FILE* log, int K, const FitDecrease& d, bool map);
 
 // SCORE: BIC and the Cheeseman-Stutz value ("N/A" where not computed).
 struct MlScoreRow {
@@ -51,15 +34,9 @@ struct MlScoreRow {
 void print_ml_score(FILE* log, const std::vector<MlScoreRow>& rows, const std::string& criterion,
                     int k_opt);
 
-struct MlRunRecord {
-  bool seeded = false;
-  uint32_t seed = 0;
-  int updates = 0;
-  double objective = 0.0;
-};
 // SEED (single K) or SEED-K%d, the last column named after the objective.
 void print_ml_seeds(FILE* log, bool per_k, int K, int best_restart,
-                    const std::vector<MlRunRecord>& runs, bool map);
+                    const std::vector<RestartRecord>& runs, bool map);
 
 // PARAM-CLASS, PARAM-CAT%d, then per block PARAM-GAUSS-MEAN%d and
 // PARAM-GAUSS-COVAR%d: the parameter file, and the verbose dumps. Flushes.

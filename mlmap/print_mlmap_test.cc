@@ -25,19 +25,18 @@ std::string written(const std::function<void(FILE*)>& write) {
 }
 
 TEST(PrintMlmap, DecreaseScoreAndSeeds) {
-  MlDecrease d;
-  d.K = 3;
+  FitDecrease d;
   d.op = 1;
   d.t = 7;
   d.before = -10.5;
   d.after = -11.0;
-  EXPECT_EQ(written([&](FILE* f) { print_ml_decrease(f, d, false); }),
+  EXPECT_EQ(written([&](FILE* f) { print_ml_decrease(f, 3, d, false); }),
             "#### ID:ERR-MSG-DECREASE\r\n#### -- Log-likelihood decreased!\r\n####\r\n"
             "NumberOfClasses,3\r\nRestart,1\r\nNumberOfUpdates,7\r\n"
             "LogLikelihoodBeforeUpdate,-10.5\r\nLogLikelihoodAfterUpdate,-11\r\n");
-  d.daem = true;
-  d.beta = 0.5;
-  const std::string map = written([&](FILE* f) { print_ml_decrease(f, d, true); });
+  d.annealing = true;
+  d.beta_after = 0.5;
+  const std::string map = written([&](FILE* f) { print_ml_decrease(f, 3, d, true); });
   EXPECT_NE(map.find("-- Log posterior prob. decreased!\r\n"), std::string::npos);
   EXPECT_NE(map.find("LogPostProbAfterUpdate,-11\r\nInverseTemperature,0.5\r\n"), std::string::npos);
 
@@ -58,7 +57,7 @@ TEST(PrintMlmap, DecreaseScoreAndSeeds) {
 }
 
 TEST(PrintMlmap, LearningCurveColumns) {
-  MlHistory h;
+  FitHistory h;
   h.loglike = {-3.0, -2.0};
   h.log_prior = {-1.0, -0.5};
   h.objective = {-4.0, -2.5};
