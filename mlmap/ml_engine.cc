@@ -9,6 +9,7 @@
 #include "mlmap/ml_membership.h"
 #include "mlmap/ml_priors.h"
 #include "mlmap/ml_scores.h"
+#include "output/print_data.h"
 
 namespace veska {
 
@@ -43,7 +44,7 @@ void MlEngine::start_class_count(int K, bool report) {
     priors_ = apply_hparams(settings_, ctx_.model, layout_, *hparams_);
   } else {
     if (resolve_auto_smoothing(settings_, ctx_.model, K) && report) {
-      print_ml_auto_smoothing(log_stream(), settings_, ctx_.model, K);
+      print_auto_smoothing(log_stream(), settings_, ctx_.model, K);
     }
     priors_ = set_up_priors(ctx_, layout_);
   }

@@ -1,6 +1,7 @@
 #include "mlmap/print_mlmap.h"
 
 #include "analysis/print_membership.h"
+#include "output/print_value_table.h"
 #include "output/section_writer.h"
 #include "output/value_text.h"
 
@@ -9,26 +10,12 @@ namespace veska {
 namespace {
 
 // One value per class and value of each discrete attribute (flat layout of
-// the model), per class (outer) and value in display order (inner).
+// the model).
 void print_cat_values(FILE* file, const AttrModel& model, const MlLayout& l, const char* id_format,
                       const char* column_format, const std::vector<double>& values) {
   for (int pos = 0; pos < model.n_discrete; ++pos) {
-    const int j = model.discrete_attr[pos];
-    const DiscreteValues& dv = model.values[pos];
-    const std::string name = attr_name(model, j);
-    set_matrix_id(id_format, j);
-    add_column_name("Attr. ID");
-    add_column_name("Attr. name");
-    add_column_name("Class k");
-    add_column_name("Attr. value x%d", j);
-    add_column_name(column_format, j);
-    print_header(file);
-    for (int k = 0; k < l.K; ++k) {
-      for (int code : dv.order) {
-        print_row(file, "%d,%s,%d,%s,%.Ng", j, name.c_str(), k, dv.names[code].c_str(),
-                  values[l.cat(k, pos, code)]);
-      }
-    }
+    print_value_table(file, id_format, column_format, model, pos, l.K,
+                      [&](int k, int code) { return values[l.cat(k, pos, code)]; });
   }
 }
 
@@ -90,27 +77,6 @@ void add_case_fields(const MlContext& ctx, int n) {
 }
 
 }  // namespace
-
-void print_ml_auto_smoothing(FILE* log, const Settings& s, const AttrModel& model, int K) {
-  set_matrix_id("AUTO-SMOOTH-CLASS-K%d", K);
-  add_column_name("Num. of classes");
-  add_column_name("Class smoothing constant [based on AutoClass]");
-  print_header(log);
-  print_row(log, "%d,%.Ng", K, s.smooth_c);
-  if (model.n_discrete > 0) {
-    set_matrix_id("AUTO-SMOOTH-CAT-K%d", K);
-    add_column_name("Num. of classes");
-    add_column_name("Attr. ID");
-    add_column_name("Attr. name");
-    add_column_name("Attr. smoothing constant [based on AutoClass]");
-    print_header(log);
-    for (int pos = 0; pos < model.n_discrete; ++pos) {
-      const int j = model.discrete_attr[pos];
-      print_row(log, "%d,%d,%s,%.Ng", K, j, attr_name(model, j), s.smooth_a[pos].value);
-    }
-  }
-  fflush(log);
-}
 
 void print_loglike(FILE* log, int K, const FitHistory& h, bool map, bool daem, int t) {
   set_matrix_id("LOGLIKE-K%d", K);

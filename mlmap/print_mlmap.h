@@ -14,9 +14,6 @@
 
 namespace veska {
 
-// AUTO-SMOOTH-CLASS-K%d and, with discrete attributes, AUTO-SMOOTH-CAT-K%d.
-void print_ml_auto_smoothing(FILE* log, const Settings& settings, const AttrModel& model, int K);
-
 // LOGLIKE-K%d: L[t], with MAP LP[t] and O[t], with annealing the inverse
 // temperature, for history indices 0..t of the kept run.
 void print_loglike(FILE* log, int K, const FitHistory& h, bool map, bool daem, int t);

@@ -165,4 +165,26 @@ void print_data_size(FILE* log, const Settings& settings, const AttrModel& model
   fflush(log);
 }
 
+void print_auto_smoothing(FILE* log, const Settings& s, const AttrModel& model, int K) {
+  set_matrix_id("AUTO-SMOOTH-CLASS-K%d", K);
+  add_column_name("Num. of classes");
+  add_column_name(is_vb(s) ? "Class smoothing constant"
+                           : "Class smoothing constant [based on AutoClass]");
+  print_header(log);
+  print_row(log, "%d,%.Ng", K, s.smooth_c);
+  if (model.n_discrete > 0) {
+    set_matrix_id("AUTO-SMOOTH-CAT-K%d", K);
+    add_column_name("Num. of classes");
+    add_column_name("Attr. ID");
+    add_column_name("Attr. name");
+    add_column_name("Attr. smoothing constant [based on AutoClass]");
+    print_header(log);
+    for (int pos = 0; pos < model.n_discrete; ++pos) {
+      const int j = model.discrete_attr[pos];
+      print_row(log, "%d,%d,%s,%.Ng", K, j, attr_name(model, j), s.smooth_a[pos].value);
+    }
+  }
+  fflush(log);
+}
+
 }  // namespace veska

@@ -34,6 +34,10 @@ ParamCount param_count(const AttrModel& model, int K);
 void print_data_size(FILE* log, const Settings& settings, const AttrModel& model,
                      const CaseTable& table, const std::vector<int>& class_counts);
 
+// AUTO-SMOOTH-CLASS-K%d and, with discrete attributes, AUTO-SMOOTH-CAT-K%d:
+// the constants resolve_auto_smoothing just set for K. Flushes the log.
+void print_auto_smoothing(FILE* log, const Settings& settings, const AttrModel& model, int K);
+
 // The class counts the estimation tries: Kmin, Kmin + Kstep, ... up to Kmax,
 // or the single K.
 std::vector<int> class_counts(const Settings& settings);

@@ -3,16 +3,13 @@
 #include <functional>
 #include <string>
 
+#include "output/print_value_table.h"
 #include "output/section_writer.h"
 #include "output/value_text.h"
 
 namespace veska {
 
 namespace {
-
-// attr_name reuses one area for unnamed attributes; rows that show two names
-// need their own copies.
-std::string name_of(const AttrModel& model, int j) { return attr_name(model, j); }
 
 void print_class_hparams(FILE* file, const VbState& st) {
   set_matrix_id("HPARAM-CLASS");
@@ -23,22 +20,9 @@ void print_class_hparams(FILE* file, const VbState& st) {
 }
 
 void print_cat_hparams(FILE* file, const AttrModel& model, const VbState& st, int j) {
-  int pos = model.attrs[j].position;
-  const DiscreteValues& values = model.values[pos];
-  std::string name = name_of(model, j);
-  set_matrix_id("HPARAM-CAT%d", j);
-  add_column_name("Attr. ID");
-  add_column_name("Attr. name");
-  add_column_name("Class k");
-  add_column_name("Attr. value x%d", j);
-  add_column_name("Attr. pseudo count delta(x%d|k)", j);
-  print_header(file);
-  for (int k = 0; k < st.K; ++k) {
-    for (int code : values.order) {
-      print_row(file, "%d,%s,%d,%s,%.Ng", j, name.c_str(), k, values.names[code].c_str(),
-                st.delta_cat[st.cat_index(k, pos, code)]);
-    }
-  }
+  const int pos = model.attrs[j].position;
+  print_value_table(file, "HPARAM-CAT%d", "Attr. pseudo count delta(x%d|k)", model, pos, st.K,
+                    [&](int k, int code) { return st.delta_cat[st.cat_index(k, pos, code)]; });
 }
 
 void print_mean_hparams(FILE* file, const AttrModel& model, const VbState& st, int g) {
@@ -112,28 +96,6 @@ void print_alpha_hparams(FILE* file, const VbState& st, int g) {
 }
 
 }  // namespace
-
-void print_auto_smoothing(FILE* log, const Settings& s, const AttrModel& model, int K) {
-  set_matrix_id("AUTO-SMOOTH-CLASS-K%d", K);
-  add_column_name("Num. of classes");
-  add_column_name("Class smoothing constant");
-  print_header(log);
-  print_row(log, "%d,%.Ng", K, s.smooth_c);
-
-  if (model.n_discrete > 0) {
-    set_matrix_id("AUTO-SMOOTH-CAT-K%d", K);
-    add_column_name("Num. of classes");
-    add_column_name("Attr. ID");
-    add_column_name("Attr. name");
-    add_column_name("Attr. smoothing constant [based on AutoClass]");
-    print_header(log);
-    for (int pos = 0; pos < model.n_discrete; ++pos) {
-      int j = model.discrete_attr[pos];
-      print_row(log, "%d,%d,%s,%.Ng", K, j, attr_name(model, j), s.smooth_a[pos].value);
-    }
-  }
-  fflush(log);
-}
 
 void print_free_energy(FILE* log, int K, const FitHistory& h, bool daem, int t) {
   set_matrix_id("FREE-ENERGY-K%d", K);

@@ -16,10 +16,6 @@
 
 namespace veska {
 
-// AUTO-SMOOTH-CLASS-K%d and, with discrete attributes, AUTO-SMOOTH-CAT-K%d:
-// the constants resolve_auto_smoothing just set for K.
-void print_auto_smoothing(FILE* log, const Settings& settings, const AttrModel& model, int K);
-
 // FREE-ENERGY-K%d: history indices 0..t-1 of the retained run, with the
 // inverse temperature when annealing is on.
 void print_free_energy(FILE* log, int K, const FitHistory& history, bool daem, int t);

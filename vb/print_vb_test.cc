@@ -8,6 +8,7 @@
 #include "common/matrix_store.h"
 #include "common/misc.h"
 #include "data/test_model.h"
+#include "output/print_data.h"
 #include "output/section_writer.h"
 
 namespace veska {

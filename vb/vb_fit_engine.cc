@@ -4,6 +4,7 @@
 
 #include "common/init.h"
 #include "common/misc.h"
+#include "output/print_data.h"
 #include "vb/print_vb.h"
 #include "vb/print_vb_smem.h"
 #include "vb/vb_init.h"
