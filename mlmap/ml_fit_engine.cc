@@ -6,6 +6,7 @@
 #include "analysis/print_membership.h"
 #include "analysis/rank.h"
 #include "common/misc.h"
+#include "fit/print_seeds.h"
 #include "mlmap/print_mlmap.h"
 
 namespace veska {
@@ -99,8 +100,8 @@ void MlFitEngine::write_history(const FitHistory& history, int t) {
 void MlFitEngine::write_range(const ClassRangeFit& range) {
   print_ml_score(log_stream(), scores_, settings_.score_name, range.k_opt);
   for (const ClassCountFit& fit : range.fits) {
-    print_ml_seeds(log_stream(), settings_.k_range_given, fit.K, fit.best_restart, fit.runs,
-                   engine_.map());
+    print_seeds(log_stream(), settings_.k_range_given, fit.K, fit.best_restart, fit.runs,
+                engine_.map() ? "Log a posteriori prob." : "Log likelihood");
   }
 }
 

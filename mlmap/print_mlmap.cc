@@ -71,9 +71,7 @@ void print_block_covars(FILE* file, const AttrModel& model, const MlLayout& l,
 }
 
 void add_case_fields(const MlContext& ctx, int n) {
-  const CaseEntry& entry = ctx.cases.entries[n];
-  add_field(case_id_str(ctx.model, entry, n));
-  add_value_fields(ctx.settings, ctx.model, entry);
+  add_case_fields(ctx.settings, ctx.model, ctx.cases.entries[n], n);
 }
 
 }  // namespace
@@ -131,32 +129,6 @@ void print_ml_score(FILE* log, const std::vector<MlScoreRow>& rows, const std::s
       print_row(log, "%d,%.Ng,%.Ng", r.K, r.bic, r.cs);
     } else {
       print_row(log, "%d,%.Ng,N/A", r.K, r.bic);
-    }
-  }
-  fflush(log);
-}
-
-void print_ml_seeds(FILE* log, bool per_k, int K, int best_restart,
-                    const std::vector<RestartRecord>& runs, bool map) {
-  if (per_k) {
-    set_matrix_id("SEED-K%d", K);
-  } else {
-    set_matrix_id("SEED");
-  }
-  add_column_name("Num. of classes");
-  add_column_name("Restart");
-  add_column_name("Random seed");
-  add_column_name("Num. of updates");
-  add_column_name(map ? "Log a posteriori prob." : "Log likelihood");
-  add_note("Best seed = %d", best_restart);
-  print_header(log);
-  for (int r = 0; r < static_cast<int>(runs.size()); ++r) {
-    const RestartRecord& run = runs[r];
-    if (run.seeded) {
-      print_row(log, "%d,%d,%u,%d,%.Ng", K, r, static_cast<unsigned>(run.seed), run.updates,
-                run.objective);
-    } else {
-      print_row(log, "%d,%d,N/A,%d,%.Ng", K, r, run.updates, run.objective);
     }
   }
   fflush(log);

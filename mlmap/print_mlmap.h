@@ -31,10 +31,6 @@ struct MlScoreRow {
 void print_ml_score(FILE* log, const std::vector<MlScoreRow>& rows, const std::string& criterion,
                     int k_opt);
 
-// SEED (single K) or SEED-K%d, the last column named after the objective.
-void print_ml_seeds(FILE* log, bool per_k, int K, int best_restart,
-                    const std::vector<RestartRecord>& runs, bool map);
-
 // PARAM-CLASS, PARAM-CAT%d, then per block PARAM-GAUSS-MEAN%d and
 // PARAM-GAUSS-COVAR%d: the parameter file, and the verbose dumps. Flushes.
 void print_params(FILE* file, const AttrModel& model, const MlLayout& layout,

@@ -3,6 +3,8 @@
 // not exist.
 #include "mlmap/print_mlmap.h"
 
+#include "fit/print_seeds.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -48,7 +50,7 @@ TEST(PrintMlmap, DecreaseScoreAndSeeds) {
             "2,-5.25,-4.5\r\n3,-6,N/A\r\n");
 
   const std::string seeds = written([](FILE* f) {
-    print_ml_seeds(f, true, 4, 1, {{true, 123u, 9, -2.5}, {false, 0u, 12, -2.0}}, true);
+    print_seeds(f, true, 4, 1, {{true, 123u, 9, -2.5}, {false, 0u, 12, -2.0}}, "Log a posteriori prob.");
   });
   EXPECT_NE(seeds.find("#### ID:SEED-K4\r\n"), std::string::npos);
   EXPECT_NE(seeds.find("Num. of updates, Log a posteriori prob.\r\n#### -- Best seed = 1\r\n"),

@@ -28,10 +28,6 @@ void print_decrease_error(FILE* log, int K, const FitDecrease& d);
 void print_score(FILE* log, const std::vector<int>& ks, const std::vector<double>& free_energies,
                  int k_opt);
 
-// SEED (single K, `per_k` false) or SEED-K%d: one row per restart.
-void print_seeds(FILE* log, bool per_k, int K, int best_restart,
-                 const std::vector<RestartRecord>& runs);
-
 // HPARAM-CLASS, HPARAM-CAT%d per discrete attribute and, with Gaussian
 // blocks, per block HPARAM-GAUSS-MEAN%d and HPARAM-GAUSS-COVAR%d, then
 // HPARAM-GAUSS-TAU and HPARAM-GAUSS-ALPHA%d per block: the posterior

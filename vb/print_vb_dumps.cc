@@ -33,9 +33,7 @@ void print_cat_values(FILE* log, const VbContext& ctx, const VbState& st, const 
 
 // "Case ID" and, unless hidden, the attribute values of entry n.
 void add_case_fields(const VbContext& ctx, int n) {
-  const CaseEntry& entry = ctx.cases.entries[static_cast<size_t>(n)];
-  add_field(case_id_str(ctx.model, entry, n));
-  add_value_fields(ctx.settings, ctx.model, entry);
+  add_case_fields(ctx.settings, ctx.model, ctx.cases.entries[static_cast<size_t>(n)], n);
 }
 
 }  // namespace
