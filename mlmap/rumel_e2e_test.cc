@@ -79,11 +79,6 @@ TEST(RumelE2e, BadOptionsEndWithTheirMessages) {
     EXPECT_EQ(r.status, 1) << c.message;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
-  // A hyperparameter file rumel cannot use: a class pseudo count of 1.
-  testing::write_file(dir.file("iris_hparam.csv"),
-                      "#### ID:HPARAM-CLASS\r\n####\r\n0,1\r\n1,2\r\n");
-  RunResult r = rumel(dir, {"-f", "iris", "-x", "5", "-u", "0-3", "-E", "4", "-H"});
-  EXPECT_EQ(r.status, 1);
 }
 
 TEST(RumelE2e, PriorsAndClassCountFromARumelvbModel) {
@@ -96,6 +91,16 @@ TEST(RumelE2e, PriorsAndClassCountFromARumelvbModel) {
   const testing::Sections log = testing::read_sections(dir.file("iris_log.csv"));
   EXPECT_EQ(log.at("LOGLIKE-K3")[0].size(), 5u);  // L, LP and O: MAP
   EXPECT_NE(log.at("SCORE")[0][2], "N/A");        // every pseudo count above 1
+
+  // A class pseudo count of exactly 1 cannot serve as a MAP prior.
+  std::string file = testing::read_file(dir.file("iris_hparam.csv"));
+  const size_t row = file.find("####\r\n0,") + 8;
+  file.replace(row, file.find("\r\n", row) - row, "1");
+  testing::write_file(dir.file("iris_hparam.csv"), file);
+  r = rumel(dir, {"-f", "iris", "-x", "5", "-u", "0-3", "-E", "4", "-H"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Pseudo counts read from iris_hparam.csv should be all positive\n"),
+            std::string::npos) << r.err;
 }
 
 TEST(RumelE2e, StoppingRulesAndAnnealing) {
@@ -201,23 +206,27 @@ TEST(RumelE2e, RecordedRestartSeedReproducesThatRestart) {
 
 TEST(RumelE2e, UnitsOfTheDataDoNotChangeTheFit) {
   // Iris in metres: the same clusters; the log-likelihood differs by
-  // exactly N D ln 100 (the densities scale by 100^-D per case).
+  // exactly N D ln 100 (the densities scale by 100^-D per case). Under MAP
+  // the prior scales with the sample covariance and follows the data.
   TempDir cm, m;
   copy_iris(cm);
   copy_iris(m, 0.01);
-  const std::vector<std::string> args = with(kIris, {"-n", "5", "--seed", "3", "--prec-out", "17"});
-  ASSERT_EQ(rumel(cm, args).status, 0);
-  ASSERT_EQ(rumel(m, args).status, 0);
-  const double l_cm = real_of(final_row(cm, "iris", 3)[2]);
-  const double l_m = real_of(final_row(m, "iris", 3)[2]);
-  EXPECT_NEAR(l_m - l_cm, 150 * 4 * std::log(100.0), 1e-6);
   auto clusters = [](const TempDir& dir) {
     std::vector<std::string> out;
     const testing::Sections sections = testing::read_sections(dir.file("iris_cluster.csv"));
     for (auto& row : sections.at("CLUSTER-CASE-BY-CASE")) out.push_back(row[2]);
     return out;
   };
-  EXPECT_EQ(clusters(m), clusters(cm));
+  for (const std::vector<std::string>& prior : {std::vector<std::string>{}, {"--autoclass"}}) {
+    const std::vector<std::string> args =
+        with(with(kIris, {"-n", "5", "--seed", "3", "--prec-out", "17"}), prior);
+    ASSERT_EQ(rumel(cm, args).status, 0);
+    ASSERT_EQ(rumel(m, args).status, 0);
+    const double l_cm = real_of(final_row(cm, "iris", 3)[2]);
+    const double l_m = real_of(final_row(m, "iris", 3)[2]);
+    EXPECT_NEAR(l_m - l_cm, 150 * 4 * std::log(100.0), 1e-6) << prior.size();
+    EXPECT_EQ(clusters(m), clusters(cm)) << prior.size();
+  }
 }
 
 }  // namespace
