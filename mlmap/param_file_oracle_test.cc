@@ -73,6 +73,13 @@ TEST(ParamFileOracle, LikelihoodPriorBicAndCheesemanStutzFromTheFiles) {
   }
   const double N = static_cast<double>(cases.size());
 
+  // The data matrices in the order the parameter reader takes them.
+  std::vector<std::string> ids;
+  for (const std::string& line : testing::lines_of(testing::read_file(dir.file("d_param.csv")))) {
+    if (line.rfind("#### ID:", 0) == 0) ids.push_back(line.substr(8));
+  }
+  EXPECT_EQ(ids, (std::vector<std::string>{"PARAM-CLASS", "PARAM-CAT0", "PARAM-CAT1",
+                                           "PARAM-GAUSS-MEAN0", "PARAM-GAUSS-COVAR0"}));
   Sections param = testing::read_sections(dir.file("d_param.csv"));
   Sections log = testing::read_sections(dir.file("d_log.csv"));
   double pi[K];
