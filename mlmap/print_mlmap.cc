@@ -19,55 +19,19 @@ void print_cat_values(FILE* file, const AttrModel& model, const MlLayout& l, con
   }
 }
 
-// The block columns "Gauss ID" and "Class k", in either order, and the
-// matching first two fields of a row.
-void add_block_class_columns(bool class_first) {
-  add_column_name(class_first ? "Class k" : "Gauss ID");
-  add_column_name(class_first ? "Gauss ID" : "Class k");
-}
-
-void print_block_means(FILE* file, const AttrModel& model, const MlLayout& l, const char* id_format,
-                       bool class_first, int g, const std::vector<double>& values) {
-  const std::vector<int>& attrs = model.groups[g].attrs;
-  set_matrix_id(id_format, g);
-  add_block_class_columns(class_first);
-  add_column_name("Attr. ID");
-  add_column_name("Attr. name");
-  add_column_name("Mean");
-  print_header(file);
-  for (int k = 0; k < l.K; ++k) {
-    for (int a = 0; a < l.dims[g]; ++a) {
-      print_row(file, "%d,%d,%d,%s,%.Ng", class_first ? k : g, class_first ? g : k, attrs[a],
-                attr_name(model, attrs[a]), values[l.mean(k, g) + a]);
-    }
-  }
+void print_means(FILE* file, const AttrModel& model, const MlLayout& l, const char* id_format,
+                 bool class_first, int g, const std::vector<double>& values) {
+  print_block_means(file, id_format, model, g, l.K, class_first,
+                    [&](int k, int a) { return values[l.mean(k, g) + a]; });
 }
 
 // Upper triangle, row by row.
-void print_block_covars(FILE* file, const AttrModel& model, const MlLayout& l,
-                        const char* id_format, bool class_first, int g,
-                        const std::vector<double>& values) {
-  const std::vector<int>& attrs = model.groups[g].attrs;
+void print_covars(FILE* file, const AttrModel& model, const MlLayout& l, const char* id_format,
+                  bool class_first, int g, const std::vector<double>& values) {
   const int d = l.dims[g];
-  std::vector<std::string> names;  // attr_name reuses one area; a row shows two
-  for (int j : attrs) names.push_back(attr_name(model, j));
-  set_matrix_id(id_format, g);
-  add_block_class_columns(class_first);
-  add_column_name("Attr. ID");
-  add_column_name("Attr. ID");
-  add_column_name("Attr. name");
-  add_column_name("Attr. name");
-  add_column_name("(Co)Variance");
-  print_header(file);
-  for (int k = 0; k < l.K; ++k) {
-    const double* m = values.data() + l.covar(k, g);
-    for (int a = 0; a < d; ++a) {
-      for (int b = a; b < d; ++b) {
-        print_row(file, "%d,%d,%d,%d,%s,%s,%.Ng", class_first ? k : g, class_first ? g : k,
-                  attrs[a], attrs[b], names[a].c_str(), names[b].c_str(), m[a * d + b]);
-      }
-    }
-  }
+  print_block_covariances(file, id_format, model, g, l.K, class_first, [&](int k, int a, int b) {
+    return values[l.covar(k, g) + a * d + b];
+  });
 }
 
 void add_case_fields(const MlContext& ctx, int n) {
@@ -138,8 +102,8 @@ void print_params(FILE* file, const AttrModel& model, const MlLayout& l, const M
   print_class_probs(file, "PARAM-CLASS", "Class parameter P(k)", p.pi);
   print_cat_values(file, model, l, "PARAM-CAT%d", "Attr. parameter P(x%d|k)", p.theta);
   for (int g = 0; g < l.n_groups; ++g) {
-    print_block_means(file, model, l, "PARAM-GAUSS-MEAN%d", false, g, p.mean);
-    print_block_covars(file, model, l, "PARAM-GAUSS-COVAR%d", false, g, p.covar);
+    print_means(file, model, l, "PARAM-GAUSS-MEAN%d", false, g, p.mean);
+    print_covars(file, model, l, "PARAM-GAUSS-COVAR%d", false, g, p.covar);
   }
   fflush(file);
 }
@@ -198,8 +162,8 @@ void print_expected_stats(FILE* log, const AttrModel& model, const MlLayout& l, 
   print_class_probs(log, "EXPECT-CLASS", "Expected occurrences E[k]", w.e_class);
   print_cat_values(log, model, l, "EXPECT-CAT%d", "Expected occurrences E[x%d|k]", w.e_cat);
   for (int g = 0; g < l.n_groups; ++g) {
-    print_block_means(log, model, l, "EXPECT-GAUSS-MEAN%d", true, g, w.s1);
-    print_block_covars(log, model, l, "EXPECT-GAUSS-COVAR%d", true, g, w.s2);
+    print_means(log, model, l, "EXPECT-GAUSS-MEAN%d", true, g, w.s1);
+    print_covars(log, model, l, "EXPECT-GAUSS-COVAR%d", true, g, w.s2);
   }
   fflush(log);
 }

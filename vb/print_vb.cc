@@ -26,56 +26,17 @@ void print_cat_hparams(FILE* file, const AttrModel& model, const VbState& st, in
 }
 
 void print_mean_hparams(FILE* file, const AttrModel& model, const VbState& st, int g) {
-  const std::vector<int>& attrs = model.groups[g].attrs;
-  set_matrix_id("HPARAM-GAUSS-MEAN%d", g);
-  add_column_name("Gauss ID");
-  add_column_name("Class k");
-  add_column_name("Attr. ID");
-  add_column_name("Attr. name");
-  add_column_name("Mean");
-  print_header(file);
-  for (int k = 0; k < st.K; ++k) {
-    const Vector& mu = *st.block(k, g).mu;
-    for (int a = 0; a < static_cast<int>(attrs.size()); ++a) {
-      print_row(file, "%d,%d,%d,%s,%.Ng", g, k, attrs[a], attr_name(model, attrs[a]), mu[a]);
-    }
-  }
+  print_block_means(file, "HPARAM-GAUSS-MEAN%d", model, g, st.K, false,
+                    [&](int k, int a) { return (*st.block(k, g).mu)[a]; });
 }
 
 }  // namespace
 
-void print_block_covariances(FILE* file, const char* id_format, const AttrModel& model, int g,
-                             int K, const std::function<const Matrix&(int k)>& matrix_of) {
-  const std::vector<int>& attrs = model.groups[static_cast<size_t>(g)].attrs;
-  const int d = static_cast<int>(attrs.size());
-  // attr_name reuses one area for unnamed attributes; a row shows two names.
-  std::vector<std::string> names;
-  for (int j : attrs) names.push_back(attr_name(model, j));
-  set_matrix_id(id_format, g);
-  add_column_name("Gauss ID");
-  add_column_name("Class k");
-  add_column_name("Attr. ID");
-  add_column_name("Attr. ID");
-  add_column_name("Attr. name");
-  add_column_name("Attr. name");
-  add_column_name("(Co)Variance");
-  print_header(file);
-  for (int k = 0; k < K; ++k) {
-    const Matrix& m = matrix_of(k);
-    for (int a = 0; a < d; ++a) {
-      for (int b = a; b < d; ++b) {
-        print_row(file, "%d,%d,%d,%d,%s,%s,%.Ng", g, k, attrs[a], attrs[b], names[a].c_str(),
-                  names[b].c_str(), m[a][b]);
-      }
-    }
-  }
-}
-
 namespace {
 
 void print_covar_hparams(FILE* file, const AttrModel& model, const VbState& st, int g) {
-  print_block_covariances(file, "HPARAM-GAUSS-COVAR%d", model, g, st.K,
-                          [&](int k) -> const Matrix& { return *st.block(k, g).sigma; });
+  print_block_covariances(file, "HPARAM-GAUSS-COVAR%d", model, g, st.K, false,
+                          [&](int k, int a, int b) { return (*st.block(k, g).sigma)[a][b]; });
 }
 
 void print_tau_hparams(FILE* file, const VbState& st) {

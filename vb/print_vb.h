@@ -35,9 +35,4 @@ void print_score(FILE* log, const std::vector<int>& ks, const std::vector<double
 // verbose dumps in the log. Flushes the file.
 void print_hparams(FILE* file, const VbContext& ctx, const VbState& state);
 
-// A per-class data matrix of block g's upper-triangle (co)variances, as
-// HPARAM-GAUSS-COVAR%d and PREDICT-GAUSS-COVAR%d write them.
-void print_block_covariances(FILE* file, const char* id_format, const AttrModel& model, int g,
-                             int K, const std::function<const Matrix&(int k)>& matrix_of);
-
 }  // namespace veska
