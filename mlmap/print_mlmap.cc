@@ -1,9 +1,9 @@
 #include "mlmap/print_mlmap.h"
 
 #include "analysis/print_membership.h"
+#include "output/print_case_tables.h"
 #include "output/print_value_table.h"
 #include "output/section_writer.h"
-#include "output/value_text.h"
 
 namespace veska {
 
@@ -34,9 +34,6 @@ void print_covars(FILE* file, const AttrModel& model, const MlLayout& l, const c
   });
 }
 
-void add_case_fields(const MlContext& ctx, int n) {
-  add_case_fields(ctx.settings, ctx.model, ctx.cases.entries[n], n);
-}
 
 }  // namespace
 
@@ -109,53 +106,20 @@ void print_params(FILE* file, const AttrModel& model, const MlLayout& l, const M
 }
 
 void print_joint(FILE* log, const MlContext& ctx, const MlLayout& l, const MlWork& w) {
-  set_matrix_id("COMP");
-  add_column_name("Class k");
-  add_column_name("Case ID");
-  add_values_column(ctx.settings);
-  add_column_name("Complete data prob. P(k,x)");
-  print_header(log);
-  for (int k = 0; k < l.K; ++k) {
-    for (int n = 0; n < ctx.cases.n_entries; ++n) {
-      add_field_int(k);
-      add_case_fields(ctx, n);
-      add_field_real(w.weight[static_cast<size_t>(n) * l.K + k]);
-      end_row(log);
-    }
-  }
-  fflush(log);
+  print_complete_probs(log, ctx.settings, ctx.model, ctx.cases, l.K, [&](int k, int n) {
+    return w.weight[static_cast<size_t>(n) * l.K + k];
+  });
 }
 
 void print_normalisers(FILE* log, const MlContext& ctx, const MlWork& w) {
-  set_matrix_id("INCOMP");
-  add_column_name("Case ID");
-  add_values_column(ctx.settings);
-  add_column_name("Incomplete data prob. P(x)");
-  print_header(log);
-  for (int n = 0; n < ctx.cases.n_entries; ++n) {
-    add_case_fields(ctx, n);
-    add_field_real(w.norm[n]);
-    end_row(log);
-  }
-  fflush(log);
+  print_incomplete_probs(log, ctx.settings, ctx.model, ctx.cases, [&](int n) { return w.norm[n]; });
 }
 
 void print_ml_responsibilities(FILE* log, const MlContext& ctx, const MlLayout& l,
                                const MlWork& w) {
-  set_matrix_id("COND");
-  add_column_name("Case ID");
-  add_values_column(ctx.settings);
-  add_column_name("Class k, Conditional prob. P(k|x)");
-  print_header(log);
-  for (int n = 0; n < ctx.cases.n_entries; ++n) {
-    for (int k = 0; k < l.K; ++k) {
-      add_case_fields(ctx, n);
-      add_field_int(k);
-      add_field_real(w.resp[static_cast<size_t>(n) * l.K + k]);
-      end_row(log);
-    }
-  }
-  fflush(log);
+  print_conditional_probs(log, ctx.settings, ctx.model, ctx.cases, l.K, [&](int k, int n) {
+    return w.resp[static_cast<size_t>(n) * l.K + k];
+  });
 }
 
 void print_expected_stats(FILE* log, const AttrModel& model, const MlLayout& l, const MlWork& w) {

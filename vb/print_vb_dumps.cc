@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "output/print_case_tables.h"
 #include "output/print_value_table.h"
 #include "output/section_writer.h"
-#include "output/value_text.h"
 
 namespace veska {
 
@@ -31,11 +31,6 @@ void print_cat_values(FILE* log, const VbContext& ctx, const VbState& st, const 
   }
 }
 
-// "Case ID" and, unless hidden, the attribute values of entry n.
-void add_case_fields(const VbContext& ctx, int n) {
-  add_case_fields(ctx.settings, ctx.model, ctx.cases.entries[static_cast<size_t>(n)], n);
-}
-
 }  // namespace
 
 void print_expected_logs(FILE* log, const VbContext& ctx, const VbState& st) {
@@ -45,53 +40,18 @@ void print_expected_logs(FILE* log, const VbContext& ctx, const VbState& st) {
 }
 
 void print_complete_prob(FILE* log, const VbContext& ctx, const VbState& st) {
-  set_matrix_id("COMP");
-  add_column_name("Class k");
-  add_column_name("Case ID");
-  add_values_column(ctx.settings);
-  add_column_name("Complete data prob. P(k,x)");
-  print_header(log);
-  for (int k = 0; k < st.K; ++k) {
-    for (int n = 0; n < st.n_entries; ++n) {
-      add_field_int(k);
-      add_case_fields(ctx, n);
-      add_field_real(st.log_rho[st.entry_index(k, n)]);
-      end_row(log);
-    }
-  }
-  fflush(log);
+  print_complete_probs(log, ctx.settings, ctx.model, ctx.cases, st.K,
+                       [&](int k, int n) { return st.log_rho[st.entry_index(k, n)]; });
 }
 
 void print_log_normalisers(FILE* log, const VbContext& ctx, const VbState& st) {
-  set_matrix_id("INCOMP");
-  add_column_name("Case ID");
-  add_values_column(ctx.settings);
-  add_column_name("Incomplete data prob. P(x)");
-  print_header(log);
-  for (int n = 0; n < st.n_entries; ++n) {
-    add_case_fields(ctx, n);
-    add_field_real(st.log_z[static_cast<size_t>(n)]);
-    end_row(log);
-  }
-  fflush(log);
+  print_incomplete_probs(log, ctx.settings, ctx.model, ctx.cases,
+                         [&](int n) { return st.log_z[static_cast<size_t>(n)]; });
 }
 
 void print_responsibilities(FILE* log, const VbContext& ctx, const VbState& st) {
-  set_matrix_id("COND");
-  add_column_name("Case ID");
-  add_values_column(ctx.settings);
-  add_column_name("Class k");
-  add_column_name("Conditional prob. P(k|x)");
-  print_header(log);
-  for (int n = 0; n < st.n_entries; ++n) {
-    for (int k = 0; k < st.K; ++k) {
-      add_case_fields(ctx, n);
-      add_field_int(k);
-      add_field_real(st.resp[st.entry_index(k, n)]);
-      end_row(log);
-    }
-  }
-  fflush(log);
+  print_conditional_probs(log, ctx.settings, ctx.model, ctx.cases, st.K,
+                          [&](int k, int n) { return st.resp[st.entry_index(k, n)]; });
 }
 
 void print_sufficient_stats(FILE* log, const VbContext& ctx, const VbState& st) {
