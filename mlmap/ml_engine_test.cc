@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "common/random.h"
+#include "mlmap/ml_fit_engine.h"
 #include "mlmap/ml_test_fit.h"
 
 namespace veska {
@@ -91,6 +92,36 @@ TEST(MlEngine, MembershipsAreDistributions) {
     for (int code = 0; code < v.n_values; ++code) total += v.p_value[code];
     EXPECT_NEAR(total, 1.0, 1e-12);
   }
+}
+
+TEST(MlFitEngine, AFallOfTheObjectiveIsReportedInItsWords) {
+  VbData data(kCollapse, 2, {"0,1"}, [](Settings& s) { testing::ml_settings(s); });
+  MlFitEngine engine(data.settings, data.model, data.cases, data.stats);
+  engine.prepare(2);
+  rng_seed(1);
+  engine.random_start();
+  FitDecrease d;
+  d.op = 2;
+  d.t = 9;
+  d.before = -10.25;
+  d.after = -10.5;
+  auto res = veska::testing::run_capturing([&] { engine.report_decrease(d); });
+  ASSERT_TRUE(res.exited);
+  EXPECT_EQ(res.msg, " (iter:9) LL or LPost decreased! (before: -10.250000 | after: -10.500000 | "
+                     "diff: 0.250000) -- see the log file\n");
+  const size_t report = res.log.find("#### ID:ERR-MSG-DECREASE\r\n#### -- Log-likelihood decreased!");
+  const size_t params = res.log.find("#### ID:PARAM-CLASS");
+  EXPECT_NE(report, std::string::npos);
+  EXPECT_NE(params, std::string::npos);
+  EXPECT_LT(report, params);
+  EXPECT_NE(res.log.find("Restart,2\r\nNumberOfUpdates,9\r\n"), std::string::npos);
+
+  d.annealing = true;
+  d.beta_before = 0.5;
+  d.beta_after = 0.5;
+  res = veska::testing::run_capturing([&] { engine.report_decrease(d); });
+  EXPECT_EQ(res.msg, " (iter:9) LL or LPost decreased! (before: -10.250000 (0.500000) | after: "
+                     "-10.500000 (0.500000) | diff: 0.250000) -- see the log file\n");
 }
 
 }  // namespace
