@@ -15,6 +15,7 @@ constexpr size_t kBlockSize = 1 << 16;
 constexpr size_t kMaxRawLine = kMaxLineLength + 2;
 // How much of an over-long line its message quotes.
 constexpr size_t kQuotedPrefix = 80;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 }  // namespace
 
@@ -73,6 +74,12 @@ bool LineReader::next() {
     ended = lf != nullptr;
   }
   ++line_no_;
+  // A UTF-8 byte-order mark (spreadsheet exports write one) is not text of
+  // the first line; kept, it would become part of the first value or name.
+  if (line_no_ == 1 && len >= 3 && memcmp(line_.data(), kByteOrderMark, 3) == 0) {
+    memmove(line_.data(), line_.data() + 3, len - 3);
+    len -= 3;
+  }
   size_t content = len - 1;
   if (content > 0 && line_[content - 1] == '\r') --content;
   if (content > kMaxLineLength) {

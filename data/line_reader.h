@@ -3,7 +3,7 @@
 // Lines are bounded: a line longer than kMaxLineLength characters is rejected
 // with a line error naming the file and the line, never cut into two records.
 // Reading goes through one large block buffer, so a line costs one copy and no
-// allocation.
+// allocation. A UTF-8 byte-order mark at the start of the file is skipped.
 #pragma once
 
 #include <cstdio>
