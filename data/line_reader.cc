@@ -38,6 +38,12 @@ bool LineReader::fill() {
   }
   pos_ = 0;
   end_ = got;
+  // A UTF-8 byte-order mark (spreadsheet exports write one) is not text of
+  // the first line; kept, it would become part of the first value or name.
+  // The first block holds the whole mark unless the file is shorter.
+  if (at_start_ && got >= 3 && memcmp(block_.data(), kByteOrderMark, 3) == 0) pos_ = 3;
+  at_start_ = false;
+  if (pos_ == end_) return fill();
   return true;
 }
 
@@ -74,12 +80,6 @@ bool LineReader::next() {
     ended = lf != nullptr;
   }
   ++line_no_;
-  // A UTF-8 byte-order mark (spreadsheet exports write one) is not text of
-  // the first line; kept, it would become part of the first value or name.
-  if (line_no_ == 1 && len >= 3 && memcmp(line_.data(), kByteOrderMark, 3) == 0) {
-    memmove(line_.data(), line_.data() + 3, len - 3);
-    len -= 3;
-  }
   size_t content = len - 1;
   if (content > 0 && line_[content - 1] == '\r') --content;
   if (content > kMaxLineLength) {
@@ -116,6 +116,7 @@ void LineReader::rewind() {
   pos_ = 0;
   end_ = 0;
   eof_ = false;
+  at_start_ = true;
   line_no_ = 0;
   length_ = 0;
   line_[0] = '\0';

@@ -63,6 +63,7 @@ class LineReader {
   size_t pos_ = 0;
   size_t end_ = 0;
   bool eof_ = false;
+  bool at_start_ = true;  // the next block read is the file's first
   std::vector<char> line_;
   size_t length_ = 0;
   long line_no_ = 0;

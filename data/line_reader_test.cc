@@ -31,6 +31,7 @@ TEST(LineReader, ByteOrderMarkIsSkippedOnlyAtTheStartOfTheFile) {
       {"a\n" + bom + "b\n", {"a\n", bom + "b\n"}},  // later lines keep theirs
       {"\xEF\xBB" "a\n", {"\xEF\xBB" "a\n"}},       // not a whole mark
       {bom + bom + "a", {bom + "a\n"}},             // one mark, not two
+      {bom, {}},                                    // a mark alone is an empty file
   };
   for (const Case& c : cases) {
     std::string path = dir.file("in.txt");
