@@ -76,13 +76,16 @@ std::string safe_token(std::string_view t) {
   return out;
 }
 
-std::string unique_token(const std::string& base, std::unordered_set<std::string>* used) {
+std::string TokenSet::take(const std::string& base) {
   std::string candidate = base;
-  for (int n = 2; used->count(candidate) != 0; ++n) {
-    std::string mark = "~" + std::to_string(n);
-    candidate = base.substr(0, boundary_at_most(base, kMaxTokenLength - mark.size())) + mark;
+  if (used_.count(candidate) != 0) {
+    int& n = next_mark_.try_emplace(base, 2).first->second;
+    do {
+      std::string mark = "~" + std::to_string(n++);
+      candidate = base.substr(0, boundary_at_most(base, kMaxTokenLength - mark.size())) + mark;
+    } while (used_.count(candidate) != 0);
   }
-  used->insert(candidate);
+  used_.insert(candidate);
   return candidate;
 }
 
@@ -91,7 +94,7 @@ const std::string& TokenMap::token(std::string_view trimmed) {
   auto found = by_text_.find(text);
   if (found != by_text_.end()) return found->second;
   order_.push_back(text);
-  return by_text_.emplace(text, unique_token(safe_token(trimmed), &used_)).first->second;
+  return by_text_.emplace(text, tokens_.take(safe_token(trimmed))).first->second;
 }
 
 std::vector<std::pair<std::string, std::string>> TokenMap::changed() const {

@@ -39,9 +39,18 @@ bool is_integer_text(std::string_view trimmed);
 // bytes at a character boundary. Empty text stays empty.
 std::string safe_token(std::string_view trimmed);
 
-// `base`, or when another text has it already, base~2, base~3, ... (cut so
-// that it stays within kMaxTokenLength bytes); the result is added to *used.
-std::string unique_token(const std::string& base, std::unordered_set<std::string>* used);
+// Tokens handed out so far: `take(base)` gives base, or when it is taken
+// already, base~2, base~3, ... (cut so that it stays within kMaxTokenLength
+// bytes). Each base remembers its next mark, so a column of many texts with
+// one base costs no search from ~2 each time.
+class TokenSet {
+ public:
+  std::string take(const std::string& base);
+
+ private:
+  std::unordered_set<std::string> used_;
+  std::unordered_map<std::string, int> next_mark_;
+};
 
 // Per column: one distinct token per distinct text, so that two texts never
 // meet in one token ("New York" and "New_York" become New_York and
@@ -57,7 +66,7 @@ class TokenMap {
 
  private:
   std::unordered_map<std::string, std::string> by_text_;
-  std::unordered_set<std::string> used_;
+  TokenSet tokens_;
   std::vector<std::string> order_;
 };
 

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "common/misc.h"
@@ -214,13 +213,12 @@ class Importer {
 
   void number_attributes() {
     int n = 0, descriptive = 0;
-    std::unordered_set<std::string> used;
+    TokenSet names;
     for (Column& col : columns_) {
       if (col.role == Role::kIgnored || col.role == Role::kEmpty) continue;
       col.attribute = n++;
       if (col.role == Role::kDiscrete || col.role == Role::kContinuous) ++descriptive;
-      col.name = unique_token(safe_token(col.header.empty() ? "X" + std::to_string(col.attribute) : col.header),
-                              &used);
+      col.name = names.take(safe_token(col.header.empty() ? "X" + std::to_string(col.attribute) : col.header));
     }
     if (descriptive == 0) {
       die_stderr("[%s] No column left to cluster: every column is the class, the ID, ignored or empty\n",
