@@ -15,21 +15,18 @@ char delimiter_for(std::string_view path) {
 
 SectionScanner::SectionScanner(const std::string& path)
     : path_(path), delimiter_(delimiter_for(path)) {
-  file_ = fopen(path.c_str(), "rb");
+  file_.reset(fopen(path.c_str(), "rb"));
   if (file_ == nullptr) die_stderr("Couldn't open %s\n", path.c_str());
-  reader_ = std::make_unique<LineReader>(file_);
+  reader_ = std::make_unique<LineReader>(file_.get());
   // Lines before the first ID line belong to no data matrix: a file that has
   // any is not one the clustering programs wrote.
   std::string id;
-  if (!read_line()) fail("no data matrix");
+  if (!read_line()) fail("empty file: no data matrix");
   if (classify_line(line_, &id) != LineKind::kHeader) fail("expected \"#### ID:\" to open a data matrix");
   at_header_ = true;
 }
 
-SectionScanner::~SectionScanner() {
-  reader_.reset();
-  if (file_ != nullptr) fclose(file_);
-}
+SectionScanner::~SectionScanner() = default;
 
 void SectionScanner::fail(const std::string& what) const {
   die_stderr("%s, line %ld: %s\n", path_.c_str(), line_no_, what.c_str());
@@ -37,7 +34,7 @@ void SectionScanner::fail(const std::string& what) const {
 
 bool SectionScanner::read_line() {
   if (!reader_->next()) {
-    if (ferror(file_)) fail("read error");
+    if (ferror(file_.get())) fail("read error");
     at_end_ = true;
     return false;
   }

@@ -49,9 +49,14 @@ class SectionScanner {
   bool read_line();  // next line into line_, its end stripped
   void read_header_part();
 
+  struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+  };
+
   std::string path_;
   char delimiter_;
-  FILE* file_ = nullptr;
+  // Members, so that a fatal exit observed in-process (tests) still closes them.
+  std::unique_ptr<FILE, FileCloser> file_;
   std::unique_ptr<LineReader> reader_;
   std::string_view line_;
   long line_no_ = 0;

@@ -28,7 +28,9 @@ std::string number_text(double x, int digits) {
 }
 
 std::vector<double> nice_ticks(double lo, double hi, int target) {
-  if (!(hi > lo)) {
+  // A range below the resolution of its values (a converged objective) is
+  // drawn as flat rather than as ticks that rounding cannot tell apart.
+  if (!(hi - lo > 1e-9 * std::max(std::fabs(lo), std::fabs(hi)))) {
     double pad = lo == 0.0 ? 1.0 : std::fabs(lo) * 0.1;
     lo -= pad;
     hi += pad;
