@@ -24,7 +24,7 @@ td, th { border: 1px solid #ddd; padding: 3px 8px; text-align: left; vertical-al
 th { background: #f3f3f3; }
 td.num { text-align: right; font-variant-numeric: tabular-nums; }
 .key { font-weight: bold; }
-.cols { display: flex; flex-wrap: wrap; gap: 16px; }
+.cols { display: flex; flex-wrap: wrap; gap: 16px; align-items: flex-start; }
 section { break-inside: avoid-page; }
 @media print { body { margin: 0; max-width: none; } h2 { break-after: avoid; } }
 </style>
@@ -62,7 +62,7 @@ std::string settings_section(const RunData& run) {
 std::string fitting_section(const RunData& run) {
   if (!run.fitted) return "";
   std::string html = "<h2>Model selection and fitting</h2>\n";
-  if (!run.scores.empty() && !run.scores[0].k.empty()) {
+  if (!run.scores.empty() && run.scores[0].k.size() > 1) {
     std::string caption = "Score of every number of classes tried; the chosen K = " + std::to_string(run.chosen_k) +
                           " is marked" + (run.program == "rumel" ? " (criterion: " + esc(run.criterion) + ")." : " (largest free energy).");
     if (run.scores.size() > 1 && run.scores[1].k.size() < run.scores[0].k.size()) {

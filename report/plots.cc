@@ -40,7 +40,7 @@ std::string score_plot(const std::vector<ScoreSeries>& scores, int chosen_k) {
   Frame f = draw_frame(svg, kLeft, kTop, kPlotW, kPlotH, std::min<double>(klo, chosen_k),
                        std::max<double>(khi, chosen_k), vlo, vhi, "Number of classes K", "Score", true);
   svg.line(f.px(chosen_k), kTop, f.px(chosen_k), kTop + kPlotH, "#555555", 1.0, "4 3");
-  svg.text(f.px(chosen_k) + 4, kTop + 12, "chosen K = " + std::to_string(chosen_k), "start", 11);
+  svg.text(f.px(chosen_k) + 4, kTop + kPlotH - 8, "chosen K = " + std::to_string(chosen_k), "start", 11);
   for (size_t s = 0; s < scores.size(); ++s) {
     std::vector<std::pair<double, double>> points;
     for (size_t i = 0; i < scores[s].k.size(); ++i) points.emplace_back(f.px(scores[s].k[i]), f.py(scores[s].value[i]));
@@ -156,6 +156,8 @@ std::string cluster_sizes_plot(const std::vector<long>& sizes, const std::vector
 std::string heat_map(const HeatMap& map) {
   size_t longest_column = 0;
   for (const std::string& c : map.columns) longest_column = std::max(longest_column, c.size());
+  for (const auto& row : map.text)
+    for (const std::string& t : row) longest_column = std::max(longest_column, t.size());
   double cell_w = std::clamp(static_cast<double>(longest_column) * 6.5 + 12, 46.0, 140.0);
   size_t column_chars = static_cast<size_t>(cell_w / 6.5);
   double cell_h = 20;

@@ -6,15 +6,6 @@ namespace veska {
 
 namespace {
 
-std::string middle(const std::vector<std::string>& row, size_t first, size_t last, char delimiter) {
-  std::string text;
-  for (size_t c = first; c < last; ++c) {
-    if (c > first) text += delimiter;
-    text += row[c];
-  }
-  return text;
-}
-
 double measure(const DataMatrix& m, std::string_view label) {
   for (size_t r = 0; r < m.rows.size(); ++r) {
     if (m.rows[r][0] == label) return m.real(r, 1);
@@ -43,12 +34,11 @@ void read_evaluation(const SectionFile& eval, RunData* run) {
   match.require_fields(3);
   size_t K = run->cluster_sizes.size();
   e.counts.assign(K, {});
-  char delimiter = delimiter_for(eval.path);
   for (size_t r = 0; r < match.rows.size(); ++r) {
     const std::vector<std::string>& row = match.rows[r];
     int k = match.integer(r, 0);
     if (k < 0 || static_cast<size_t>(k) >= K) match.fail_row(r, "cluster index out of range");
-    std::string answer = middle(row, 1, row.size() - 1, delimiter);
+    std::string answer = match.joined(r, 1, row.size() - 1);
     long count = match.integer(r, row.size() - 1);
     if (count < 0) match.fail_row(r, "negative count");
     std::vector<long>& counts = e.counts[static_cast<size_t>(k)];
@@ -70,7 +60,6 @@ void read_ranking(const std::string& path, int max_ranked, RunData* run) {
   size_t limit = static_cast<size_t>(std::max(0, max_ranked));
   bool by_value = !run->layout.discrete.empty();
   size_t answer = run->layout.answer_attr >= 0 ? 1 : 0;
-  char delimiter = delimiter_for(path);
   std::vector<ClassRanking> classes;
   auto class_entry = [&](const DataMatrix& m, size_t r, int k) -> ClassRanking& {
     if (k < 0 || k >= K) m.fail_row(r, "class index out of range");
@@ -99,7 +88,7 @@ void read_ranking(const std::string& path, int max_ranked, RunData* run) {
       for (size_t r = 0; r < m.rows.size(); ++r) {
         const std::vector<std::string>& row = m.rows[r];
         ClassRanking& c = class_entry(m, r, m.integer(r, 2));
-        c.values.push_back({row[1], middle(row, 3, row.size() - 2, delimiter), m.real(r, row.size() - 1)});
+        c.values.push_back({row[1], m.joined(r, 3, row.size() - 2), m.real(r, row.size() - 1)});
       }
     }
     if (next < run->layout.discrete.size()) {

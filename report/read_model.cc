@@ -6,17 +6,6 @@ namespace veska {
 
 namespace {
 
-// The text of fields [first, last) joined again: a value name that holds the
-// delimiter arrives in several fields.
-std::string joined(const std::vector<std::string>& row, size_t first, size_t last, char delimiter) {
-  std::string text;
-  for (size_t c = first; c < last; ++c) {
-    if (c > first) text += delimiter;
-    text += row[c];
-  }
-  return text;
-}
-
 void check_class(const DataMatrix& m, size_t r, size_t col, int K) {
   int k = m.integer(r, col);
   if (k < 0 || k >= K) m.fail_row(r, "class index out of range");
@@ -28,7 +17,6 @@ DiscreteTable read_discrete(const DataMatrix& m, int j, bool parameters, int K) 
   DiscreteTable table;
   table.attr = j;
   m.require_fields(5);
-  char delimiter = delimiter_for(m.path);
   table.prob.assign(static_cast<size_t>(K), {});
   std::vector<size_t> filled(static_cast<size_t>(K), 0);
   for (size_t r = 0; r < m.rows.size(); ++r) {
@@ -36,7 +24,7 @@ DiscreteTable read_discrete(const DataMatrix& m, int j, bool parameters, int K) 
     if (m.integer(r, 0) != j) m.fail_row(r, "attribute index differs from the matrix ID");
     check_class(m, r, 2, K);
     size_t k = static_cast<size_t>(m.integer(r, 2));
-    std::string value = joined(row, 3, row.size() - 1, delimiter);
+    std::string value = m.joined(r, 3, row.size() - 1);
     double x = m.real(r, row.size() - 1);
     if (!(x >= 0.0)) m.fail_row(r, "negative value");
     size_t v = filled[k]++;

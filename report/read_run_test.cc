@@ -14,19 +14,11 @@ using testing::run_capturing;
 using testing::TempDir;
 using testing::write_file;
 
-std::string crlf(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
+// Lines end in LF alone here; CR LF is the section reader's test.
 // Two-class MAP fit with annealing over K = 2..3: attribute 0 discrete,
 // attributes 1 and 2 one Gauss block, attribute 3 ignored.
 std::string rumel_log(const std::string& loglike_id, const std::string& loglike_rows) {
-  return crlf(
+  return (
       "#### ID:SETTING-VERSION\n#### Version\n####\n0.7\n"
       "#### ID:SETTING-FUNCTION\n#### Major function, Enabled/Disabled\n####\nReading parameters,Disabled\n"
       "Reading hyperparameters,Disabled\nMember distributions,Disabled\nClustering,Enabled\n"
@@ -59,7 +51,7 @@ TEST(ReadRun, RumelScoresCurveRestartsAndParameters) {
   TempDir dir;
   // MAP with annealing: K, update, log likelihood, log prior, log posterior, beta.
   write_file(dir.file("m_log.csv"), rumel_log("#### ID:LOGLIKE-K2", "2,0,-9,-1,-10,0.5\n2,1,-7,-1,-8,0.5\n2,2,-5.5,-1,-6.5,1\n"));
-  write_file(dir.file("m_param.csv"), crlf(kParam));
+  write_file(dir.file("m_param.csv"), std::string(kParam));
   ReportSettings settings;
   settings.base = dir.file("m");
   RunData run = read_run(settings);
@@ -129,8 +121,8 @@ TEST(ReadRun, FilesThatDisagreeOrStopShortAreRefused) {
   settings.base = dir.file("m");
   std::string log = rumel_log("#### ID:LOGLIKE-K2", "2,0,-9,-1,-10,1\n");
   std::string cut_log = log.substr(0, log.find("#### ID:CLUSTER-FREQ-GAUSS0"));
-  std::string param = crlf(kParam);
-  std::string three_classes = crlf(std::string(kParam).replace(0, 43, "#### ID:PARAM-CLASS\n####\n0,0.5\n1,0.25\n2,0.25\n"));
+  std::string param = std::string(kParam);
+  std::string three_classes = (std::string(kParam).replace(0, 43, "#### ID:PARAM-CLASS\n####\n0,0.5\n1,0.25\n2,0.25\n"));
   std::string bad_value = param;
   bad_value.replace(bad_value.find("0.7"), 3, "0.x");
   struct Case {

@@ -119,6 +119,16 @@ int DataMatrix::integer(size_t row, size_t col) const {
   return v;
 }
 
+std::string DataMatrix::joined(size_t row, size_t first, size_t last) const {
+  char delimiter = delimiter_for(path);
+  std::string text;
+  for (size_t c = first; c < last; ++c) {
+    if (c > first) text += delimiter;
+    text += field(row, c);
+  }
+  return text;
+}
+
 void DataMatrix::require_fields(size_t n) const {
   for (size_t r = 0; r < rows.size(); ++r) {
     if (rows[r].size() < n) fail_row(r, "too few fields");

@@ -81,6 +81,9 @@ struct DataMatrix {
   const std::string& field(size_t row, size_t col) const;
   double real(size_t row, size_t col) const;
   int integer(size_t row, size_t col) const;
+  // Fields [first, last) of a row joined by the file's delimiter again: a
+  // value name that holds the delimiter arrives as several fields.
+  std::string joined(size_t row, size_t first, size_t last) const;
   // Every row has at least n fields.
   void require_fields(size_t n) const;
   // The value after "<prefix>" in a note, or empty when no note has it.

@@ -158,7 +158,10 @@ Frame draw_frame(Svg& svg, double left, double top, double width, double height,
   std::vector<double> xt;
   if (integer_x) {
     double lo = std::floor(x_lo), hi = std::ceil(x_hi);
-    if (hi <= lo) hi = lo + 1;
+    if (hi <= lo) {
+      lo -= 1;
+      hi += 1;
+    }
     double step = std::max(1.0, std::ceil((hi - lo) / 8));
     for (double t = lo; t <= hi + 1e-9; t += step) xt.push_back(t);
     if (xt.back() < hi) xt.push_back(xt.back() + step);
@@ -174,19 +177,21 @@ Frame draw_frame(Svg& svg, double left, double top, double width, double height,
   for (size_t i = 0; i < yt.size(); ++i) {
     double y = f.py(yt[i]);
     svg.line(left, y, left + width, y, "#e4e4e4");
-    svg.text(left - 6, y + 4, number_text(yt[i]), "end", 11);
+    svg.text(left - 6, y + 4, number_text(yt[i], 7), "end", 11);
   }
   for (size_t i = 0; i < xt.size(); ++i) {
     if (integer_x && (i == 0 || i + 1 == xt.size())) continue;
     double x = f.px(xt[i]);
     svg.line(x, top + height, x, top + height + 4, "#333333");
-    svg.text(x, top + height + 17, number_text(xt[i]), "middle", 11);
+    svg.text(x, top + height + 17, number_text(xt[i], 7), "middle", 11);
   }
   svg.line(left, top + height, left + width, top + height, "#333333");
   svg.line(left, top, left, top + height, "#333333");
   svg.text(left + width / 2, top + height + 34, x_label, "middle", 12);
-  svg.text(left - 52, top + height / 2, y_label, "middle", 12,
-           "transform=\"rotate(-90 " + number_text(left - 52, 8) + " " + number_text(top + height / 2, 8) + ")\"");
+  // The axis title left of tick labels of up to 9 characters.
+  double title_x = left - 70;
+  svg.text(title_x, top + height / 2, y_label, "middle", 12,
+           "transform=\"rotate(-90 " + number_text(title_x, 8) + " " + number_text(top + height / 2, 8) + ")\"");
   return f;
 }
 
