@@ -46,17 +46,21 @@ std::string grouped(long n) {
 }
 
 std::string settings_section(const RunData& run) {
-  std::string html = "<h2>Run</h2>\n<div class=\"cols\">\n<table>\n";
-  html += "<tr><td class=\"key\">Program</td><td>" + esc(run.program) + "</td></tr>\n";
-  html += "<tr><td class=\"key\">Chosen number of classes</td><td>" + std::to_string(run.chosen_k) + "</td></tr>\n";
-  if (!run.criterion.empty()) html += "<tr><td class=\"key\">Selected criterion</td><td>" + esc(run.criterion) + "</td></tr>\n";
-  if (!run.model_file.empty()) html += "<tr><td class=\"key\">Model file</td><td>" + esc(run.model_file) + "</td></tr>\n";
-  size_t half = (run.settings.size() + 4) / 2;
-  for (size_t i = 0; i < run.settings.size(); ++i) {
-    if (i == half) html += "</table>\n<table>\n";
-    html += "<tr><td class=\"key\">" + esc(run.settings[i].key) + "</td><td>" + esc(run.settings[i].value) + "</td></tr>\n";
+  std::vector<KeyValue> rows = {{"Program", run.program}, {"Chosen number of classes", std::to_string(run.chosen_k)}};
+  if (!run.criterion.empty()) rows.push_back({"Selected criterion", run.criterion});
+  if (!run.model_file.empty()) rows.push_back({"Model file", run.model_file});
+  rows.insert(rows.end(), run.settings.begin(), run.settings.end());
+  // Two pairs of columns side by side keep the table short.
+  size_t half = (rows.size() + 1) / 2;
+  std::string html = "<h2>Run</h2>\n<table>\n";
+  for (size_t i = 0; i < half; ++i) {
+    html += "<tr><td class=\"key\">" + esc(rows[i].key) + "</td><td>" + esc(rows[i].value) + "</td>";
+    if (i + half < rows.size()) {
+      html += "<td class=\"key\">" + esc(rows[i + half].key) + "</td><td>" + esc(rows[i + half].value) + "</td>";
+    }
+    html += "</tr>\n";
   }
-  return html + "</table>\n</div>\n";
+  return html + "</table>\n";
 }
 
 std::string fitting_section(const RunData& run) {

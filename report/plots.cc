@@ -38,7 +38,8 @@ std::string score_plot(const std::vector<ScoreSeries>& scores, int chosen_k) {
   auto [klo, khi] = range_of(ks);
   auto [vlo, vhi] = range_of(values);
   Frame f = draw_frame(svg, kLeft, kTop, kPlotW, kPlotH, std::min<double>(klo, chosen_k),
-                       std::max<double>(khi, chosen_k), vlo, vhi, "Number of classes K", "Score", true);
+                       std::max<double>(khi, chosen_k), vlo, vhi, "Number of classes K",
+                       scores.size() == 1 ? scores[0].name : "Score", true);
   svg.line(f.px(chosen_k), kTop, f.px(chosen_k), kTop + kPlotH, "#555555", 1.0, "4 3");
   svg.text(f.px(chosen_k) + 4, kTop + kPlotH - 8, "chosen K = " + std::to_string(chosen_k), "start", 11);
   for (size_t s = 0; s < scores.size(); ++s) {
