@@ -152,6 +152,8 @@ std::string gauss_section(const RunData& run) {
       if (scatter->incomplete > 0) caption += " " + grouped(scatter->incomplete) + " with a missing value left out.";
       if (scatter->unreadable > 0) caption += " " + grouped(scatter->unreadable) + " whose row has more fields than attributes (a value holding the delimiter) left out.";
       html += figure(scatter_plot(*scatter, static_cast<int>(run.cluster_sizes.size())), caption);
+    } else if (run.values_hidden) {
+      html += "<p>The run hid the attribute values (--hide-attr), so the cluster file has no cases to draw.</p>\n";
     }
   }
   return html;
@@ -211,7 +213,7 @@ std::string render_page(const RunData& run, const ReportSettings& settings) {
 void write_page(const std::string& path, const std::string& page) {
   std::string temp = path + ".tmp" + std::to_string(getpid());
   FILE* f = fopen(temp.c_str(), "wb");
-  if (f == nullptr) die_stderr("Couldn't open %s\n", temp.c_str());
+  if (f == nullptr) die_stderr("Couldn't open %s\n", path.c_str());
   bool ok = fwrite(page.data(), 1, page.size(), f) == page.size();
   ok = fclose(f) == 0 && ok;
   if (!ok || rename(temp.c_str(), path.c_str()) != 0) {

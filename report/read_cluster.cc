@@ -140,7 +140,8 @@ void read_cluster_sample(const std::string& path, long max_points, RunData* run)
   if (scanner.id() != "CLUSTER-CASE-BY-CASE" || !scanner.next_matrix() || scanner.id() != "CLUSTER-CASE-BY-CLUSTER") {
     scanner.fail("no data matrix CLUSTER-CASE-BY-CLUSTER after CLUSTER-CASE-BY-CASE (cut short?)");
   }
-  if (hidden) return;  // the run hid the attribute values: nothing to draw
+  run->values_hidden = hidden;
+  if (hidden) return;  // nothing to draw
   for (size_t g = 0; g < samples.size(); ++g) {
     const GaussBlock* block = g < run->blocks.size() ? &run->blocks[g] : nullptr;
     finish_scatter(block, g, samples[g], run, rows, unreadable);

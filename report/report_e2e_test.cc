@@ -167,6 +167,7 @@ TEST_F(ReportRun, ScatterSampleIsEvenlySpreadAndRepeatable) {
   RunData again = read("iris", 40);
   EXPECT_EQ(again.scatters[0].x, s.x);
   EXPECT_EQ(again.scatters[0].y, s.y);
+  EXPECT_FALSE(again.values_hidden);
 }
 
 TEST_F(ReportRun, ProgramWritesTheWholePageOrNothing) {

@@ -123,6 +123,7 @@ struct RunData {
   std::vector<DiscreteTable> discrete;
   std::vector<GaussBlock> blocks;
   std::vector<Scatter> scatters;
+  bool values_hidden = false;  // the cluster file carries no attribute values
 
   bool has_eval = false;
   Evaluation eval;
