@@ -32,6 +32,16 @@ class ReportRun : public ::testing::Test {
                                       "-z", "4", "--seed", "1"}, dir_->path());
     ASSERT_EQ(iris.status, 0) << iris.err;
     ASSERT_EQ(bc.status, 0) << bc.err;
+    // The same fit again, tab-separated, and once with the values hidden.
+    std::vector<std::string> same = {"-f", "iris", "-k", "2:4:1", "-x", "5", "-u", "0-3", "-E", "4", "-n", "3",
+                                     "-b", "0.3:1.5", "-z", "5", "-D", "--seed", "1"};
+    for (std::vector<std::string> extra : {std::vector<std::string>{"-j", "txt", "-s", "tab"},
+                                           std::vector<std::string>{"-V", "-s", "hidden"}}) {
+      std::vector<std::string> args = same;
+      args.insert(args.end(), extra.begin(), extra.end());
+      auto r = run_program("rumelvb", args, dir_->path());
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
   }
   static void TearDownTestSuite() { delete dir_; }
 
@@ -168,6 +178,26 @@ TEST_F(ReportRun, ScatterSampleIsEvenlySpreadAndRepeatable) {
   EXPECT_EQ(again.scatters[0].x, s.x);
   EXPECT_EQ(again.scatters[0].y, s.y);
   EXPECT_FALSE(again.values_hidden);
+}
+
+TEST_F(ReportRun, TabSeparatedAndHiddenValueRunsReadAlike) {
+  RunData csv = read("iris");
+  RunData tab = read("iris_tab");
+  EXPECT_EQ(tab.scores[0].value, csv.scores[0].value);
+  EXPECT_EQ(tab.curve.value, csv.curve.value);
+  EXPECT_EQ(tab.cluster_sizes, csv.cluster_sizes);
+  EXPECT_EQ(tab.blocks[0].mean, csv.blocks[0].mean);
+  EXPECT_EQ(tab.blocks[0].sd, csv.blocks[0].sd);
+  EXPECT_EQ(tab.eval.counts, csv.eval.counts);
+  ASSERT_EQ(tab.scatters.size(), 1u);
+  EXPECT_EQ(tab.scatters[0].x, csv.scatters[0].x);
+  ASSERT_EQ(tab.ranking.size(), csv.ranking.size());
+  EXPECT_EQ(tab.ranking[0].values.size(), csv.ranking[0].values.size());
+
+  RunData hidden = read("iris_hidden");
+  EXPECT_TRUE(hidden.values_hidden);
+  EXPECT_TRUE(hidden.scatters.empty());
+  EXPECT_EQ(hidden.cluster_sizes, csv.cluster_sizes);
 }
 
 TEST_F(ReportRun, ProgramWritesTheWholePageOrNothing) {
