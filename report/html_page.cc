@@ -142,6 +142,7 @@ std::string gauss_section(const RunData& run) {
       std::string caption = "Cases coloured by their cluster, on ";
       caption += scatter->projected ? "the block's first two principal axes (of the cases shown)" : "the block's attributes";
       caption += ". ";
+      if (run.values_from_case_file) caption += "The values come from the case file " + esc(run.case_file) + ". ";
       long drawn = shown + scatter->incomplete + scatter->unreadable;
       if (drawn < scatter->entries) {
         caption += "A sample of " + grouped(drawn) + " of the " + grouped(scatter->entries) +
@@ -153,7 +154,8 @@ std::string gauss_section(const RunData& run) {
       if (scatter->unreadable > 0) caption += " " + grouped(scatter->unreadable) + " whose row has more fields than attributes (a value holding the delimiter) left out.";
       html += figure(scatter_plot(*scatter, static_cast<int>(run.cluster_sizes.size())), caption);
     } else if (run.values_hidden) {
-      html += "<p>The run hid the attribute values (--hide-attr), so the cluster file has no cases to draw.</p>\n";
+      html += "<p>The run hid the attribute values (--hide-attr) and its case file was not found or does not match, "
+              "so there are no cases to draw.</p>\n";
     }
   }
   return html;

@@ -1,7 +1,10 @@
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 
 #include "common/init.h"
+#include "cut/line_reader.h"
 #include "report/principal_axes.h"
 #include "report/read_run.h"
 
@@ -22,6 +25,76 @@ struct BlockSample {
   std::vector<int> cluster;
   long incomplete = 0;
 };
+
+// The block values of the sampled entries from the case file, for a run that
+// hid them in its cluster file. With Gauss blocks every case line is one
+// entry, in file order, so the t-th line is the t-th row; a file whose line
+// count differs is not the run's, and no point is taken from it.
+bool read_case_points(const std::string& path, const AttrLayout& layout, long entries,
+                      const std::vector<long>& rows, const std::vector<int>& clusters,
+                      std::vector<BlockSample>& samples) {
+  // Only a plain file: the name comes from the log, and a device would never end.
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  char delimiter = delimiter_for(path);
+  std::vector<std::vector<std::vector<double>>> points(samples.size());
+  std::vector<std::vector<int>> point_clusters(samples.size());
+  std::vector<long> incomplete(samples.size(), 0);
+  long line = 0;
+  size_t next = 0;
+  bool ok = true;
+  {
+    LineReader reader(f);
+    std::vector<std::string> fields;
+    while (ok && reader.next()) {
+      std::string_view text = reader.line();
+      if (!text.empty() && text[0] == '#') continue;
+      long row = line++;
+      if (next >= rows.size() || rows[next] != row) continue;
+      // Blanks (and in csv also tabs) are no part of any field.
+      fields.assign(1, "");
+      for (char c : text) {
+        if (c == '\n' || c == '\r') break;
+        if (c == delimiter) fields.emplace_back();
+        else if (c != ' ' && (delimiter == '\t' || c != '\t')) fields.back() += c;
+      }
+      for (size_t g = 0; g < samples.size() && ok; ++g) {
+        std::vector<double> point;
+        for (int j : layout.blocks[g]) {
+          size_t pos = static_cast<size_t>(j);  // field j is attribute j
+          if (pos >= fields.size()) {
+            ok = false;
+            break;
+          }
+          double x = 0.0;
+          if (fields[pos] == "?" || fields[pos] == "NA") break;
+          if (!try_parse_real(fields[pos].c_str(), &x)) {
+            ok = false;
+            break;
+          }
+          point.push_back(x);
+        }
+        if (point.size() == samples[g].positions.size()) {
+          points[g].push_back(std::move(point));
+          point_clusters[g].push_back(clusters[next]);
+        } else {
+          ++incomplete[g];
+        }
+      }
+      ++next;
+    }
+  }
+  fclose(f);
+  if (!ok || line != entries) return false;
+  for (size_t g = 0; g < samples.size(); ++g) {
+    samples[g].points = std::move(points[g]);
+    samples[g].cluster = std::move(point_clusters[g]);
+    samples[g].incomplete = incomplete[g];
+  }
+  return true;
+}
 
 void finish_scatter(const GaussBlock* block, size_t g, BlockSample& sample, RunData* run, long rows,
                     long unreadable) {
@@ -69,7 +142,8 @@ void finish_scatter(const GaussBlock* block, size_t g, BlockSample& sample, RunD
 
 }  // namespace
 
-void read_cluster_sample(const std::string& path, long max_points, RunData* run) {
+void read_cluster_sample(const std::string& path, const std::string& case_file, long max_points,
+                         RunData* run) {
   const AttrLayout& layout = run->layout;
   if (layout.blocks.empty()) return;
   SectionScanner scanner(path);
@@ -96,25 +170,29 @@ void read_cluster_sample(const std::string& path, long max_points, RunData* run)
   long rows = 0, unreadable = 0, t = 0;
   bool hidden = false;
   long long next = 0;
+  std::vector<long> hidden_rows;  // sampled rows whose values are in the case file
+  std::vector<int> hidden_clusters;
   std::vector<std::string_view> fields;
   int K = static_cast<int>(run->cluster_sizes.size());
   while (scanner.next_row(&fields)) {
     long row = rows++;
-    if (fields.size() == without_values) {
-      hidden = true;
-      continue;
-    }
     if (fields.size() < without_values) scanner.fail("too few fields in CLUSTER-CASE-BY-CASE");
     if (row != next) continue;
     ++t;
     next = n <= M ? row + 1 : static_cast<long long>(t) * n / M;
-    if (fields.size() != with_values) {
-      ++unreadable;
-      continue;
-    }
     int k = 0;
     if (!try_parse_int(std::string(fields[1 + answer]).c_str(), &k) || k < 0 || k >= K) {
       scanner.fail("bad cluster index in CLUSTER-CASE-BY-CASE");
+    }
+    if (fields.size() == without_values) {
+      hidden = true;
+      hidden_rows.push_back(row);
+      hidden_clusters.push_back(k);
+      continue;
+    }
+    if (fields.size() != with_values) {
+      ++unreadable;
+      continue;
     }
     for (BlockSample& sample : samples) {
       std::vector<double> point;
@@ -141,7 +219,11 @@ void read_cluster_sample(const std::string& path, long max_points, RunData* run)
     scanner.fail("no data matrix CLUSTER-CASE-BY-CLUSTER after CLUSTER-CASE-BY-CASE (cut short?)");
   }
   run->values_hidden = hidden;
-  if (hidden) return;  // nothing to draw
+  if (hidden && (hidden_rows.size() != static_cast<size_t>(t) ||
+                 !read_case_points(case_file, layout, rows, hidden_rows, hidden_clusters, samples))) {
+    return;  // nothing to draw
+  }
+  run->values_from_case_file = hidden;
   for (size_t g = 0; g < samples.size(); ++g) {
     const GaussBlock* block = g < run->blocks.size() ? &run->blocks[g] : nullptr;
     finish_scatter(block, g, samples[g], run, rows, unreadable);

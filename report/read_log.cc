@@ -176,6 +176,11 @@ void read_log(const SectionFile& log, RunData* run) {
   run->fitted = !enabled(function, rumel ? "Reading parameters" : "Reading hyperparameters");
   run->daem = enabled(function, "Deterministic annealing EM");
   run->layout = read_layout(log.need("SETTING-MODEL-BASE"));
+  if (const DataMatrix* files = log.find("SETTING-FILE"); files != nullptr) {
+    for (const auto& row : files->rows) {
+      if (row.size() >= 3 && row[0] == "Input" && row[1] == "Cases") run->case_file = row[2];
+    }
+  }
 
   for (const char* id : {"SETTING-MODEL-BASE", "SETTING-EM", "SETTING-SELECT", "SETTING-DAEM", "SETTING-SMEM"}) {
     add_settings(log, id, run);

@@ -50,7 +50,17 @@ RunData read_run(const ReportSettings& settings) {
                rumel, &run);
   }
   std::string cluster_name = run_file_name(settings.base, "cluster");
-  if (exists(cluster_name)) read_cluster_sample(cluster_name, settings.max_points, &run);
+  if (exists(cluster_name)) {
+    // The log names the case file as the run saw it, from the run's folder;
+    // failing that, beside the run's files.
+    std::string case_file = run.case_file;
+    if (!case_file.empty() && !exists(case_file)) {
+      size_t slash = settings.base.rfind('/'), name = case_file.rfind('/');
+      std::string dir = slash == std::string::npos ? "" : settings.base.substr(0, slash + 1);
+      case_file = dir + (name == std::string::npos ? case_file : case_file.substr(name + 1));
+    }
+    read_cluster_sample(cluster_name, case_file, settings.max_points, &run);
+  }
   auto all = [](std::string_view) { return true; };
   std::string eval_name = run_file_name(settings.base, "eval");
   if (exists(eval_name)) read_evaluation(load_section_file(eval_name, all), &run);

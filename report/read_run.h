@@ -22,8 +22,10 @@ void read_log(const SectionFile& log, RunData* run);
 void read_model(const SectionFile& model, bool parameters, RunData* run);
 // The case rows of the cluster file: a deterministic sample of at most
 // `max_points` per Gauss block, projected on the block's principal axes when
-// it has more than two dimensions.
-void read_cluster_sample(const std::string& path, long max_points, RunData* run);
+// it has more than two dimensions. When the run hid the values, they are
+// taken from the case file (if it matches the run).
+void read_cluster_sample(const std::string& path, const std::string& case_file, long max_points,
+                         RunData* run);
 void read_evaluation(const SectionFile& eval, RunData* run);
 void read_ranking(const std::string& path, int max_ranked, RunData* run);
 

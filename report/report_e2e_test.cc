@@ -194,10 +194,22 @@ TEST_F(ReportRun, TabSeparatedAndHiddenValueRunsReadAlike) {
   ASSERT_EQ(tab.ranking.size(), csv.ranking.size());
   EXPECT_EQ(tab.ranking[0].values.size(), csv.ranking[0].values.size());
 
+  // Hidden values come from the case file instead: the same points.
   RunData hidden = read("iris_hidden");
   EXPECT_TRUE(hidden.values_hidden);
-  EXPECT_TRUE(hidden.scatters.empty());
-  EXPECT_EQ(hidden.cluster_sizes, csv.cluster_sizes);
+  EXPECT_TRUE(hidden.values_from_case_file);
+  ASSERT_EQ(hidden.scatters.size(), 1u);
+  EXPECT_EQ(hidden.scatters[0].x, csv.scatters[0].x);
+  EXPECT_EQ(hidden.scatters[0].cluster, csv.scatters[0].cluster);
+  RunData sampled = read("iris_hidden", 40);
+  EXPECT_EQ(sampled.scatters[0].x, read("iris", 40).scatters[0].x);
+  // A case file that is not the run's (a line short) gives no points.
+  std::string cases = read_file(dir_->file("iris_freq.csv"));
+  write_file(dir_->file("iris_freq.csv"), cases.substr(0, cases.rfind('\n', cases.size() - 2) + 1));
+  RunData mismatch = read("iris_hidden");
+  write_file(dir_->file("iris_freq.csv"), cases);
+  EXPECT_TRUE(mismatch.scatters.empty());
+  EXPECT_FALSE(mismatch.values_from_case_file);
 }
 
 TEST_F(ReportRun, ProgramWritesTheWholePageOrNothing) {

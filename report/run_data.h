@@ -106,6 +106,7 @@ struct RunData {
   std::string base;
   std::string program;  // "rumelvb" or "rumel"
   std::vector<KeyValue> settings;
+  std::string case_file;  // as the log names it
   AttrLayout layout;
   bool fitted = false;  // estimated here rather than read from a model file
   bool daem = false;
@@ -124,6 +125,7 @@ struct RunData {
   std::vector<GaussBlock> blocks;
   std::vector<Scatter> scatters;
   bool values_hidden = false;  // the cluster file carries no attribute values
+  bool values_from_case_file = false;
 
   bool has_eval = false;
   Evaluation eval;
