@@ -1,10 +1,10 @@
 // The data matrices of the ML/MAP fit: learning curves, the decrease
-// report, scores and seeds of the class counts, the resolved "auto"
-// constants, the parameter sections (the parameter file and the verbose
-// dumps) and the per-step verbose dumps of the EM iteration.
+// report, the scores of the class counts, the parameter sections (the
+// parameter file and the verbose dumps) and the per-step verbose dumps of
+// the EM iteration. SEED and AUTO-SMOOTH-* are the shared printers of fit/
+// and output/.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
