@@ -24,7 +24,7 @@ namespace {
 using testing::MlFit;
 using testing::random_cases;
 using testing::Shape;
-using testing::VbData;
+using testing::CaseData;
 
 std::vector<Shape> data_shapes() {
   std::vector<Shape> shapes;
@@ -46,7 +46,7 @@ void settings_for(Settings& s, bool map) {
 
 // The largest fall of the objective over 25 iterations at a fixed inverse
 // temperature. With `fault` the M-step forgets the prior scale B0.
-double worst_fall(VbData& data, int K, unsigned seed, double beta, bool map, bool log_domain,
+double worst_fall(CaseData& data, int K, unsigned seed, double beta, bool map, bool log_domain,
                   bool fault, std::vector<double>* history = nullptr) {
   for (SmoothConst& c : data.settings.smooth_a) c.value = map ? 0.25 : 0.0;
   MlFit fit(data, K);
@@ -75,7 +75,7 @@ TEST(EmSteps, ObjectiveNeverFallsWithinATemperature) {
   double planted = 0.0;
   for (const Shape& shape : data_shapes()) {
     for (bool map : {false, true}) {
-      VbData data(random_cases(shape), shape.n_attr(), shape.gauss(),
+      CaseData data(random_cases(shape), shape.n_attr(), shape.gauss(),
                   [map](Settings& s) { settings_for(s, map); });
       for (double beta : {1.0, 0.4}) {
         for (int K = 2; K <= 6; ++K) {
@@ -97,7 +97,7 @@ TEST(EmSteps, ObjectiveNeverFallsWithinATemperature) {
 
 TEST(EmSteps, LogDomainGivesTheSameHistory) {
   for (const Shape& shape : {data_shapes()[3], data_shapes()[4]}) {
-    VbData data(random_cases(shape), shape.n_attr(), shape.gauss(),
+    CaseData data(random_cases(shape), shape.n_attr(), shape.gauss(),
                 [](Settings& s) { settings_for(s, true); });
     for (double beta : {1.0, 0.3}) {
       std::vector<double> normal, log;
@@ -147,7 +147,7 @@ double mixture_loglike(const MlFit& f) {
 
 TEST(EmSteps, LogLikelihoodIsTheMixtureDensity) {
   const Shape shape = data_shapes()[4];
-  VbData data(random_cases(shape), shape.n_attr(), shape.gauss(),
+  CaseData data(random_cases(shape), shape.n_attr(), shape.gauss(),
               [](Settings& s) { settings_for(s, true); });
   MlFit fit(data, 3);
   rng_seed(5);
@@ -174,7 +174,7 @@ TEST(EmSteps, LogLikelihoodIsTheMixtureDensity) {
 TEST(EmSteps, MissingBlockValuesAddTheirConditionalMoments) {
   // One class, a 2-D block: a complete case, a case missing its first
   // value, a case missing both.
-  VbData data("1.0,2.0\n?,3.0\n?,?\n0.5,0.25\n", 2, {"0,1"},
+  CaseData data("1.0,2.0\n?,3.0\n?,?\n0.5,0.25\n", 2, {"0,1"},
               [](Settings& s) { settings_for(s, false); });
   MlFit fit(data, 1);
   fit.params.pi = {1.0};
@@ -196,7 +196,7 @@ TEST(EmSteps, MissingBlockValuesAddTheirConditionalMoments) {
 
   // The ML M-step of complete data is the sample mean and the covariance
   // divided by N.
-  VbData full("1,2\n3,1\n0,0.5\n2,2\n", 2, {"0,1"}, [](Settings& s) { settings_for(s, false); });
+  CaseData full("1,2\n3,1\n0,0.5\n2,2\n", 2, {"0,1"}, [](Settings& s) { settings_for(s, false); });
   MlFit one(full, 1);
   one.params = fit.params;
   one.evaluate();
@@ -238,7 +238,7 @@ double map_objective(const MlFit& f, const MlParams& p) {
 
 TEST(EmSteps, MapStepMaximisesExpectedLogLikelihoodPlusPrior) {
   const Shape shape{{3, 2}, {3, 1}, 150, 0.0, 0.0};
-  VbData data(random_cases(shape), shape.n_attr(), shape.gauss(),
+  CaseData data(random_cases(shape), shape.n_attr(), shape.gauss(),
               [](Settings& s) { settings_for(s, true); });
   for (SmoothConst& c : data.settings.smooth_a) c.value = 0.3;
   MlFit fit(data, 3);
@@ -274,7 +274,7 @@ TEST(EmSteps, MapStepMaximisesExpectedLogLikelihoodPlusPrior) {
 TEST(EmSteps, SingularCovarianceIsMeasuredInTheDataUnits) {
   // Centimetre-sized spreads measured in metres: tiny determinants, yet
   // not singular; a class flat along one direction is singular.
-  VbData data("0.0001,0.0002\n0.0003,0.0001\n0.0002,0.0005\n0.0004,0.0003\n", 2, {"0,1"},
+  CaseData data("0.0001,0.0002\n0.0003,0.0001\n0.0002,0.0005\n0.0004,0.0003\n", 2, {"0,1"},
               [](Settings& s) { settings_for(s, false); });
   MlFit fit(data, 2);
   const double v0 = (*data.stats.groups[0].sample_covar)[0][0];
@@ -297,7 +297,7 @@ TEST(EmSteps, SingularCovarianceIsMeasuredInTheDataUnits) {
 TEST(EmSteps, CollapsedVarianceIsFlooredInTheDataUnits) {
   // Class 1 owns the two identical cases 5.0: its variance is floored at
   // 1e-12 of the sample variance; a 1-D block is never singular.
-  VbData data("5.0\n5.0\n1.0\n2.0\n3.0\n", 1, {"0"}, [](Settings& s) { settings_for(s, false); });
+  CaseData data("5.0\n5.0\n1.0\n2.0\n3.0\n", 1, {"0"}, [](Settings& s) { settings_for(s, false); });
   MlFit fit(data, 2);
   fit.work.resp.assign(fit.work.resp.size(), 0.0);
   for (int n = 0; n < data.cases.n_entries; ++n) {

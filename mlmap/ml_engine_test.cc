@@ -15,14 +15,14 @@
 namespace veska {
 namespace {
 
-using testing::VbData;
+using testing::CaseData;
 
 // Three identical points next to a spread: a class sitting on the three
 // collapses onto them.
 const char kCollapse[] = "5,5\n5,5\n5,5\n1,2\n2,0\n0,1\n3,4\n4,1\n2,3\n1,4\n";
 
 TEST(MlEngine, SingularUpdateKeepsTheEvaluatedParameters) {
-  VbData data(kCollapse, 2, {"0,1"}, [](Settings& s) { testing::ml_settings(s); });
+  CaseData data(kCollapse, 2, {"0,1"}, [](Settings& s) { testing::ml_settings(s); });
   MlEngine engine(data.settings, data.model, data.cases, data.stats);
   engine.start_class_count(2);
   MlParams p = engine.params();
@@ -41,7 +41,7 @@ TEST(MlEngine, SingularUpdateKeepsTheEvaluatedParameters) {
 }
 
 TEST(MlEngine, NonFiniteLogLikelihoodWritesTheParametersFirst) {
-  VbData data(kCollapse, 2, {"0,1"}, [](Settings& s) { testing::ml_settings(s); });
+  CaseData data(kCollapse, 2, {"0,1"}, [](Settings& s) { testing::ml_settings(s); });
   MlEngine engine(data.settings, data.model, data.cases, data.stats);
   engine.start_class_count(2);
   MlParams p = engine.params();
@@ -62,7 +62,7 @@ TEST(MlEngine, NonFiniteLogLikelihoodWritesTheParametersFirst) {
 
 TEST(MlEngine, MembershipsAreDistributions) {
   const testing::Shape shape{{3, 2}, {2, 1}, 80, 0.1, 0.05};
-  VbData data(testing::random_cases(shape), shape.n_attr(), shape.gauss(),
+  CaseData data(testing::random_cases(shape), shape.n_attr(), shape.gauss(),
               [](Settings& s) { testing::map_settings(s); });
   MlEngine engine(data.settings, data.model, data.cases, data.stats);
   engine.start_class_count(3);
@@ -95,7 +95,7 @@ TEST(MlEngine, MembershipsAreDistributions) {
 }
 
 TEST(MlFitEngine, AFallOfTheObjectiveIsReportedInItsWords) {
-  VbData data(kCollapse, 2, {"0,1"}, [](Settings& s) { testing::ml_settings(s); });
+  CaseData data(kCollapse, 2, {"0,1"}, [](Settings& s) { testing::ml_settings(s); });
   MlFitEngine engine(data.settings, data.model, data.cases, data.stats);
   engine.prepare(2);
   rng_seed(1);

@@ -14,12 +14,12 @@ namespace veska {
 namespace {
 
 using testing::MlFit;
-using testing::VbData;
+using testing::CaseData;
 
 const char kCases[] = "a,x,1.0,2.0\nb,y,2.0,1.5\na,y,0.5,0.7\nc,x,3.0,2.2\na,x,1.7,1.1\n";
 
 TEST(MlInit, DrawsClassesThenValuesThenMeansInOrder) {
-  VbData data(kCases, 4, {"2,3"}, [](Settings& s) { testing::ml_settings(s); });
+  CaseData data(kCases, 4, {"2,3"}, [](Settings& s) { testing::ml_settings(s); });
   MlFit fit(data, 2);
   rng_seed(42);
   initialise_params(fit.ctx, fit.layout, fit.params);
@@ -80,7 +80,7 @@ TEST(MlInit, DrawsClassesThenValuesThenMeansInOrder) {
 }
 
 TEST(MlPriors, SampleScaleAndDefaults) {
-  VbData data(kCases, 4, {"2,3"}, [](Settings& s) {
+  CaseData data(kCases, 4, {"2,3"}, [](Settings& s) {
     testing::map_settings(s);
     s.smooth_var = 2.0;
   });
@@ -104,7 +104,7 @@ TEST(MlPriors, SampleScaleAndDefaults) {
 }
 
 TEST(MlPriors, HyperparameterFileChecks) {
-  VbData data(kCases, 4, {"2,3"}, [](Settings& s) { testing::map_settings(s); });
+  CaseData data(kCases, 4, {"2,3"}, [](Settings& s) { testing::map_settings(s); });
   data.settings.files.hparam = "h.csv";
   const MlLayout l = make_layout(data.model, 2);
   StoredHparams f;

@@ -17,12 +17,12 @@ namespace veska {
 namespace {
 
 using testing::MlFit;
-using testing::VbData;
+using testing::CaseData;
 
 constexpr double kLnPi = 1.14472988584940017414;
 
 TEST(MlScores, LogPriorOfOneDimensionIsNormalTimesGamma) {
-  VbData data("a,1.0\nb,2.5\na,0.5\nb,4.0\na,3.0\n", 2, {"1"},
+  CaseData data("a,1.0\nb,2.5\na,0.5\nb,4.0\na,3.0\n", 2, {"1"},
               [](Settings& s) { testing::map_settings(s); });
   data.settings.smooth_a[0].value = 0.7;
   MlFit fit(data, 2);
@@ -52,7 +52,7 @@ TEST(MlScores, LogPriorOfOneDimensionIsNormalTimesGamma) {
 
 TEST(MlScores, CheesemanStutzOfOneClassIsTheExactEvidence) {
   // Discrete: the Dirichlet-multinomial evidence (the class part is 0).
-  VbData cat("a\nb\na\nc\na\nb\n", 1, {}, [](Settings& s) { testing::map_settings(s); });
+  CaseData cat("a\nb\na\nc\na\nb\n", 1, {}, [](Settings& s) { testing::map_settings(s); });
   cat.settings.smooth_a[0].value = 0.4;
   MlFit one(cat, 1);
   rng_seed(1);
@@ -72,7 +72,7 @@ TEST(MlScores, CheesemanStutzOfOneClassIsTheExactEvidence) {
 
   // A 2-D block: -(N d / 2) ln pi + ln G_2((alpha + N) / 2) - ln G_2(alpha / 2)
   // + (alpha / 2) ln |B0| - ((alpha + N) / 2) ln |Bn| + (d / 2) ln(tau / (tau + N)).
-  VbData gauss("1.0,2.0\n2.0,1.5\n0.5,0.7\n3.0,2.2\n1.7,1.1\n", 2, {"0,1"},
+  CaseData gauss("1.0,2.0\n2.0,1.5\n0.5,0.7\n3.0,2.2\n1.7,1.1\n", 2, {"0,1"},
                [](Settings& s) { testing::map_settings(s); s.alpha = 4.5; });
   MlFit g(gauss, 1);
   rng_seed(2);
@@ -112,7 +112,7 @@ TEST(MlScores, CheesemanStutzOfOneClassIsTheExactEvidence) {
 TEST(MlScores, BicCountsTheFreeParameters) {
   // 2 discrete attributes of 3 and 4 values, one block of dimension 2,
   // K = 3: P = 2 + 3 * 2 + 3 * 3 + 3 * (2 + 1) = 26.
-  VbData data("a,p,1,2\nb,q,2,1\nc,r,0,3\na,s,1,1\nb,p,3,1.5\nc,q,2,4\n", 4, {"2,3"},
+  CaseData data("a,p,1,2\nb,q,2,1\nc,r,0,3\na,s,1,1\nb,p,3,1.5\nc,q,2,4\n", 4, {"2,3"},
               [](Settings& s) { testing::ml_settings(s); });
   MlFit fit(data, 3);
   EXPECT_DOUBLE_EQ(compute_bic(fit.ctx, -10.0, 3), -10.0 - 13.0 * std::log(6.0));

@@ -1,5 +1,5 @@
 // For the engine's tests: one class count's model, priors and work arrays
-// over a data set read by vb/vb_test_data.h, with the evaluate and update
+// over a data set of tests/support/case_data.h, with the evaluate and update
 // halves of an EM iteration.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include "mlmap/ml_params.h"
 #include "mlmap/ml_priors.h"
 #include "mlmap/ml_scores.h"
-#include "vb/vb_test_data.h"
+#include "tests/support/case_data.h"
 
 namespace veska::testing {
 
@@ -31,7 +31,7 @@ inline void map_settings(Settings& s) {
 }
 
 struct MlFit {
-  MlFit(VbData& data, int K)
+  MlFit(CaseData& data, int K)
       : ctx{data.settings, data.model, data.cases, data.stats},
         layout(make_layout(data.model, K)),
         params(allocate_params(layout)),

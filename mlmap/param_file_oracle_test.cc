@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "mlmap/rumel_test_files.h"
-#include "vb/vb_test_data.h"
+#include "tests/support/case_data.h"
 
 namespace veska {
 namespace {
