@@ -21,9 +21,9 @@ constexpr double kQuantileLevels[7] = {0.05, 0.1, 0.25, 0.5, 0.75, 0.9, 0.95};
 // A sample covariance whose determinant is smaller than this in absolute
 // value cannot serve as the scale of a rumelvb prior.
 constexpr double kSingularDet = 1e-15;
-// rumel measures it in the data's own units: singular when the determinant
-// is this small relative to the product of the variances, or when a
-// variance is not positive.
+// rumel measures it in the data's own units: singular when some
+// attribute's variance given the others is this small relative to its own
+// variance, or when a variance is not positive.
 constexpr double kSingularRatio = 1e-12;
 
 // The observed values of one member of a group with the entries' weights.
@@ -212,15 +212,20 @@ void compute_group(const Settings& settings, const AttrModel& model, const CaseT
 }
 
 bool is_singular(const Settings& settings, const Matrix* covar) {
-  const double det = det_general(covar).det;
-  if (settings.program == Program::kVb) return std::fabs(det) < kSingularDet;
-  double spread = 1.0;
-  bool positive = true;
-  for (int i = 0; i < covar->rows; ++i) {
-    spread *= (*covar)[i][i];
-    positive = positive && (*covar)[i][i] > 0.0;
+  if (settings.program == Program::kVb) return std::fabs(det_general(covar).det) < kSingularDet;
+  // Each attribute's variance given the others, 1 / (S^-1)_ll, against its
+  // own variance: one minus its squared multiple correlation with them.
+  const int d = covar->rows;
+  for (int i = 0; i < d; ++i) {
+    if (!((*covar)[i][i] > 0.0)) return true;
   }
-  return !positive || !(det / spread >= kSingularRatio);
+  Matrix* inv = new_matrix(d, d);
+  bool singular = !inverse_spd(inv, covar).ok;
+  for (int i = 0; i < d && !singular; ++i) {
+    singular = !(1.0 / (*inv)[i][i] >= kSingularRatio * (*covar)[i][i]);
+  }
+  free_matrix(inv);
+  return singular;
 }
 
 void check_singular(const Settings& settings, const Matrix* covar) {

@@ -518,14 +518,18 @@ SingularBlock find_singular_block(const MlLayout& l, const BlockScales& sc, cons
       const int d = l.dims[b];
       if (d < 2) continue;
       const double* cov = p.covar.data() + l.covar(k, b);
+      const double* prec = p.precision.data() + l.covar(k, b);
       const double det = p.det[l.block(k, b)];
-      double spread = 1.0;
-      bool diagonal_positive = true;
-      for (int i = 0; i < d; ++i) {
-        spread *= sc.variance[l.mean_offset[b] + i];
-        diagonal_positive = diagonal_positive && cov[i * d + i] > 0.0;
+      // Each attribute's variance given the others is 1 / (Sigma^-1)_ll;
+      // measured against its sample variance it does not depend on the
+      // units, and it is small whenever the class is flat in some
+      // direction, whatever the dimension.
+      bool singular = !(det > 0.0) || !std::isfinite(det);
+      for (int i = 0; i < d && !singular; ++i) {
+        const double var = sc.variance[l.mean_offset[b] + i];
+        singular = !(cov[i * d + i] > 0.0) || !(1.0 / prec[i * d + i] >= kSingularRatio * var);
       }
-      if (!diagonal_positive || !(det / spread >= kSingularRatio)) {
+      if (singular) {
         s.found = true;
         s.k = k;
         s.b = b;

@@ -36,8 +36,10 @@ void m_step(const MlContext& ctx, const MlLayout& layout, const MlPriors& priors
             const BlockScales& scales, const MlWork& work, MlParams& params);
 
 // The first class and block (of dimension above 1) whose covariance is
-// singular relative to the data's spread: |Sigma| / prod_l S_ll < 1e-12, or
-// a diagonal entry that is not positive.
+// singular relative to the data's spread: some attribute's variance given
+// the block's other attributes, 1 / (Sigma^-1)_ll, below 1e-12 S_ll (S the
+// sample covariance), or a determinant or diagonal entry that is not
+// positive.
 struct SingularBlock {
   bool found = false;
   int k = -1;

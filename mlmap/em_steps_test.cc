@@ -294,6 +294,29 @@ TEST(EmSteps, SingularCovarianceIsMeasuredInTheDataUnits) {
   EXPECT_TRUE(find_singular_block(fit.layout, fit.scales, fit.params).found);
 }
 
+TEST(EmSteps, SingularTestHoldsInManyDimensions) {
+  // A 12-D class a thousand times narrower than the sample in every
+  // direction is no singular matrix (its determinant relative to the
+  // sample's is 1e-36); one flat along a diagonal direction is.
+  const testing::Shape shape{{}, {12}, 200};
+  CaseData data(random_cases(shape), shape.n_attr(), shape.gauss(),
+                [](Settings& s) { settings_for(s, false); });
+  MlFit fit(data, 1);
+  const Matrix& s = *data.stats.groups[0].sample_covar;
+  for (int i = 0; i < 12; ++i) {
+    for (int j = 0; j < 12; ++j) fit.params.covar[i * 12 + j] = i == j ? 1e-3 * s[i][i] : 0.0;
+  }
+  recompute_precisions(fit.layout, fit.params);
+  EXPECT_FALSE(find_singular_block(fit.layout, fit.scales, fit.params).found);
+  for (int i = 0; i < 12; ++i) {
+    for (int j = 0; j < 12; ++j) {
+      fit.params.covar[i * 12 + j] = std::sqrt(s[i][i] * s[j][j]) * (i == j ? 1 + 1e-13 : 1.0);
+    }
+  }
+  recompute_precisions(fit.layout, fit.params);
+  EXPECT_TRUE(find_singular_block(fit.layout, fit.scales, fit.params).found);
+}
+
 TEST(EmSteps, CollapsedVarianceIsFlooredInTheDataUnits) {
   // Class 1 owns the two identical cases 5.0: its variance is floored at
   // 1e-12 of the sample variance; a 1-D block is never singular.
