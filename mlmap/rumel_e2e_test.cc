@@ -106,9 +106,11 @@ TEST(RumelE2e, PriorsAndClassCountFromARumelvbModel) {
 TEST(RumelE2e, StoppingRulesAndAnnealing) {
   TempDir dir;
   copy_iris(dir);
-  RunResult r = rumel(dir, with(kIris, {"--seed", "1", "-m", "5"}));
+  RunResult r = rumel(dir, with(kIris, {"--seed", "1", "-m", "5", "--show-attr-cluster"}));
   EXPECT_NE(r.err.find("#classes = 3:\r\n  #iters 0 (Stopped: 5 iters)\tL="), std::string::npos) << r.err;
   EXPECT_EQ(testing::read_sections(dir.file("iris_log.csv")).at("LOGLIKE-K3").size(), 6u);
+  // rumel names the per-case clustering of a block by its cases.
+  EXPECT_EQ(testing::read_sections(dir.file("iris_cluster.csv")).count("CLUSTER-GAUSS0-BY-CASE"), 1u);
   r = rumel(dir, with(kIris, {"--seed", "1", "-e", "1e9"}));
   EXPECT_NE(r.err.find("(Converged: 1 iters)"), std::string::npos) << r.err;
 
