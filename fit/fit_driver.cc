@@ -32,12 +32,14 @@ RunEnd run_restart_loop(const Settings& s, FitEngine& engine, ClassCountFit& fit
   for (int r = 0; r < s.restarts; ++r) {
     RestartRecord& run = fit.runs[static_cast<size_t>(r)];
     reseed_restart(s, run);
+    // The split-and-merge phase numbers every restart, before its first
+    // evaluation (or, by the engine's rule, before its start).
+    const bool label_first = smem && engine.rules().smem_label_before_start;
+    if (label_first) msg_printf("  [%d] #iters ", r);
     engine.random_start();
     const RunPlace place = smem ? RunPlace{&history, "SplitMergeOperation", 0, true}
                                 : RunPlace{&history, "Restart", r};
-    // The split-and-merge phase numbers every restart, before its first
-    // evaluation.
-    if (smem) msg_printf("  [%d] #iters ", r);
+    if (smem && !label_first) msg_printf("  [%d] #iters ", r);
     const double beta = start_beta(s, s.beta_init);
     evaluate_start(s, engine, place, 0, beta);
     if (!smem) msg_printf(s.restarts > 1 ? "  [%d] #iters " : "  #iters ", r);

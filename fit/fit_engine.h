@@ -94,6 +94,9 @@ struct FitRules {
   bool smem_accept_probs_after_run = false;
   // Smallest K that runs split-and-merge, for a single K and within a range.
   int smem_min_classes_single = 3;
+  // Split-and-merge: each restart's "  [r] #iters " before its random start
+  // rather than after it.
+  bool smem_label_before_start = false;
   int smem_min_classes_range = 3;
 };
 

@@ -225,13 +225,50 @@ double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, const 
   return block_term(l, p, w, e, k, b, e.values(b).data(), e.gauss_n_missing()[b]);
 }
 
+namespace {
+
+// w_kn (or its log) of one entry from its discrete cells and the sum lg of
+// its blocks' log densities in class k.
+inline double class_weight(const MlLayout& l, const MlParams& p, const MlWork& w,
+                           const int* cells, int k, double lg) {
+  const int nd = l.n_discrete;
+  const double beta = w.beta;
+  const bool tempered = beta < 1.0;
+  const double* theta = p.theta.data() + static_cast<size_t>(k) * l.cat_stride;
+  if (w.log_domain) {
+    double s = std::log(p.pi[k]);
+    for (int i = 0; i < nd; ++i) {
+      if (cells[i] >= 0) s += std::log(theta[cells[i]]);
+    }
+    s += lg;
+    return tempered ? beta * s : s;
+  }
+  if (!tempered) {
+    double x = p.pi[k];
+    for (int i = 0; i < nd; ++i) {
+      if (cells[i] >= 0) x *= theta[cells[i]];
+    }
+    return l.n_groups > 0 ? x * std::exp(lg) : x;
+  }
+  double x = std::pow(p.pi[k], beta);
+  for (int i = 0; i < nd; ++i) {
+    if (cells[i] >= 0) x *= std::pow(theta[cells[i]], beta);
+  }
+  return l.n_groups > 0 ? x * std::exp(beta * lg) : x;
+}
+
+inline double responsibility(const MlWork& w, double x, double z) {
+  if (w.log_domain) return std::exp(x - z);
+  return z > kTinyNormaliser ? x / z : 0.0;
+}
+
+}  // namespace
+
 void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w) {
   refresh_log_norms(l, p, w);
   const int K = l.K;
   const int nd = l.n_discrete;
   const int G = l.n_groups;
-  const double beta = w.beta;
-  const bool tempered = beta < 1.0;
   const ClassStrides strides{l.mean_stride, l.covar_stride, G};
   const int n_entries = ctx.cases.n_entries;
   for (int n = 0; n < n_entries; ++n) {
@@ -253,29 +290,7 @@ void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, M
         for (int k = 0; k < K; ++k) lg[k] += block_term(l, p, w, e, k, b, values[b], missing[b]);
       }
     }
-    for (int k = 0; k < K; ++k) {
-      const double* theta = p.theta.data() + static_cast<size_t>(k) * l.cat_stride;
-      if (w.log_domain) {
-        double s = std::log(p.pi[k]);
-        for (int i = 0; i < nd; ++i) {
-          if (cells[i] >= 0) s += std::log(theta[cells[i]]);
-        }
-        s += lg[k];
-        out[k] = tempered ? beta * s : s;
-      } else if (!tempered) {
-        double x = p.pi[k];
-        for (int i = 0; i < nd; ++i) {
-          if (cells[i] >= 0) x *= theta[cells[i]];
-        }
-        out[k] = G > 0 ? x * std::exp(lg[k]) : x;
-      } else {
-        double x = std::pow(p.pi[k], beta);
-        for (int i = 0; i < nd; ++i) {
-          if (cells[i] >= 0) x *= std::pow(theta[cells[i]], beta);
-        }
-        out[k] = G > 0 ? x * std::exp(beta * lg[k]) : x;
-      }
-    }
+    for (int k = 0; k < K; ++k) out[k] = class_weight(l, p, w, cells, k, lg[k]);
   }
 }
 
@@ -325,13 +340,7 @@ void compute_responsibilities(const MlLayout& l, MlWork& w) {
     const double z = w.norm[n];
     const double* x = w.weight.data() + n * K;
     double* r = w.resp.data() + n * K;
-    for (int k = 0; k < K; ++k) {
-      if (w.log_domain) {
-        r[k] = std::exp(x[k] - z);
-      } else {
-        r[k] = z > kTinyNormaliser ? x[k] / z : 0.0;
-      }
-    }
+    for (int k = 0; k < K; ++k) r[k] = responsibility(w, x[k], z);
   }
 }
 
@@ -429,6 +438,55 @@ void compute_expected_stats(const MlContext& ctx, const MlLayout& l, const MlPar
   }
 }
 
+namespace {
+
+// Class k's means and covariances from its expected statistics, with the
+// covariance floor and the lower triangle mirrored.
+void gauss_m_step_class(const MlLayout& l, const MlPriors& pr, const BlockScales& sc,
+                        const MlWork& w, MlParams& p, int k) {
+  const double nk = w.e_class[k];
+  for (int b = 0; b < l.n_groups; ++b) {
+    const int d = l.dims[b];
+    const double* s1 = w.s1.data() + l.mean(k, b);
+    const double* s2 = w.s2.data() + l.covar(k, b);
+    double* mu = p.mean.data() + l.mean(k, b);
+    double* cov = p.covar.data() + l.covar(k, b);
+    const double* var = sc.variance.data() + l.mean_offset[b];
+    if (pr.gauss_prior) {
+      const double tau = pr.tau[k];
+      const double* m0 = pr.m0.data() + l.mean(k, b);
+      const double* b0 = pr.b0.data() + l.covar(k, b);
+      const double denom = nk + pr.alpha[l.block(k, b)] - d;
+      for (int i = 0; i < d; ++i) mu[i] = (s1[i] + tau * m0[i]) / (nk + tau);
+      for (int i = 0; i < d; ++i) {
+        for (int j = i; j < d; ++j) {
+          cov[i * d + j] = (s2[i * d + j] + b0[i * d + j] - mu[i] * s1[j] - s1[i] * mu[j] +
+                            nk * mu[i] * mu[j] + tau * (m0[i] - mu[i]) * (m0[j] - mu[j])) /
+                           denom;
+        }
+      }
+    } else {
+      for (int i = 0; i < d; ++i) mu[i] = s1[i] / nk;
+      for (int i = 0; i < d; ++i) {
+        for (int j = i; j < d; ++j) cov[i * d + j] = s2[i * d + j] / nk - mu[i] * mu[j];
+      }
+    }
+    // The floor is measured in the data's own units.
+    for (int i = 0; i < d; ++i) {
+      for (int j = i; j < d; ++j) {
+        const double floor = kCovarianceFloor * std::sqrt(var[i] * var[j]);
+        double& c = cov[i * d + j];
+        if (std::fabs(c) <= floor) c = (i != j && c < 0.0) ? -floor : floor;
+      }
+    }
+    for (int i = 0; i < d; ++i) {
+      for (int j = 0; j < i; ++j) cov[i * d + j] = cov[j * d + i];
+    }
+  }
+}
+
+}  // namespace
+
 void m_step(const MlContext& ctx, const MlLayout& l, const MlPriors& pr, const BlockScales& sc,
             const MlWork& w, MlParams& p) {
   const int K = l.K;
@@ -467,78 +525,207 @@ void m_step(const MlContext& ctx, const MlLayout& l, const MlPriors& pr, const B
     }
   }
 
-  for (int k = 0; k < K; ++k) {
-    const double nk = w.e_class[k];
-    for (int b = 0; b < l.n_groups; ++b) {
-      const int d = l.dims[b];
-      const double* s1 = w.s1.data() + l.mean(k, b);
-      const double* s2 = w.s2.data() + l.covar(k, b);
-      double* mu = p.mean.data() + l.mean(k, b);
-      double* cov = p.covar.data() + l.covar(k, b);
-      const double* var = sc.variance.data() + l.mean_offset[b];
-      if (pr.gauss_prior) {
-        const double tau = pr.tau[k];
-        const double* m0 = pr.m0.data() + l.mean(k, b);
-        const double* b0 = pr.b0.data() + l.covar(k, b);
-        const double denom = nk + pr.alpha[l.block(k, b)] - d;
-        for (int i = 0; i < d; ++i) mu[i] = (s1[i] + tau * m0[i]) / (nk + tau);
-        for (int i = 0; i < d; ++i) {
-          for (int j = i; j < d; ++j) {
-            cov[i * d + j] = (s2[i * d + j] + b0[i * d + j] - mu[i] * s1[j] - s1[i] * mu[j] +
-                              nk * mu[i] * mu[j] + tau * (m0[i] - mu[i]) * (m0[j] - mu[j])) /
-                             denom;
-          }
-        }
-      } else {
-        for (int i = 0; i < d; ++i) mu[i] = s1[i] / nk;
-        for (int i = 0; i < d; ++i) {
-          for (int j = i; j < d; ++j) cov[i * d + j] = s2[i * d + j] / nk - mu[i] * mu[j];
-        }
-      }
-      // The floor is measured in the data's own units.
-      for (int i = 0; i < d; ++i) {
-        for (int j = i; j < d; ++j) {
-          const double floor = kCovarianceFloor * std::sqrt(var[i] * var[j]);
-          double& c = cov[i * d + j];
-          if (std::fabs(c) <= floor) c = (i != j && c < 0.0) ? -floor : floor;
-        }
-      }
-      for (int i = 0; i < d; ++i) {
-        for (int j = 0; j < i; ++j) cov[i * d + j] = cov[j * d + i];
-      }
-    }
-  }
+  for (int k = 0; k < K; ++k) gauss_m_step_class(l, pr, sc, w, p, k);
   recompute_precisions(l, p);
 }
 
-SingularBlock find_singular_block(const MlLayout& l, const BlockScales& sc, const MlParams& p) {
-  SingularBlock s;
-  for (int k = 0; k < l.K; ++k) {
+namespace {
+
+bool block_singular(const MlLayout& l, const BlockScales& sc, const MlParams& p, int k, int b) {
+  const int d = l.dims[b];
+  if (d < 2) return false;
+  const double* cov = p.covar.data() + l.covar(k, b);
+  const double* prec = p.precision.data() + l.covar(k, b);
+  const double det = p.det[l.block(k, b)];
+  // Each attribute's variance given the others is 1 / (Sigma^-1)_ll;
+  // measured against its sample variance it does not depend on the units,
+  // and it is small whenever the class is flat in some direction, whatever
+  // the dimension.
+  bool singular = !(det > 0.0) || !std::isfinite(det);
+  for (int i = 0; i < d && !singular; ++i) {
+    const double var = sc.variance[l.mean_offset[b] + i];
+    singular = !(cov[i * d + i] > 0.0) || !(1.0 / prec[i * d + i] >= kSingularRatio * var);
+  }
+  return singular;
+}
+
+SingularBlock singular_in(const MlLayout& l, const BlockScales& sc, const MlParams& p,
+                          const int* classes, int n_classes) {
+  for (int c = 0; c < n_classes; ++c) {
+    const int k = classes == nullptr ? c : classes[c];
     for (int b = 0; b < l.n_groups; ++b) {
-      const int d = l.dims[b];
-      if (d < 2) continue;
-      const double* cov = p.covar.data() + l.covar(k, b);
-      const double* prec = p.precision.data() + l.covar(k, b);
-      const double det = p.det[l.block(k, b)];
-      // Each attribute's variance given the others is 1 / (Sigma^-1)_ll;
-      // measured against its sample variance it does not depend on the
-      // units, and it is small whenever the class is flat in some
-      // direction, whatever the dimension.
-      bool singular = !(det > 0.0) || !std::isfinite(det);
-      for (int i = 0; i < d && !singular; ++i) {
-        const double var = sc.variance[l.mean_offset[b] + i];
-        singular = !(cov[i * d + i] > 0.0) || !(1.0 / prec[i * d + i] >= kSingularRatio * var);
+      if (block_singular(l, sc, p, k, b)) return SingularBlock{true, k, b, p.det[l.block(k, b)]};
+    }
+  }
+  return SingularBlock{};
+}
+
+}  // namespace
+
+SingularBlock find_singular_block(const MlLayout& l, const BlockScales& sc, const MlParams& p) {
+  return singular_in(l, sc, p, nullptr, l.K);
+}
+
+// ---- the candidate's three classes ------------------------------------
+
+void compute_joint_part(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
+                        const int* triple) {
+  refresh_log_norms(l, p, w);
+  const int K = l.K;
+  const int nd = l.n_discrete;
+  const int G = l.n_groups;
+  for (int n = 0; n < ctx.cases.n_entries; ++n) {
+    const CaseEntry& e = ctx.cases.entries[n];
+    const int* cells = w.cells.data() + static_cast<size_t>(n) * nd;
+    const double* const* values = w.block_values.data() + static_cast<size_t>(n) * G;
+    const int* missing = w.block_missing.data() + static_cast<size_t>(n) * G;
+    double* out = w.weight.data() + static_cast<size_t>(n) * K;
+    for (int c = 0; c < 3; ++c) {
+      const int k = triple[c];
+      double lg = 0.0;
+      for (int b = 0; b < G; ++b) lg += block_term(l, p, w, e, k, b, values[b], missing[b]);
+      out[k] = class_weight(l, p, w, cells, k, lg);
+    }
+  }
+}
+
+void keep_outside_weights(const MlLayout& l, MlWork& w, const int* triple) {
+  const int K = l.K;
+  for (size_t n = 0; n < w.norm.size(); ++n) {
+    const double* x = w.weight.data() + n * K;
+    double s = 0.0;
+    if (w.log_domain) {
+      double m = -HUGE_VAL;
+      for (int k = 0; k < K; ++k) {
+        if (k != triple[0] && k != triple[1] && k != triple[2]) m = std::max(m, x[k]);
       }
-      if (singular) {
-        s.found = true;
-        s.k = k;
-        s.b = b;
-        s.det = det;
-        return s;
+      if (m == -HUGE_VAL) {
+        w.outside[n] = m;  // no class outside: an empty sum
+        continue;
+      }
+      for (int k = 0; k < K; ++k) {
+        if (k != triple[0] && k != triple[1] && k != triple[2]) s += std::exp(x[k] - m);
+      }
+      w.outside[n] = std::log(s) + m;
+    } else {
+      for (int k = 0; k < K; ++k) {
+        if (k != triple[0] && k != triple[1] && k != triple[2]) s += x[k];
+      }
+      w.outside[n] = s;
+    }
+  }
+}
+
+void compute_normalisers_part(const MlLayout& l, MlWork& w, const int* triple) {
+  const int K = l.K;
+  for (size_t n = 0; n < w.norm.size(); ++n) {
+    const double* x = w.weight.data() + n * K;
+    const double a = x[triple[0]], b = x[triple[1]], c = x[triple[2]];
+    if (w.log_domain) {
+      const double m = std::max({w.outside[n], a, b, c});
+      const double rest = w.outside[n] == -HUGE_VAL ? 0.0 : std::exp(w.outside[n] - m);
+      w.norm[n] = std::log(rest + std::exp(a - m) + std::exp(b - m) + std::exp(c - m)) + m;
+    } else {
+      w.norm[n] = w.outside[n] + a + b + c;
+    }
+  }
+}
+
+void compute_responsibilities_part(const MlLayout& l, MlWork& w, const int* triple) {
+  const int K = l.K;
+  for (size_t n = 0; n < w.norm.size(); ++n) {
+    const double* x = w.weight.data() + n * K;
+    double* r = w.resp.data() + n * K;
+    for (int c = 0; c < 3; ++c) r[triple[c]] = responsibility(w, x[triple[c]], w.norm[n]);
+  }
+}
+
+void compute_expected_stats_part(const MlContext& ctx, const MlLayout& l, const MlParams& p,
+                                 MlWork& w, const int* triple) {
+  const int K = l.K;
+  const int nd = l.n_discrete;
+  const int G = l.n_groups;
+  for (int c = 0; c < 3; ++c) {
+    const int k = triple[c];
+    w.e_class[k] = 0.0;
+    std::fill_n(w.e_cat.begin() + static_cast<long>(k) * l.cat_stride, l.cat_stride, 0.0);
+    std::fill_n(w.s1.begin() + static_cast<long>(k) * l.mean_stride, l.mean_stride, 0.0);
+    std::fill_n(w.s2.begin() + static_cast<long>(k) * l.covar_stride, l.covar_stride, 0.0);
+  }
+  const ClassStrides strides{l.mean_stride, l.covar_stride, G};
+  for (int n = 0; n < ctx.cases.n_entries; ++n) {
+    const CaseEntry& e = ctx.cases.entries[n];
+    const int* cells = w.cells.data() + static_cast<size_t>(n) * nd;
+    const double* const* values = w.block_values.data() + static_cast<size_t>(n) * G;
+    const int* missing = w.block_missing.data() + static_cast<size_t>(n) * G;
+    const double* r = w.resp.data() + static_cast<size_t>(n) * K;
+    for (int c = 0; c < 3; ++c) {
+      const int k = triple[c];
+      const double omega = w.count[n] * r[k];
+      w.e_class[k] += omega;
+      double* counts = w.e_cat.data() + static_cast<size_t>(k) * l.cat_stride;
+      for (int i = 0; i < nd; ++i) {
+        if (cells[i] >= 0) counts[cells[i]] += omega;
+      }
+      if (omega == 0.0) continue;
+      for (int b = 0; b < G; ++b) {
+        if (missing[b] == 0) {
+          block_moments(l.dims[b], values[b], &omega, strides, 1, w.s1.data() + l.mean(k, b),
+                        w.s2.data() + l.covar(k, b));
+        } else {
+          add_block_stats(l, p, w, e, k, b, omega);
+        }
       }
     }
   }
-  return s;
+}
+
+void m_step_part(const MlLayout& l, const MlPriors& pr, const BlockScales& sc, const MlWork& w,
+                 MlParams& p, const int* triple, double s3) {
+  // The full M-step's numerators, rescaled to the mass the three classes
+  // had at the candidate's start.
+  double num[3];
+  double sum = 0.0;
+  for (int c = 0; c < 3; ++c) {
+    const int k = triple[c];
+    if (pr.from_file) {
+      num[c] = pr.delta[k] + w.e_class[k] - 1.0;
+    } else if (pr.smooth_c > 0.0) {
+      num[c] = pr.smooth_c + w.e_class[k];
+    } else {
+      num[c] = w.e_class[k];
+    }
+    sum += num[c];
+  }
+  for (int c = 0; c < 3; ++c) p.pi[triple[c]] = s3 * num[c] / sum;
+
+  for (int c = 0; c < 3; ++c) {
+    const int k = triple[c];
+    for (int i = 0; i < l.n_discrete; ++i) {
+      const int nv = l.n_values[i];
+      double* theta = p.theta.data() + l.cat(k, i, 0);
+      const double* counts = w.e_cat.data() + l.cat(k, i, 0);
+      if (pr.from_file) {
+        double total = 0.0;
+        for (int v = 0; v < nv; ++v) {
+          theta[v] = pr.delta_cat[l.cat(k, i, v)] + counts[v] - 1.0;
+          total += theta[v];
+        }
+        for (int v = 0; v < nv; ++v) theta[v] /= total;
+      } else {
+        const double a = pr.smooth_a[i] > 0.0 ? pr.smooth_a[i] : 0.0;
+        const double denom = w.e_class[k] + nv * a;
+        for (int v = 0; v < nv; ++v) theta[v] = (counts[v] + a) / denom;
+      }
+    }
+    gauss_m_step_class(l, pr, sc, w, p, k);
+    recompute_class_precisions(l, p, k);
+  }
+}
+
+SingularBlock find_singular_block_part(const MlLayout& l, const BlockScales& sc,
+                                       const MlParams& p, const int* triple) {
+  return singular_in(l, sc, p, triple, 3);
 }
 
 }  // namespace veska

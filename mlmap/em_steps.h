@@ -54,4 +54,24 @@ SingularBlock find_singular_block(const MlLayout& layout, const BlockScales& sca
 double block_log_density(const MlLayout& layout, const MlParams& params, MlWork& work,
                          const CaseEntry& entry, int k, int b);
 
+// The candidate's three classes `triple` of a split-and-merge partial run;
+// the weights of the other classes stay as the last full E-step left them.
+// Joint weights of the three classes only (inverse temperature 1).
+void compute_joint_part(const MlContext& ctx, const MlLayout& layout, const MlParams& params,
+                        MlWork& work, const int* triple);
+// Keeps per entry the weights of the classes outside the triple (work.outside).
+void keep_outside_weights(const MlLayout& layout, MlWork& work, const int* triple);
+// Z_n from the kept outside weights and the three classes' new ones.
+void compute_normalisers_part(const MlLayout& layout, MlWork& work, const int* triple);
+void compute_responsibilities_part(const MlLayout& layout, MlWork& work, const int* triple);
+void compute_expected_stats_part(const MlContext& ctx, const MlLayout& layout,
+                                 const MlParams& params, MlWork& work, const int* triple);
+// The three classes' parameters: class probabilities rescaled to sum to s3,
+// value probabilities without the missing-value term, the Gaussian update of
+// the full M-step (with the same priors).
+void m_step_part(const MlLayout& layout, const MlPriors& priors, const BlockScales& scales,
+                 const MlWork& work, MlParams& params, const int* triple, double s3);
+SingularBlock find_singular_block_part(const MlLayout& layout, const BlockScales& scales,
+                                       const MlParams& params, const int* triple);
+
 }  // namespace veska

@@ -9,6 +9,7 @@
 #include "mlmap/ml_membership.h"
 #include "mlmap/ml_priors.h"
 #include "mlmap/ml_scores.h"
+#include "mlmap/ml_smem.h"
 #include "output/print_data.h"
 
 namespace veska {
@@ -91,6 +92,61 @@ SingularBlock MlEngine::update() {
   // step; that model is the one kept.
   if (s.found) params_ = previous_;
   return s;
+}
+
+SmemCriteria MlEngine::smem_criteria() {
+  evaluate(1.0);
+  compute_responsibilities(layout_, work_);
+  compute_expected_stats(ctx_, layout_, params_, work_);
+  merge_counts_ = work_.e_class;
+  SmemCriteria c;
+  c.jmerge = compute_jmerge(layout_, work_, settings_.norm_jmerge);
+  c.jsplit = compute_jsplit(layout_, params_, work_);
+  c.class_probs = params_.pi;
+  return c;
+}
+
+namespace {
+
+struct Triple {
+  int k[3];
+};
+
+Triple triple_of(const SmemCandidate& c) { return Triple{{c.i, c.j, c.k}}; }
+
+}  // namespace
+
+MlObjective MlEngine::partial_start(const SmemCandidate& c) {
+  initialize_param_part(ctx_, layout_, params_, c, merge_counts_);
+  if (settings_.verbose) print_current_params(log_stream());
+  triple_mass_ = params_.pi[c.i] + params_.pi[c.j] + params_.pi[c.k];
+  const MlObjective o = evaluate(1.0);
+  keep_outside_weights(layout_, work_, triple_of(c).k);
+  return o;
+}
+
+SingularBlock MlEngine::partial_update(const SmemCandidate& c) {
+  const Triple t = triple_of(c);
+  previous_ = params_;
+  compute_responsibilities_part(layout_, work_, t.k);
+  compute_expected_stats_part(ctx_, layout_, params_, work_, t.k);
+  m_step_part(layout_, priors_, scales_, work_, params_, t.k, triple_mass_);
+  if (settings_.verbose) print_current_params(log_stream());
+  SingularBlock s = find_singular_block_part(layout_, scales_, params_, t.k);
+  if (s.found) params_ = previous_;
+  return s;
+}
+
+MlObjective MlEngine::partial_evaluate(const SmemCandidate& c) {
+  const Triple t = triple_of(c);
+  work_.beta = 1.0;
+  compute_joint_part(ctx_, layout_, params_, work_, t.k);
+  compute_normalisers_part(layout_, work_, t.k);
+  MlObjective o;
+  o.loglike = compute_loglike(work_);
+  if (map()) o.log_prior = compute_log_prior(layout_, priors_, params_);
+  o.objective = o.loglike + o.log_prior;
+  return o;
 }
 
 double MlEngine::bic() {

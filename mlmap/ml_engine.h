@@ -9,6 +9,7 @@
 
 #include "analysis/memberships.h"
 #include "data/read_hparam.h"
+#include "fit/fit_engine.h"
 #include "mlmap/em_steps.h"
 #include "mlmap/ml_params.h"
 #include "mlmap/print_mlmap.h"
@@ -46,6 +47,19 @@ class MlEngine {
   // are kept, and the singular block is returned.
   SingularBlock update();
 
+  // ---- split-and-merge ----
+  // Jmerge and Jsplit from an E-step at inverse temperature 1 on the current
+  // parameters, whose expected class counts then weigh the merges of this
+  // operation's candidates.
+  SmemCriteria smem_criteria();
+  // The candidate's start, a full E-step and the objective.
+  MlObjective partial_start(const SmemCandidate& candidate);
+  // One update of the three classes; a singular covariance among them keeps
+  // their previous parameters and is returned.
+  SingularBlock partial_update(const SmemCandidate& candidate);
+  // The E-step of the three classes and the objective of the whole model.
+  MlObjective partial_evaluate(const SmemCandidate& candidate);
+
   // BIC, and the Cheeseman-Stutz score when every prior is proper (both at
   // inverse temperature 1, checked).
   double bic();
@@ -74,6 +88,8 @@ class MlEngine {
   MlPriors priors_;
   BlockScales scales_;
   MlWork work_;
+  std::vector<double> merge_counts_;  // E_c at the operation's criteria
+  double triple_mass_ = 0.0;          // pi_i + pi_j + pi_k at the candidate's start
 };
 
 }  // namespace veska

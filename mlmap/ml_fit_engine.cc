@@ -7,6 +7,7 @@
 #include "analysis/rank.h"
 #include "common/misc.h"
 #include "fit/print_seeds.h"
+#include "fit/print_smem.h"
 #include "mlmap/print_mlmap.h"
 
 namespace veska {
@@ -15,17 +16,40 @@ const FitRules& ml_fit_rules() {
   static const FitRules rules = [] {
     FitRules r;
     r.keep_parts = true;
+    r.smem_restart_limit_everywhere = true;
+    // The partial run's last E-step is the full run's start.
+    r.smem_full_run_evaluates = false;
+    r.smem_accept_probs_after_run = true;
+    // A single K of 2 runs the walk, which finds no candidate.
+    r.smem_min_classes_single = 2;
+    r.smem_label_before_start = true;
     return r;
   }();
   return rules;
 }
 
 const FitTexts& ml_fit_texts(const Settings& s) {
-  static FitTexts texts{"L", "  <<Resumed best parameter set #%d>>\n", "", "#classes = %d:\n",
-                        "", ""};
+  static FitTexts texts{"L",
+                        "  <<Resumed best parameter set #%d>>\n",
+                        "",
+                        "#classes = %d:\n",
+                        "\n(part) (iter:%d) LL or LPost decreased! (curr: %.Nf / last: %.Nf)\n",
+                        "Couldn't allocate memory (smem)\n"};
   texts.score_name = s.score_name.c_str();
   return texts;
 }
+
+namespace {
+
+// A singular covariance ends the stage or the partial run with this message.
+bool stopped_singular(const SingularBlock& s, int t, double objective) {
+  if (!s.found) return false;
+  msg_printf(" (Stopped: %d iters -- singular covars (det=%.Ne) at class#=%d, gauss#=%d)\tL=%.Nf\n",
+             t, s.det, s.k, s.b, objective);
+  return true;
+}
+
+}  // namespace
 
 MlFitEngine::MlFitEngine(Settings& settings, const AttrModel& model, const CaseTable& cases,
                          const SampleStats& stats, const StoredHparams* hparams)
@@ -44,10 +68,7 @@ void MlFitEngine::prepare(int K) {
 
 bool MlFitEngine::update(double /*beta*/, int t, double objective) {
   const SingularBlock s = engine_.update();
-  if (!s.found) return true;
-  msg_printf(" (Stopped: %d iters -- singular covars (det=%.Ne) at class#=%d, gauss#=%d)\tL=%.Nf\n",
-             t, s.det, s.k, s.b, objective);
-  return false;
+  return !stopped_singular(s, t, objective);
 }
 
 FitObjective MlFitEngine::evaluate(double beta) {
@@ -83,14 +104,16 @@ void MlFitEngine::report_decrease(const FitDecrease& d) {
   engine_.print_current_params(log_stream());
   // Fatal messages keep single line feeds; only the digits follow --prec-msg.
   const int p = settings_.prec_msg;
+  // Within split-and-merge the message starts a line of its own.
+  const char* lead = d.smem ? "\n" : "";
   if (d.annealing) {
-    die(" (iter:%d) LL or LPost decreased! (before: %.*f (%.*f) | after: %.*f (%.*f) | diff: "
+    die("%s (iter:%d) LL or LPost decreased! (before: %.*f (%.*f) | after: %.*f (%.*f) | diff: "
         "%.*f) -- see the log file\n",
-        d.t, p, d.before, p, d.beta_before, p, d.after, p, d.beta_after, p, d.before - d.after);
+        lead, d.t, p, d.before, p, d.beta_before, p, d.after, p, d.beta_after, p, d.before - d.after);
   }
-  die(" (iter:%d) LL or LPost decreased! (before: %.*f | after: %.*f | diff: %.*f) -- see the "
+  die("%s (iter:%d) LL or LPost decreased! (before: %.*f | after: %.*f | diff: %.*f) -- see the "
       "log file\n",
-      d.t, p, d.before, p, d.after, p, d.before - d.after);
+      lead, d.t, p, d.before, p, d.after, p, d.before - d.after);
 }
 
 void MlFitEngine::write_history(const FitHistory& history, int t) {
@@ -126,17 +149,29 @@ void MlFitEngine::run_post_analysis() {
   if (settings_.rank_given) rank_relevant(in);
 }
 
-namespace {
+SmemCriteria MlFitEngine::smem_criteria() { return engine_.smem_criteria(); }
 
-[[noreturn]] void no_split_merge() { die("Internal error: rumel has no split-and-merge\n"); }
-
-}  // namespace
-
-SmemCriteria MlFitEngine::smem_criteria() { no_split_merge(); }
 std::vector<double> MlFitEngine::class_probs() { return engine_.params().pi; }
-FitObjective MlFitEngine::partial_start(const SmemCandidate&) { no_split_merge(); }
-bool MlFitEngine::partial_update(const SmemCandidate&, int, double) { no_split_merge(); }
-FitObjective MlFitEngine::partial_evaluate(const SmemCandidate&) { no_split_merge(); }
-void MlFitEngine::write_smem(int, const std::vector<SmemOperation>&) { no_split_merge(); }
+
+FitObjective MlFitEngine::partial_start(const SmemCandidate& c) {
+  const MlObjective o = engine_.partial_start(c);
+  return FitObjective{o.objective, o.loglike, o.log_prior};
+}
+
+bool MlFitEngine::partial_update(const SmemCandidate& c, int t, double objective) {
+  const SingularBlock s = engine_.partial_update(c);
+  return !stopped_singular(s, t, objective);
+}
+
+FitObjective MlFitEngine::partial_evaluate(const SmemCandidate& c) {
+  const MlObjective o = engine_.partial_evaluate(c);
+  return FitObjective{o.objective, o.loglike, o.log_prior};
+}
+
+void MlFitEngine::write_smem(int n_sm, const std::vector<SmemOperation>& ops) {
+  print_loglike_smem(log_stream(), engine_.K(), ops, engine_.map(), settings_.daem);
+  print_smem_candidates(log_stream(), "SMEM-OP-STAT-K%d", engine_.K(), n_sm, ops);
+  print_smem_updates(log_stream(), "SMEM-EM-STAT-K%d", engine_.K(), n_sm, ops);
+}
 
 }  // namespace veska

@@ -51,8 +51,6 @@ class MlFitEngine : public FitEngine {
   void write_model() override;
   void run_post_analysis() override;
 
-  // Split-and-merge is refused before any fit (run.cc); the walk never
-  // reaches these.
   SmemCriteria smem_criteria() override;
   std::vector<double> class_probs() override;
   FitObjective partial_start(const SmemCandidate& candidate) override;

@@ -43,8 +43,8 @@ MlParams allocate_params(const MlLayout& l) {
   return p;
 }
 
-void recompute_precisions(const MlLayout& l, MlParams& p) {
-  for (int k = 0; k < l.K; ++k) {
+void recompute_class_precisions(const MlLayout& l, MlParams& p, int k) {
+  {
     for (int b = 0; b < l.n_groups; ++b) {
       const int d = l.dims[b];
       double* cov = p.covar.data() + l.covar(k, b);
@@ -71,6 +71,10 @@ void recompute_precisions(const MlLayout& l, MlParams& p) {
       p.det[l.block(k, b)] = det;
     }
   }
+}
+
+void recompute_precisions(const MlLayout& l, MlParams& p) {
+  for (int k = 0; k < l.K; ++k) recompute_class_precisions(l, p, k);
 }
 
 BlockScales block_scales(const MlContext& ctx, const MlLayout& l) {
@@ -122,6 +126,7 @@ MlWork allocate_work(const MlLayout& l, const CaseTable& cases) {
   w.sub.assign(d * d, 0.0);
   w.gain.assign(d * d, 0.0);
   w.class_scratch.assign(static_cast<size_t>(l.K), 0.0);
+  w.outside.assign(static_cast<size_t>(n_entries), 0.0);
   return w;
 }
 

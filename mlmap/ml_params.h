@@ -76,6 +76,7 @@ MlParams allocate_params(const MlLayout& layout);
 // "Failed to invert covariances\n" when an inverse is not finite. A
 // determinant that is not positive is left for the singular check.
 void recompute_precisions(const MlLayout& layout, MlParams& params);
+void recompute_class_precisions(const MlLayout& layout, MlParams& params, int k);
 
 // Per class and block index (layout.block) the Normal-Wishart prior.
 struct MlPriors {
@@ -132,6 +133,9 @@ struct MlWork {
   std::vector<double> sub;
   std::vector<double> gain;
   std::vector<double> class_scratch;  // K: per-class sums of one entry
+  // Split-and-merge's partial runs: per entry the weights of the classes
+  // outside the candidate's three (their sum, or its log), which stay fixed.
+  std::vector<double> outside;
 };
 
 MlWork allocate_work(const MlLayout& layout, const CaseTable& cases);

@@ -1,5 +1,7 @@
 #include "mlmap/print_mlmap.h"
 
+#include <initializer_list>
+
 #include "analysis/print_membership.h"
 #include "output/print_case_tables.h"
 #include "output/print_value_table.h"
@@ -37,9 +39,9 @@ void print_covars(FILE* file, const AttrModel& model, const MlLayout& l, const c
 
 }  // namespace
 
-void print_loglike(FILE* log, int K, const FitHistory& h, bool map, bool daem, int t) {
-  set_matrix_id("LOGLIKE-K%d", K);
-  add_column_name("Num. of classes");
+namespace {
+
+void loglike_columns(bool map, bool daem) {
   add_column_name("Num. of updates");
   add_column_name("Log likelihood");
   if (map) {
@@ -47,9 +49,13 @@ void print_loglike(FILE* log, int K, const FitHistory& h, bool map, bool daem, i
     add_column_name("Log a posteriori prob.");
   }
   if (daem) add_column_name("Inverse temperature");
-  print_header(log);
+}
+
+// Rows of history indices 0..t, after the leading fields `lead` of each.
+void loglike_rows(FILE* log, const FitHistory& h, bool map, bool daem, int t,
+                  std::initializer_list<int> lead) {
   for (int i = 0; i <= t; ++i) {
-    add_field_int(K);
+    for (const int f : lead) add_field_int(f);
     add_field_int(i);
     add_field_real(h.loglike[i]);
     if (map) {
@@ -58,6 +64,31 @@ void print_loglike(FILE* log, int K, const FitHistory& h, bool map, bool daem, i
     }
     if (daem) add_field_real(h.beta[i]);
     end_row(log);
+  }
+}
+
+}  // namespace
+
+void print_loglike(FILE* log, int K, const FitHistory& h, bool map, bool daem, int t) {
+  set_matrix_id("LOGLIKE-K%d", K);
+  add_column_name("Num. of classes");
+  loglike_columns(map, daem);
+  print_header(log);
+  loglike_rows(log, h, map, daem, t, {K});
+  fflush(log);
+}
+
+void print_loglike_smem(FILE* log, int K, const std::vector<SmemOperation>& ops, bool map,
+                        bool daem) {
+  set_matrix_id("LOGLIKE-SMEM-K%d", K);
+  add_column_name("Num. of classes");
+  add_column_name("Num. of split-merge operations");
+  loglike_columns(map, daem);
+  print_header(log);
+  for (size_t o = 0; o < ops.size(); ++o) {
+    // An operation that accepted nothing kept no run.
+    if (o > 0 && ops[o].updates == 0) continue;
+    loglike_rows(log, ops[o].history, map, daem, ops[o].updates, {K, static_cast<int>(o)});
   }
   fflush(log);
 }

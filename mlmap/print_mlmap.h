@@ -18,6 +18,11 @@ namespace veska {
 // temperature, for history indices 0..t of the kept run.
 void print_loglike(FILE* log, int K, const FitHistory& h, bool map, bool daem, int t);
 
+// LOGLIKE-SMEM-K%d: the same columns after the operation number, for the
+// retained run of every operation that kept one.
+void print_loglike_smem(FILE* log, int K, const std::vector<SmemOperation>& ops, bool map,
+                        bool daem);
+
 // ERR-MSG-DECREASE in the words of the objective (MAP or ML).
 void print_ml_decrease(FILE* log, int K, const FitDecrease& d, bool map);
 

@@ -72,7 +72,6 @@ TEST(RumelE2e, BadOptionsEndWithTheirMessages) {
       {{"-g", "cs"}, "Couldn't use the AUTOCLASS mode unless all smoothing constant > 0\n"},
       {{"-P"}, "Unknown/illegal option specification: -P (Use -h for usage)\n"},
       {{"-R"}, "--read-param (-R) is not supported in this version\n"},
-      {{"--n-sm", "2"}, "--n-sm (-o) is not supported in this version\n"},
   };
   for (const Case& c : cases) {
     RunResult r = rumel(dir, with(kIris, c.extra));

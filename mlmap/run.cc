@@ -27,9 +27,8 @@ int run_rumel(int argc, char** argv) {
   option_passes_after_open(argc, argv, s);
   validate_settings(s, model);
   fix_conversions(s);
-  // Reading a parameter file and split-and-merge come with a later version.
+  // Reading a parameter file comes with a later version.
   if (!s.run_estimation) die("%s is not supported in this version\n", option_label(kOptReadParam).c_str());
-  if (s.n_sm >= 1) die("%s is not supported in this version\n", option_label(kOptNSm).c_str());
 
   create_hash_tables(s, model);
   read_names(s, model);

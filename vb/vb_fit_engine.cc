@@ -7,6 +7,7 @@
 #include "fit/print_seeds.h"
 #include "output/print_data.h"
 #include "vb/print_vb.h"
+#include "fit/print_smem.h"
 #include "vb/print_vb_smem.h"
 #include "vb/vb_init.h"
 #include "vb/vb_membership.h"
@@ -192,9 +193,9 @@ FitObjective VbFitEngine::partial_evaluate(const SmemCandidate& c) {
 }
 
 void VbFitEngine::write_smem(int n_sm, const std::vector<SmemOperation>& ops) {
-  print_smem_updates(log_stream(), st_.K, n_sm, ops);
+  print_smem_updates(log_stream(), "SMEM-STAT-EM-K%d", st_.K, n_sm, ops);
   print_smem_free_energy(log_stream(), st_.K, settings_.daem, ops);
-  print_smem_candidates(log_stream(), st_.K, n_sm, ops);
+  print_smem_candidates(log_stream(), "SMEM-STAT-SM-K%d", st_.K, n_sm, ops);
 }
 
 }  // namespace veska
