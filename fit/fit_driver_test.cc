@@ -243,5 +243,19 @@ TEST_F(SplitMerge, SkipRulesCountIgnoredCandidates) {
   EXPECT_NE(capture.msg().find("  [Op=1]\r\n  <<All candidates are rejected>>\r\n"), std::string::npos);
 }
 
+TEST_F(SplitMerge, RestartLabelBeforeOrAfterTheStartByTheEnginesRule) {
+  e_.announce_start = true;
+  for (const bool before : {false, true}) {
+    e_.rules_value.smem_label_before_start = before;
+    e_.script = {-10, -5, -4.9995};
+    e_.probs = {0.0001, 0.0002, 0.5};
+    ClassCountFit fit;
+    StreamCapture capture;
+    run_split_merge(s_, e_, fit);
+    const std::string msg = capture.msg();
+    EXPECT_EQ(msg.rfind(before ? "  [0] #iters {start}0" : "{start}  [0] #iters 0", 0), 0u) << msg;
+  }
+}
+
 }  // namespace
 }  // namespace veska

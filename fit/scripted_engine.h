@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/misc.h"
 #include "fit/fit_engine.h"
 
 namespace veska::testing {
@@ -53,7 +54,11 @@ class ScriptedEngine : public FitEngine {
   }
   void release() override { calls.push_back("release"); }
   int classes() const override { return K; }
-  void random_start() override { model = starts++; }
+  bool announce_start = false;  // random_start writes "{start}"
+  void random_start() override {
+    if (announce_start) msg_printf("{start}");
+    model = starts++;
+  }
   bool update(double, int, double) override { return refused_updates.count(++updates) == 0; }
   FitObjective evaluate(double beta) override {
     betas_seen.push_back(beta);
