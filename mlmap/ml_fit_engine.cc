@@ -138,6 +138,8 @@ void MlFitEngine::write_model() {
 
 void MlFitEngine::run_post_analysis() {
   const MlContext& ctx = engine_.context();
+  const bool announce = announce_memberships_ && settings_.mem_prob;
+  if (announce) msg_printf("Computing membership distributions...");
   const Memberships mem = engine_.memberships();
   const AnalysisInput in{settings_, ctx.model, ctx.cases, mem};
   if (settings_.verbose) {
@@ -145,6 +147,7 @@ void MlFitEngine::run_post_analysis() {
     print_member_attributes(log_stream(), in);
   }
   if (settings_.mem_prob) write_membership_file(in);
+  if (announce) msg_printf("done\n");
   cluster_cases(in);
   if (settings_.rank_given) rank_relevant(in);
 }

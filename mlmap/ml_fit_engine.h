@@ -26,6 +26,9 @@ class MlFitEngine : public FitEngine {
   // that they precede the data-size matrices of a single class count;
   // prepare(K) then does not write them again.
   void resolve_early(int K);
+  // The post-analysis of a model read from a file tells when it computes
+  // the memberships of the membership file and when that file is done.
+  void announce_memberships() { announce_memberships_ = true; }
 
   const FitRules& rules() const override { return ml_fit_rules(); }
   const FitTexts& texts() const override { return ml_fit_texts(settings_); }
@@ -61,7 +64,8 @@ class MlFitEngine : public FitEngine {
  private:
   Settings& settings_;
   MlEngine engine_;
-  int resolved_k_ = 0;  // the K whose AUTO-SMOOTH-* resolve_early wrote
+  int resolved_k_ = 0;
+  bool announce_memberships_ = false;  // the K whose AUTO-SMOOTH-* resolve_early wrote
   std::map<FitSlot, MlParams> slots_;
   std::vector<MlScoreRow> scores_;  // per fitted K, in fitting order
 };

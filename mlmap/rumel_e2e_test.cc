@@ -71,7 +71,7 @@ TEST(RumelE2e, BadOptionsEndWithTheirMessages) {
       {{"-m", "10001"}, "Maximum number of iterations cannot exceed 10000\n"},
       {{"-g", "cs"}, "Couldn't use the AUTOCLASS mode unless all smoothing constant > 0\n"},
       {{"-P"}, "Unknown/illegal option specification: -P (Use -h for usage)\n"},
-      {{"-R"}, "--read-param (-R) is not supported in this version\n"},
+      {{"-R"}, "Insufficiennt parameter specifications in iris_param.csv (#data-matrices = 0)\n"},
   };
   for (const Case& c : cases) {
     RunResult r = rumel(dir, with(kIris, c.extra));

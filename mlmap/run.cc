@@ -9,6 +9,7 @@
 #include "common/settings.h"
 #include "data/name.h"
 #include "mlmap/em_driver.h"
+#include "mlmap/param_driver.h"
 #include "output/print_common.h"
 #include "output/run_setup.h"
 
@@ -27,15 +28,17 @@ int run_rumel(int argc, char** argv) {
   option_passes_after_open(argc, argv, s);
   validate_settings(s, model);
   fix_conversions(s);
-  // Reading a parameter file comes with a later version.
-  if (!s.run_estimation) die("%s is not supported in this version\n", option_label(kOptReadParam).c_str());
 
   create_hash_tables(s, model);
   read_names(s, model);
   rng_seed(s.seed);
   print_settings(streams.log, s, model);
 
-  run_em_driver(s, model);
+  if (s.run_estimation) {
+    run_em_driver(s, model);
+  } else {
+    run_param_driver(s, model);
+  }
 
   close_run_streams(streams);
   free_hash_tables(model);
