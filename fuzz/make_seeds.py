@@ -3,7 +3,8 @@
 
 Seeds come from the shipped samples (examples/), from inputs of the readers'
 tests, and from the files rumelvb writes for them (hyperparameter and log
-files). Usage: make_seeds.py PATH/TO/rumelvb
+files) and rumel (parameter files). Usage: make_seeds.py PATH/TO/rumelvb;
+rumel is taken from the same folder.
 """
 import os
 import shutil
@@ -108,6 +109,29 @@ def data_seeds(rumelvb, work):
             log = f.read()
         write("cut", f"list{i}", b"x.csv\0\0" + head_lines(log, 120))
     return hparams
+
+
+def param_seeds(rumel, work):
+    """The parameter files rumel writes for the synthetic sets."""
+    for i, (names, cases) in enumerate(SYNTHETIC):
+        sel = bytes([i])
+        prefix = f"p{i}"
+        with open(os.path.join(work, prefix + "_freq.csv"), "wb") as f:
+            f.write(cases)
+        with open(os.path.join(work, prefix + "_name.txt"), "wb") as f:
+            f.write(names)
+        args = list(OPTION_SETS[i])
+        args[3] = "2"
+        try:
+            subprocess.run([rumel, "-f", prefix, "--seed", "1"] + args, cwd=work,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        except subprocess.CalledProcessError:
+            continue
+        with open(os.path.join(work, prefix + "_param.csv"), "rb") as f:
+            param = f.read()
+        write("read_param", f"set{i}", sel + b"\0" + param)
+        write("read_param", f"set{i}-names", sel + bytes([FLAG_OCC]) + names + b"%%PARAM\n" + param)
+        write("read_param", f"set{i}-txt", sel + bytes([FLAG_TXT]) + to_txt(param))
 
 
 def cut_seeds(hparams):
@@ -250,6 +274,7 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         hparams = data_seeds(rumelvb, work)
         report_seeds(rumelvb, work)
+        param_seeds(os.path.join(os.path.dirname(rumelvb), "rumel"), work)
     cut_seeds(hparams)
     option_seeds()
     conv_seeds()
