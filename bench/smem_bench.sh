@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Cost of split-and-merge in rumelvb: K = 8 on 100,000 generated cases (one
-# block of 4 continuous attributes, 8 groups), against plain VBEM.
+# Cost of split-and-merge in rumelvb and rumel: K = 8 on 100,000 generated
+# cases (one block of 4 continuous attributes, 8 groups), against plain VBEM
+# or EM.
 #
-# Reported, each the better of two tries, in CPU time (user + system) of
-# the rumelvb process:
-#   full iteration     one VBEM iteration on all K classes;
+# Reported per program, each the better of two tries, in CPU time (user +
+# system) of the program's process:
+#   full iteration     one VBEM / EM iteration on all K classes;
 #   partial iteration  one iteration of a candidate's partial run on its
 #                      three classes;
-#   VBEM run           one restart run to convergence (default --epsilon);
+#   VBEM / EM run      one restart run to convergence (default --epsilon);
 #   operation          one split-and-merge operation that examines one
 #                      candidate (-o 1 -a 1): memberships, criteria and
 #                      ranking, the candidate's partial run and its full run.
@@ -17,9 +18,9 @@
 # run of one iteration (-m 1) and against the same run without -o.
 #
 # Usage: bench/smem_bench.sh
-#        N=20000 K=6 BUILD=/path/to/build bench/smem_bench.sh
+#        N=20000 K=6 PROGRAMS=rumel BUILD=/path/to/build bench/smem_bench.sh
 # The build directory is configured as Release when it has none yet, and
-# rumelvb is brought up to date in it.
+# the programs are brought up to date in it.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,21 +28,26 @@ BUILD=${BUILD:-$ROOT/build-bench}
 N=${N:-100000}
 K=${K:-8}
 SEED=${SEED:-1}
+PROGRAMS=${PROGRAMS:-rumelvb rumel}
 
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 fi
-cmake --build "$BUILD" -j2 --target rumelvb >/dev/null
+for p in $PROGRAMS; do cmake --build "$BUILD" -j2 --target "$p" >/dev/null; done
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 python3 "$ROOT/bench/gen_data.py" continuous "$WORK/smem" --cases "$N" --dim 4 --clusters "$K" --seed "$SEED"
 
-python3 - "$BUILD/bin/rumelvb" "$WORK" "$K" "$SEED" <<'EOF'
+for PROGRAM in $PROGRAMS; do
+python3 - "$BUILD/bin/$PROGRAM" "$WORK" "$K" "$SEED" <<'EOF'
 import os, re, resource, subprocess, sys
 
 rumelvb, work, K, seed = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
+vb = os.path.basename(rumelvb) == "rumelvb"
 base = ["-f", "smem", "-k", K, "-x", "4", "-u", "0-3", "-r", seed, "-S"]
+stat_id = "SMEM-STAT-EM-K" if vb else "SMEM-EM-STAT-K"
+fit = "VBEM" if vb else "EM"
 
 def cpu(args):
     """CPU seconds of one run, and its message and log texts."""
@@ -65,7 +71,7 @@ def candidate_updates(msg):
     return p, q - p
 
 def restart_updates(log):
-    rows = log.split("#### ID:SMEM-STAT-EM-K%s" % K)[1].split("####\r\n", 1)[1].split("\r\n")
+    rows = log.split("#### ID:%s%s" % (stat_id, K))[1].split("####\r\n", 1)[1].split("\r\n")
     return int(rows[0].split(",")[3])
 
 M1, M2 = 11, 41
@@ -97,11 +103,12 @@ run = t_plain - t_one
 # fall of F within rounding does not end it); those are not the operation's.
 operation = t_smem - t_plain - (restart - iters) * full_iter
 
-print("K=%s, %d cases, one 4-d block" % (K, sum(1 for _ in open(os.path.join(work, "smem_freq.csv")))))
+print("%s: K=%s, %d cases, one 4-d block" % (os.path.basename(rumelvb), K, sum(1 for _ in open(os.path.join(work, "smem_freq.csv")))))
 print("full iteration     %8.2f ms" % (1e3 * full_iter))
 print("partial iteration  %8.2f ms  (%.2f of a full iteration; 3/K = %.2f)"
       % (1e3 * partial_iter, partial_iter / full_iter, 3.0 / int(K)))
-print("VBEM run           %8.2f ms  (%d iterations)" % (1e3 * run, iters))
-print("operation          %8.2f ms  (%.2f of the VBEM run; %d partial + %d full iterations)"
-      % (1e3 * operation, operation / run, p, f))
+print("%-18s %8.2f ms  (%d iterations)" % (fit + " run", 1e3 * run, iters))
+print("operation          %8.2f ms  (%.2f of the %s run; %d partial + %d full iterations)"
+      % (1e3 * operation, operation / run, fit, p, f))
 EOF
+done
