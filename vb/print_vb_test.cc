@@ -136,20 +136,16 @@ class PrintHparams : public PrintVb {
     st_.blocks.resize(2);
     for (int k = 0; k < 2; ++k) {
       VbBlock& b = st_.block(k, 0);
-      b.mu = new_vector(2);
+      b.mu = VectorValue(2);
       (*b.mu)[0] = k + 0.5;
       (*b.mu)[1] = -k;
-      b.sigma = new_matrix(2, 2);
+      b.sigma = MatrixValue(2, 2);
       (*b.sigma)[0][0] = 1 + k;
       (*b.sigma)[0][1] = (*b.sigma)[1][0] = 0.125;
       (*b.sigma)[1][1] = 4;
     }
   }
   void TearDown() override {
-    for (VbBlock& b : st_.blocks) {
-      free_vector(b.mu);
-      free_matrix(b.sigma);
-    }
     PrintVb::TearDown();
   }
 

@@ -65,7 +65,7 @@ class VbFitEngine : public FitEngine {
   Settings& settings_;
   VbContext ctx_;
   VbState st_;
-  VbSavedState best_, opt_;
+  VbHparams best_, opt_;  // empty when not saved
   VbStateSnapshot before_;
   std::vector<double> outside_;  // the partial run's sums outside the triple
 };
