@@ -154,10 +154,11 @@ class PrintHparams : public PrintVb {
   Settings settings_;
   CaseTable cases_;
   SampleStats stats_;
+  EntryViews views_;  // nothing reads the entries here
 };
 
 TEST_F(PrintHparams, EveryDataMatrixOfAMixedModel) {
-  VbContext ctx{settings_, model_, cases_, stats_};
+  VbContext ctx{settings_, model_, cases_, stats_, views_};
   print_hparams(file(), ctx, st_);
   EXPECT_EQ(text(),
             "#### ID:HPARAM-CLASS\r\n#### Class k, Class pseudo count delta(k)\r\n####\r\n"
@@ -186,7 +187,7 @@ TEST_F(PrintHparams, NamedAttributesAndTabsWithoutGaussianBlocks) {
   model_.attrs[0].name = "colour, hue";
   model_.n_groups = 0;
   model_.groups.clear();
-  VbContext ctx{settings_, model_, cases_, stats_};
+  VbContext ctx{settings_, model_, cases_, stats_, views_};
   print_hparams(file(), ctx, st_);
   std::string out = text();
   EXPECT_NE(out.find("0\tcolour, hue\t1\tb\t5.5\r\n"), std::string::npos);

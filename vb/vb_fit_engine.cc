@@ -32,8 +32,8 @@ const FitTexts& vb_fit_texts() {
 }
 
 VbFitEngine::VbFitEngine(Settings& settings, const AttrModel& model, const CaseTable& cases,
-                         const SampleStats& stats)
-    : settings_(settings), ctx_{settings, model, cases, stats} {}
+                         const SampleStats& stats, const EntryViews& views)
+    : settings_(settings), ctx_{settings, model, cases, stats, views} {}
 
 VbFitEngine::~VbFitEngine() { free_vb_state(st_); }
 

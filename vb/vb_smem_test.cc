@@ -337,7 +337,7 @@ TEST_F(Smem, CriteriaFromTheMemberships) {
 
 // The engine over the test data.
 struct Engine {
-  explicit Engine(VbData& data) : fit(data.settings, data.model, data.cases, data.stats) {}
+  explicit Engine(VbData& data) : fit(data.settings, data.model, data.cases, data.stats, data.views) {}
   VbFitEngine fit;
 };
 

@@ -13,38 +13,6 @@ namespace {
 // degrees of freedom.
 double prior_alpha(const Settings& s, int d) { return s.alpha > 0.0 ? s.alpha : d + 1.0e-6; }
 
-// The flat per-entry arrays of the state (see VbState).
-void build_entry_views(const CaseTable& cases, VbState& st) {
-  const size_t n_entries = static_cast<size_t>(st.n_entries);
-  const size_t nd = static_cast<size_t>(st.n_discrete);
-  st.entry_cells.assign(n_entries * nd, kMissingCell);
-  st.entry_count.assign(n_entries, 0.0);
-  st.entry_complete.assign(n_entries, 1);
-  st.entry_reals.assign(n_entries, nullptr);
-  st.block_missing_entries.assign(static_cast<size_t>(st.n_groups), {});
-  for (size_t n = 0; n < n_entries; ++n) {
-    const CaseEntry& e = cases.entries[n];
-    st.entry_count[n] = e.total;
-    st.entry_reals[n] = e.reals;
-    std::span<const int> codes = e.codes();
-    std::span<const int> missing = e.disc_missing();
-    for (size_t j = 0; j < nd; ++j) {
-      if (missing[j]) {
-        st.entry_complete[n] = 0;
-      } else {
-        st.entry_cells[n * nd + j] = st.cat_offset[j] + codes[j];
-      }
-    }
-    std::span<const int> block_missing = e.gauss_n_missing();
-    for (size_t b = 0; b < block_missing.size(); ++b) {
-      if (block_missing[b] == 0) continue;
-      st.entry_complete[n] = 0;
-      st.block_missing_entries[b].push_back(static_cast<int>(n));
-    }
-  }
-  if (cases.layout) st.block_offset = cases.layout->group_offset;
-}
-
 }  // namespace
 
 VbState allocate_vb_state(const VbContext& ctx, int K) {
@@ -57,12 +25,10 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
   st.n_groups = model.n_groups;
   st.gauss_missing = cases.gauss_missing_sum > 0;
 
-  st.cat_offset.resize(static_cast<size_t>(st.n_discrete));
+  st.cat_offset = ctx.views.cat_offset;
+  st.cat_stride = ctx.views.cat_stride;
   for (int j = 0; j < st.n_discrete; ++j) {
-    int nv = model.values[static_cast<size_t>(j)].n_values;
-    st.n_values.push_back(nv);
-    st.cat_offset[static_cast<size_t>(j)] = st.cat_stride;
-    st.cat_stride += nv;
+    st.n_values.push_back(model.values[static_cast<size_t>(j)].n_values);
   }
   for (int b = 0; b < st.n_groups; ++b) {
     int d = model.groups[static_cast<size_t>(b)].size();
@@ -102,7 +68,6 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
   lanes.mis_index.assign(m, 0);
   lanes.mis_position.assign(m, 0);
   lanes.completed.assign(m, 0.0);
-  build_entry_views(cases, st);
   const size_t width = static_cast<size_t>(kClassLanes);
   lanes.lane_theta.assign(static_cast<size_t>(st.cat_stride) * width, 0.0);
   lanes.lane_counts.assign(static_cast<size_t>(st.cat_stride) * width, 0.0);

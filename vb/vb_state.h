@@ -16,6 +16,7 @@
 #include "common/attributes.h"
 #include "common/matrix_value.h"
 #include "common/settings.h"
+#include "data/entry_views.h"
 #include "data/read_freq.h"
 #include "data/stat.h"
 
@@ -27,6 +28,7 @@ struct VbContext {
   const AttrModel& model;
   const CaseTable& cases;
   const SampleStats& stats;  // sample means/covariances per Gaussian group
+  const EntryViews& views;   // of `cases`, shared by every K
 };
 
 // The hyperparameters of one Gaussian block in one class.
@@ -64,8 +66,6 @@ struct VbBlockTerms {
 // lane keeps its own sums in the order of the plain loops, so results do
 // not depend on the width.
 constexpr int kClassLanes = 6;
-// entry_cells of a missing discrete value.
-constexpr int kMissingCell = -1;
 
 // The model record: every prior and posterior hyperparameter of one K, with
 // the N_k they were last updated from. It is a value: copying it is the
@@ -135,32 +135,16 @@ struct VbState : VbHparams, VbWork {
   int max_dim = 0;            // largest D_b (0 without blocks)
 
   // Whether the case table has any missing continuous value (the entries'
-  // own flags are in entry_complete below).
+  // own flags are in the views' entry_complete).
   bool gauss_missing = false;
 
   // Per-class attribute-value arrays are flat: index k * cat_stride +
-  // cat_offset[j] + v.
+  // cat_offset[j] + v (the cells of the views).
   std::vector<int> cat_offset;
   int cat_stride = 0;
 
   double tau0 = 0.0;
   std::vector<double> alpha0;  // per block: --alpha when positive, else D + 1e-6
-
-  // Per-entry views of the case table, built once per K so that the hot loops
-  // read flat arrays instead of the entries' slices:
-  //   entry_cells    per entry and discrete attribute (n * n_discrete + j):
-  //                  cat_offset[j] + code, or kMissingCell for a missing value
-  //   entry_count    c_n as a double
-  //   entry_complete 1 when the entry has no missing value at all
-  //   entry_reals    the entry's continuous values (its groups side by side)
-  //   block_offset   where block b starts among an entry's continuous values
-  std::vector<int> entry_cells;
-  std::vector<double> entry_count;
-  std::vector<unsigned char> entry_complete;
-  std::vector<const double*> entry_reals;
-  std::vector<int> block_offset;
-  // Per block: the entries with a missing value in it, in entry order.
-  std::vector<std::vector<int>> block_missing_entries;
 
   VbLaneScratch lanes;
 

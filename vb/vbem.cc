@@ -287,6 +287,7 @@ void observed_block_lanes(const double* x, const double* lanes, int d, double be
 template <int V>
 void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t,
                          const LaneChunk<V>& c) {
+  const EntryViews& views = ctx.views;
   constexpr int L = 2 * V;
   const double beta = t.beta;
   const int nd = st.n_discrete;
@@ -303,9 +304,9 @@ void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t,
   for (int b = 0; b < st.n_groups; ++b) load_block_lanes(st, t, c, b);
   double* log_rho[L];
   for (int l = 0; l < L; ++l) log_rho[l] = st.log_rho.data() + st.entry_index(c.k[l], 0);
-  const int* cells = st.entry_cells.data();
+  const int* cells = views.entry_cells.data();
   for (int n = 0; n < st.n_entries; ++n, cells += nd) {
-    const bool complete = st.entry_complete[static_cast<size_t>(n)];
+    const bool complete = views.entry_complete[static_cast<size_t>(n)];
     Pair lr[V];
     for (int v = 0; v < V; ++v) lr[v] = base[v];
     for (int j = 0; j < nd; ++j) {
@@ -321,7 +322,7 @@ void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t,
       const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
       const int m = complete ? 0 : e.gauss_n_missing()[bi];
       if (m == 0) {
-        const double* x = st.entry_reals[static_cast<size_t>(n)] + st.block_offset[bi];
+        const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
         observed_block_lanes<V>(x, st.lanes.lane_gauss.data() + st.lanes.lane_gauss_offset[bi], d, beta,
                                 st.lanes.lane_diff.data(), lr);
         continue;
@@ -560,9 +561,9 @@ double block_free_energy_daem(const VbState& st, int k, int b, double beta) {
          h * (d * std::log(2 / beta) - ln_det + digamma_sum(d, nup));
 }
 
-double entry_term(const VbState& st) {
+double entry_term(const EntryViews& views, const VbState& st) {
   double f = 0.0;
-  for (int n = 0; n < st.n_entries; ++n) f += st.entry_count[static_cast<size_t>(n)] * st.log_z[n];
+  for (int n = 0; n < st.n_entries; ++n) f += views.entry_count[static_cast<size_t>(n)] * st.log_z[n];
   return f;
 }
 
@@ -620,7 +621,7 @@ void responsibilities(VbState& st, const ClassList& classes) {
 // N_k = sum_n c_n r_kn and n_kjv = sum_n c_n r_kn [x_nj = v] (missing values
 // left out) of the classes of one chunk of lanes.
 template <int V>
-void count_lanes(VbState& st, const LaneChunk<V>& c) {
+void count_lanes(const EntryViews& views, VbState& st, const LaneChunk<V>& c) {
   constexpr int L = 2 * V;
   const int nd = st.n_discrete;
   const size_t stride = static_cast<size_t>(st.cat_stride);
@@ -630,16 +631,16 @@ void count_lanes(VbState& st, const LaneChunk<V>& c) {
   std::fill(counts, counts + stride * L, 0.0);
   Pair n_k[V];
   for (int v = 0; v < V; ++v) n_k[v] = Pair{0.0, 0.0};
-  const int* cells = st.entry_cells.data();
+  const int* cells = views.entry_cells.data();
   for (int n = 0; n < st.n_entries; ++n, cells += nd) {
-    const double count = st.entry_count[static_cast<size_t>(n)];
+    const double count = views.entry_count[static_cast<size_t>(n)];
     Pair w[V];
     for (int v = 0; v < V; ++v) {
       const Pair r{resp[2 * v][n], resp[2 * v + 1][n]};
       n_k[v] += count * r;
       w[v] = r * count;
     }
-    const bool complete = st.entry_complete[static_cast<size_t>(n)];
+    const bool complete = views.entry_complete[static_cast<size_t>(n)];
     for (int j = 0; j < nd; ++j) {
       if (!complete && cells[j] == kMissingCell) continue;
       double* cell = counts + static_cast<size_t>(cells[j]) * L;
@@ -662,10 +663,11 @@ void count_lanes(VbState& st, const LaneChunk<V>& c) {
 constexpr int kPairedDims = 16;
 
 template <int kDim>
-void observed_moments_run(const VbState& st, const double* const r[2], size_t offset, int first,
-                          int last, int d, double* const s1[2], double* const s2[2], bool both) {
-  const double* count = st.entry_count.data();
-  const double* const* reals = st.entry_reals.data();
+void observed_moments_run(const EntryViews& views, const double* const r[2],
+                          size_t offset, int first, int last, int d, double* const s1[2],
+                          double* const s2[2], bool both) {
+  const double* count = views.entry_count.data();
+  const double* const* reals = views.entry_reals.data();
   const int lanes = both ? 2 : 1;
   if (kDim > 0 || d <= kPairedDims) {
     if constexpr (kDim > 0) d = kDim;
@@ -700,9 +702,10 @@ constexpr int kTileEntries = 256;
 template <int kDim>
 void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, int b,
                    const Temper& t) {
+  const EntryViews& views = ctx.views;
   const int d = st.dims[static_cast<size_t>(b)];
-  const size_t offset = static_cast<size_t>(st.block_offset[static_cast<size_t>(b)]);
-  const std::vector<int>& missing = st.block_missing_entries[static_cast<size_t>(b)];
+  const size_t offset = static_cast<size_t>(views.block_offset[static_cast<size_t>(b)]);
+  const std::vector<int>& missing = views.block_missing_entries[static_cast<size_t>(b)];
   size_t tile_missing = 0;  // the first missing entry of the tile
   for (int tile = 0; tile < st.n_entries; tile += kTileEntries) {
     const int end = std::min(st.n_entries, tile + kTileEntries);
@@ -719,14 +722,14 @@ void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, 
       int first = tile;
       for (size_t p = tile_missing; p < tile_missing_end; ++p) {
         const int n = missing[p];
-        observed_moments_run<kDim>(st, r, offset, first, n, d, s1, s2, both);
+        observed_moments_run<kDim>(views, r, offset, first, n, d, s1, s2, both);
         const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
-        const double count = st.entry_count[static_cast<size_t>(n)];
+        const double count = views.entry_count[static_cast<size_t>(n)];
         expect_block(st, k0, e, b, r[0][n] * count, t);
         if (both) expect_block(st, k1, e, b, r[1][n] * count, t);
         first = n + 1;
       }
-      observed_moments_run<kDim>(st, r, offset, first, end, d, s1, s2, both);
+      observed_moments_run<kDim>(views, r, offset, first, end, d, s1, s2, both);
     }
     tile_missing = tile_missing_end;
   }
@@ -736,7 +739,7 @@ void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, 
 // continuous values imputed under t.
 void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes,
                       const Temper& t) {
-  for_each_chunk(classes, [&](const auto& chunk) { count_lanes(st, chunk); });
+  for_each_chunk(classes, [&](const auto& chunk) { count_lanes(ctx.views, st, chunk); });
   if (st.n_groups > 0) {
     for (int b = 0; b < st.n_groups; ++b) {
       for (int i = 0; i < classes.size(); ++i) {
@@ -931,8 +934,8 @@ void update_hparams_part(const VbContext&, VbState& st, std::span<const int> cla
 
 // F = sum_n c_n ln Z_n - KL(q(pi)||p(pi)) - sum_kj KL(q(theta_kj)||p(theta_kj))
 //     - sum_kb KL(q(mu_kb, Lambda_kb)||p(mu_kb, Lambda_kb))
-double compute_free_energy(const VbContext&, const VbState& st) {
-  double f = entry_term(st);
+double compute_free_energy(const VbContext& ctx, const VbState& st) {
+  double f = entry_term(ctx.views, st);
   f += dirichlet_part(st, 1.0);
   for (int k = 0; k < st.K; ++k) {
     for (int b = 0; b < st.n_groups; ++b) f += block_free_energy(st, k, b);
@@ -942,9 +945,9 @@ double compute_free_energy(const VbContext&, const VbState& st) {
 
 // F_beta = E_q[ln p(X, Z, theta)] + H[q] / beta at the tempered optimum:
 // (1/beta) sum_n c_n ln Z_n plus the prior and entropy terms of every factor.
-double compute_free_energy_daem(const VbContext&, const VbState& st) {
+double compute_free_energy_daem(const VbContext& ctx, const VbState& st) {
   const double beta = st.beta;
-  double f = entry_term(st) / beta;
+  double f = entry_term(ctx.views, st) / beta;
   f += dirichlet_part(st, beta);
   for (int k = 0; k < st.K; ++k) {
     for (int b = 0; b < st.n_groups; ++b) f += block_free_energy_daem(st, k, b, beta);
