@@ -932,6 +932,18 @@ void update_hparams_part(const VbContext&, VbState& st, std::span<const int> cla
   if (st.n_groups > 0) compute_hparam_precisions_part(st, classes);
 }
 
+namespace {
+
+// A free energy that is not a number or infinite would run on to the limit
+// and be scored: it ends the run instead, naming the step that computed it.
+double checked_free_energy(const char* name, double f) {
+  if (std::isnan(f)) raise_numerical_error(name, "Computed variational free energy is not a number\n");
+  if (std::isinf(f)) raise_numerical_error(name, "Computed variational free energy is not finite\n");
+  return f;
+}
+
+}  // namespace
+
 // F = sum_n c_n ln Z_n - KL(q(pi)||p(pi)) - sum_kj KL(q(theta_kj)||p(theta_kj))
 //     - sum_kb KL(q(mu_kb, Lambda_kb)||p(mu_kb, Lambda_kb))
 double compute_free_energy(const VbContext& ctx, const VbState& st) {
@@ -940,7 +952,7 @@ double compute_free_energy(const VbContext& ctx, const VbState& st) {
   for (int k = 0; k < st.K; ++k) {
     for (int b = 0; b < st.n_groups; ++b) f += block_free_energy(st, k, b);
   }
-  return f;
+  return checked_free_energy("compute_free_energy", f);
 }
 
 // F_beta = E_q[ln p(X, Z, theta)] + H[q] / beta at the tempered optimum:
@@ -952,7 +964,7 @@ double compute_free_energy_daem(const VbContext& ctx, const VbState& st) {
   for (int k = 0; k < st.K; ++k) {
     for (int b = 0; b < st.n_groups; ++b) f += block_free_energy_daem(st, k, b, beta);
   }
-  return f;
+  return checked_free_energy("compute_free_energy_daem", f);
 }
 
 }  // namespace veska
