@@ -145,9 +145,6 @@ class PrintHparams : public PrintVb {
       (*b.sigma)[1][1] = 4;
     }
   }
-  void TearDown() override {
-    PrintVb::TearDown();
-  }
 
   AttrModel model_;
   VbState st_;
