@@ -72,9 +72,26 @@ def to_txt(cases):
     return cases.replace(b",", b"\t")
 
 
-def run_rumelvb(rumelvb, work, prefix, args):
-    subprocess.run([rumelvb, "-f", prefix, "--seed", "1"] + args, cwd=work,
+def run_program(program, work, prefix, args):
+    subprocess.run([program, "-f", prefix, "--seed", "1"] + args, cwd=work,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+
+
+def fitted_model(program, work, prefix, i, model_suffix):
+    """The model file `program` writes for synthetic set i (None if it fails)."""
+    names, cases = SYNTHETIC[i]
+    with open(os.path.join(work, prefix + "_freq.csv"), "wb") as f:
+        f.write(cases)
+    with open(os.path.join(work, prefix + "_name.txt"), "wb") as f:
+        f.write(names)
+    args = list(OPTION_SETS[i])
+    args[3] = "2"  # one class count is enough
+    try:
+        run_program(program, work, prefix, args)
+    except subprocess.CalledProcessError:
+        return None
+    with open(os.path.join(work, prefix + model_suffix), "rb") as f:
+        return f.read()
 
 
 def data_seeds(rumelvb, work):
@@ -89,18 +106,9 @@ def data_seeds(rumelvb, work):
         write("read_cases", f"set{i}-fixed", sel + bytes([FLAG_H]) + names + b"%%CASES\n" + cases)
         # The model a fitting run writes for these cases, to read back.
         prefix = f"s{i}"
-        with open(os.path.join(work, prefix + "_freq.csv"), "wb") as f:
-            f.write(cases)
-        with open(os.path.join(work, prefix + "_name.txt"), "wb") as f:
-            f.write(names)
-        args = list(OPTION_SETS[i])
-        args[3] = "2"  # one class count is enough
-        try:
-            run_rumelvb(rumelvb, work, prefix, args)
-        except subprocess.CalledProcessError:
+        hparam = fitted_model(rumelvb, work, prefix, i, "_hparam.csv")
+        if hparam is None:
             continue
-        with open(os.path.join(work, prefix + "_hparam.csv"), "rb") as f:
-            hparam = f.read()
         hparams[i] = hparam
         write("read_hparam", f"set{i}", sel + b"\0" + hparam)
         write("read_hparam", f"set{i}-names", sel + bytes([FLAG_OCC]) + names + b"%%HPARAM\n" + hparam)
@@ -113,22 +121,11 @@ def data_seeds(rumelvb, work):
 
 def param_seeds(rumel, work):
     """The parameter files rumel writes for the synthetic sets."""
-    for i, (names, cases) in enumerate(SYNTHETIC):
+    for i, (names, _) in enumerate(SYNTHETIC):
         sel = bytes([i])
-        prefix = f"p{i}"
-        with open(os.path.join(work, prefix + "_freq.csv"), "wb") as f:
-            f.write(cases)
-        with open(os.path.join(work, prefix + "_name.txt"), "wb") as f:
-            f.write(names)
-        args = list(OPTION_SETS[i])
-        args[3] = "2"
-        try:
-            subprocess.run([rumel, "-f", prefix, "--seed", "1"] + args, cwd=work,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        except subprocess.CalledProcessError:
+        param = fitted_model(rumel, work, f"p{i}", i, "_param.csv")
+        if param is None:
             continue
-        with open(os.path.join(work, prefix + "_param.csv"), "rb") as f:
-            param = f.read()
         write("read_param", f"set{i}", sel + b"\0" + param)
         write("read_param", f"set{i}-names", sel + bytes([FLAG_OCC]) + names + b"%%PARAM\n" + param)
         write("read_param", f"set{i}-txt", sel + bytes([FLAG_TXT]) + to_txt(param))
@@ -254,7 +251,7 @@ def report_seeds(rumelvb, work):
             f.write(cases)
         with open(os.path.join(work, prefix + "_name.txt"), "wb") as f:
             f.write(names)
-        run_rumelvb(rumelvb, work, prefix, args)
+        run_program(rumelvb, work, prefix, args)
         parts = []
         for kind in ["log", "hparam", "cluster", "eval", "rank"]:
             with open(os.path.join(work, f"{prefix}_{kind}.csv"), "rb") as f:
