@@ -44,32 +44,30 @@ MlParams allocate_params(const MlLayout& l) {
 }
 
 void recompute_class_precisions(const MlLayout& l, MlParams& p, int k) {
-  {
-    for (int b = 0; b < l.n_groups; ++b) {
-      const int d = l.dims[b];
-      double* cov = p.covar.data() + l.covar(k, b);
-      double* prec = p.precision.data() + l.covar(k, b);
-      double det;
-      if (d == 1) {
-        det = cov[0];
-        prec[0] = 1.0 / cov[0];
-      } else {
-        Matrix a{d, d, cov, 0};
-        Matrix inv{d, d, prec, 0};
-        const DetResult r = inverse_spd(&inv, &a);
-        det = r.det;
-        // A matrix that is not positive definite has no usable inverse; its
-        // zero determinant sends it to the singular check.
-        if (!r.ok) {
-          det = 0.0;
-          std::fill(prec, prec + d * d, 0.0);
-        }
+  for (int b = 0; b < l.n_groups; ++b) {
+    const int d = l.dims[b];
+    double* cov = p.covar.data() + l.covar(k, b);
+    double* prec = p.precision.data() + l.covar(k, b);
+    double det;
+    if (d == 1) {
+      det = cov[0];
+      prec[0] = 1.0 / cov[0];
+    } else {
+      Matrix a{d, d, cov, 0};
+      Matrix inv{d, d, prec, 0};
+      const DetResult r = inverse_spd(&inv, &a);
+      det = r.det;
+      // A matrix that is not positive definite has no usable inverse; its
+      // zero determinant sends it to the singular check.
+      if (!r.ok) {
+        det = 0.0;
+        std::fill(prec, prec + d * d, 0.0);
       }
-      bool finite = std::isfinite(det);
-      for (int i = 0; i < d * d && finite; ++i) finite = std::isfinite(prec[i]);
-      if (!finite) die("Failed to invert covariances\n");
-      p.det[l.block(k, b)] = det;
     }
+    bool finite = std::isfinite(det);
+    for (int i = 0; i < d * d && finite; ++i) finite = std::isfinite(prec[i]);
+    if (!finite) die("Failed to invert covariances\n");
+    p.det[l.block(k, b)] = det;
   }
 }
 

@@ -9,6 +9,7 @@
 #include "data/stat.h"
 #include "mlmap/ml_fit_engine.h"
 #include "output/print_data.h"
+#include "output/print_hparam_read.h"
 
 namespace veska {
 
@@ -45,6 +46,7 @@ MlParams params_of(const StoredParams& f, const MlLayout& l) {
 
 void run_param_driver(Settings& s, AttrModel& model) {
   const StoredParams file = read_param(s, model);
+  if (s.verbose) print_attribute_values(log_stream(), model);
   s.n_class = file.K;
   s.k_range_given = false;
   CaseTable cases = read_cases(s, model);
