@@ -6,7 +6,6 @@
 // the form gives the file, its words and its value range.
 #pragma once
 
-#include <cmath>
 #include <string>
 
 #include "common/attributes.h"
@@ -26,21 +25,17 @@ struct ModelFileForm {
   const char* cat_fields;
   const char* mean_fields;
   const char* covar_fields;
-  // Class and value numbers must lie in [low, high]; NaN passes only when
-  // `nan_allowed`.
+  // Class and value numbers must lie in [low, high] (the number parser
+  // takes no NaN).
   double low;
   double high;
-  bool nan_allowed;
   const char* class_range;  // "...: %.*f (class=%d)\n"
   const char* attr_range;   // "...: %.*f (class=%d, attribute=%d)\n"
   const char* incomplete;   // "Incomplete ..." before " in %s: no ..."
   const char* value_noun;   // what a class has for each value
   bool upper_only;          // covariance rows below the diagonal are ignored
 
-  bool allows(double v) const {
-    if (std::isnan(v)) return nan_allowed;
-    return v >= low && v <= high;
-  }
+  bool allows(double v) const { return v >= low && v <= high; }
 };
 
 // Reads form.path (fields split by the input extension's delimiter) as

@@ -21,7 +21,6 @@ StoredHparams read_hparam(const Settings& settings, AttrModel& model) {
       "Unexpected # of fields for covariances of continuous attributes",
       -1.0,
       std::numeric_limits<double>::infinity(),
-      true,
       "Illegal class hyperparameter: %.*f (class=%d)\n",
       "Illegal attribute hyperparameter: %.*f (class=%d, attribute=%d)\n",
       "Incomplete hyperparameters",

@@ -21,7 +21,6 @@ StoredParams read_param(const Settings& settings, AttrModel& model) {
       "Unexpected number of fields for covariances of continuous attributes",
       0.0,
       1.0,
-      false,
       "Unexpected class parameter: %.*f (class=%d)\n",
       "Unexpected attribute parameter: %.*f (class=%d, attribute=%d)\n",
       "Incomplete parameters",
