@@ -57,7 +57,8 @@ std::vector<double> compute_jsplit(const MlLayout& l, const MlParams& p, const M
     const double* r = w.resp.data() + n * K;
     const double* x = w.weight.data() + n * K;
     for (int k = 0; k < K; ++k) {
-      const double f = std::max(w.count[n] * r[k] / w.e_class[k], kTiny);
+      // An empty class has no share to compare.
+      const double f = w.e_class[k] > 0.0 ? std::max(w.count[n] * r[k] / w.e_class[k], kTiny) : kTiny;
       // The class-conditional density is the joint weight without pi_k.
       const double ln_p = w.log_domain ? std::max(x[k] - std::log(p.pi[k]), std::log(kTiny))
                                        : std::log(std::max(x[k] / p.pi[k], kTiny));
@@ -77,8 +78,10 @@ void initialize_param_part(const MlContext& ctx, const MlLayout& l, MlParams& p,
                            const SmemCandidate& c, const std::vector<double>& counts) {
   const Settings& s = ctx.settings;
   const int i = c.i, j = c.j, k = c.k;
-  const double wi = counts[i] / (counts[i] + counts[j]);
-  const double wj = counts[j] / (counts[i] + counts[j]);
+  // Two empty classes merge with equal weights.
+  const double pair = counts[i] + counts[j];
+  const double wi = pair > 0.0 ? counts[i] / pair : 0.5;
+  const double wj = pair > 0.0 ? counts[j] / pair : 0.5;
   p.pi[i] += p.pi[j];
   p.pi[j] = p.pi[k] / 2.0;
   p.pi[k] = p.pi[k] / 2.0;
