@@ -47,6 +47,17 @@ void expect_classes_equal(const std::vector<double>& a, const std::vector<double
   }
 }
 
+// An engine at K = 4, `iterations` EM iterations from its random start.
+void warm_up(MlEngine& engine, unsigned seed, int iterations) {
+  engine.start_class_count(4);
+  rng_seed(seed);
+  engine.initialise();
+  for (int t = 0; t < iterations; ++t) {
+    engine.evaluate(1.0);
+    engine.update();
+  }
+}
+
 TEST(MlSmem, PartialStepsAreTheFullStepsOnTheThreeClasses) {
   const Shape mixed{{3, 2}, {2, 1}};
   const Shape missing{{3, 2}, {3, 2}, 150, 0.08, 0.05};
@@ -133,13 +144,7 @@ TEST(MlSmem, PartialRunNeverLowersTheObjective) {
   CaseData data(random_cases(shape), shape.n_attr(), shape.gauss(),
                 [](Settings& s) { testing::ml_settings(s); });
   MlEngine engine(data.settings, data.model, data.cases, data.stats);
-  engine.start_class_count(4);
-  rng_seed(11);
-  engine.initialise();
-  for (int t = 0; t < 4; ++t) {
-    engine.evaluate(1.0);
-    engine.update();
-  }
+  warm_up(engine, 11, 4);
   engine.smem_criteria();
   const SmemCandidate c{1, 3, 0};
   double last = engine.partial_start(c).objective;
@@ -219,13 +224,7 @@ TEST(MlSmem, CriteriaKeepTheirBounds) {
     s.norm_jmerge = true;
   });
   MlEngine engine(data.settings, data.model, data.cases, data.stats);
-  engine.start_class_count(4);
-  rng_seed(3);
-  engine.initialise();
-  for (int t = 0; t < 5; ++t) {
-    engine.evaluate(1.0);
-    engine.update();
-  }
+  warm_up(engine, 3, 5);
   const SmemCriteria c = engine.smem_criteria();
   for (int k = 0; k < 4; ++k) EXPECT_GE(c.jsplit[k], 0.0) << k;
   for (int i = 0; i < 4; ++i) {
@@ -242,13 +241,7 @@ TEST(MlSmem, RejectedCandidateRestoresEveryArrayBitForBit) {
   CaseData data(random_cases(shape), shape.n_attr(), shape.gauss(),
                 [](Settings& s) { testing::map_settings(s); });
   MlFitEngine fit(data.settings, data.model, data.cases, data.stats);
-  fit.prepare(4);
-  rng_seed(4);
-  fit.random_start();
-  for (int t = 0; t < 3; ++t) {
-    fit.evaluate(1.0);
-    fit.update(1.0, t, 0.0);
-  }
+  warm_up(fit.engine(), 4, 3);
   const MlParams saved = fit.engine().params();
   fit.save(FitSlot::kBeforeCandidate);
   fit.smem_criteria();
