@@ -58,6 +58,7 @@ const OptionSpec kVbTable[] = {
     {kOptScore, "score", 'g', 1},
     {kOptInitC, "init-c", kNone, 1},
     {kOptInitA, "init-a", kNone, 1},
+    {kOptStart, "start", kNone, 1},
     {kOptLogScale, "log-scale", 'J', 0},
     {kOptMemProb, "mem-prob", 'D', 0},
     {kOptPredict, "predict", 'P', 0},
@@ -421,6 +422,7 @@ bool take_value_option(int id, const char* value, Settings& s) {
     case kOptRank: set_rank(s, value); return true;
     case kOptItemp: set_itemp(s, value); return true;
     case kOptExtreme: set_extreme(s, value); return true;
+    case kOptStart: set_start(s, value); return true;
     default: return false;
   }
 }
