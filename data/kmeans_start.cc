@@ -13,7 +13,8 @@ namespace {
 // with centre c (the value shares of a group), the squared distance of
 // value v to c over the scaled one-hot columns is
 //   s^2 sum_u (1[u = v] - c_u)^2 = s^2 (1 - 2 c_v + sum_u c_u^2),
-// one lookup per attribute instead of one term per value.
+// one lookup per attribute in a table of the centres (Centres::cost)
+// instead of one term per value.
 struct Points {
   int n = 0;   // entries
   int dc = 0;  // continuous columns
@@ -130,21 +131,25 @@ Points make_points(const AttrModel& model, const CaseTable& cases, const SampleS
   return p;
 }
 
-// Centres laid out column by column with the K groups side by side, so the
+// Centres laid out column by column with the slots side by side, so the
 // distance of one entry to a run of centres is a contiguous inner loop.
+// Slots 0 .. K-1 are the groups' centres; the ones after them hold the
+// seeding's candidates.
 struct Centres {
-  int K = 0;
-  std::vector<double> cont;   // dc x K
-  std::vector<double> value;  // nv x K: the group's share of each value
-  std::vector<double> sumsq;  // nd x K: sum over the attribute's values of share^2
+  int slots = 0;
+  std::vector<double> cont;   // dc x slots
+  std::vector<double> value;  // nv x slots: the group's share of each value
+  // nv x slots: the squared distance of the value to the centre over its
+  // attribute's scaled one-hot columns, s^2 (1 - 2 c_v + sum_u c_u^2).
+  std::vector<double> cost;
 };
 
-Centres make_centres(const Points& p, int K) {
+Centres make_centres(const Points& p, int slots) {
   Centres c;
-  c.K = K;
-  c.cont.assign(static_cast<size_t>(p.dc) * K, 0.0);
-  c.value.assign(static_cast<size_t>(p.nv) * K, 0.0);
-  c.sumsq.assign(static_cast<size_t>(p.nd) * K, 0.0);
+  c.slots = slots;
+  c.cont.assign(static_cast<size_t>(p.dc) * slots, 0.0);
+  c.value.assign(static_cast<size_t>(p.nv) * slots, 0.0);
+  c.cost.assign(static_cast<size_t>(p.nv) * slots, 0.0);
   return c;
 }
 
@@ -153,15 +158,19 @@ int n_values_of(const Points& p, int j) {
   return next - p.value_col[static_cast<size_t>(j)];
 }
 
-void refresh_sumsq(const Points& p, Centres& c, int k) {
+void refresh_costs(const Points& p, Centres& c, int k) {
+  const size_t K = static_cast<size_t>(c.slots);
   for (int j = 0; j < p.nd; ++j) {
     const int first = p.value_col[static_cast<size_t>(j)];
+    const int nv = n_values_of(p, j);
     double q = 0.0;
-    for (int v = 0; v < n_values_of(p, j); ++v) {
-      const double share = c.value[static_cast<size_t>(first + v) * c.K + k];
-      q += share * share;
+    for (int v = 0; v < nv; ++v) q += std::pow(c.value[(first + v) * K + k], 2);
+    const double s2 = p.disc_s2[static_cast<size_t>(j)];
+    for (int v = 0; v < nv; ++v) {
+      const size_t at = (first + v) * K + k;
+      // A sum of squares: rounding must not make it negative.
+      c.cost[at] = std::max(s2 * (1.0 - 2.0 * c.value[at] + q), 0.0);
     }
-    c.sumsq[static_cast<size_t>(j) * c.K + k] = q;
   }
 }
 
@@ -169,7 +178,7 @@ void refresh_sumsq(const Points& p, Centres& c, int k) {
 // whole sample's (0 for a standardised member, the value shares for a
 // discrete attribute).
 void centre_at_entry(const Points& p, Centres& c, int k, int e) {
-  const size_t K = static_cast<size_t>(c.K);
+  const size_t K = static_cast<size_t>(c.slots);
   for (int d = 0; d < p.dc; ++d) c.cont[d * K + k] = p.z[static_cast<size_t>(e) * p.dc + d];
   for (int j = 0; j < p.nd; ++j) {
     const int first = p.value_col[static_cast<size_t>(j)];
@@ -179,13 +188,13 @@ void centre_at_entry(const Points& p, Centres& c, int k, int e) {
       c.value[col * K + k] = code >= 0 ? (v == code ? 1.0 : 0.0) : p.share[col];
     }
   }
-  refresh_sumsq(p, c, k);
+  refresh_costs(p, c, k);
 }
 
 // out[k - k0] = squared distance of entry e to centre k, for k0 <= k < k1,
 // over e's observed columns. Never negative.
 void distances(const Points& p, const Centres& c, int e, int k0, int k1, double* out) {
-  const size_t K = static_cast<size_t>(c.K);
+  const size_t K = static_cast<size_t>(c.slots);
   const int width = k1 - k0;
   std::fill(out, out + width, 0.0);
   const double* z = p.z.data() + static_cast<size_t>(e) * p.dc;
@@ -201,14 +210,10 @@ void distances(const Points& p, const Centres& c, int e, int k0, int k1, double*
   }
   const int* code = p.code.data() + static_cast<size_t>(e) * p.nd;
   for (int j = 0; j < p.nd; ++j) {
-    const double s2 = p.disc_s2[static_cast<size_t>(j)];
-    if (code[j] < 0 || s2 == 0.0) continue;
-    const double* share = c.value.data() + static_cast<size_t>(p.value_col[static_cast<size_t>(j)] + code[j]) * K + k0;
-    const double* sumsq = c.sumsq.data() + j * K + k0;
-    for (int i = 0; i < width; ++i) out[i] += s2 * (1.0 + sumsq[i] - 2.0 * share[i]);
+    if (code[j] < 0) continue;
+    const double* cost = c.cost.data() + static_cast<size_t>(p.value_col[static_cast<size_t>(j)] + code[j]) * K + k0;
+    for (int i = 0; i < width; ++i) out[i] += cost[i];
   }
-  // The discrete terms are sums of squares; rounding must not make them negative.
-  for (int i = 0; i < width; ++i) out[i] = std::max(out[i], 0.0);
 }
 
 // The entry whose mass covers u * total, scanning the masses in entry
@@ -226,40 +231,78 @@ int draw_entry(const std::vector<double>& mass, double total) {
   return last;  // rounding left the target at the very end
 }
 
-// k-means++: the first centre drawn in proportion to the occurrence counts,
-// each further one in proportion to count x (spread) squared distance to
-// the nearest centre so far. Returns how many centres were placed: fewer
-// than K once every entry sits on a centre.
-int seed_centres(const Points& p, Centres& c, std::vector<double>& nearest,
-                 std::vector<double>& mass) {
+// Candidates drawn for every centre after the first: the greedy form of
+// k-means++, which keeps the one that lowers the total most and so avoids
+// most of the poor seedings a single draw makes with many groups.
+int candidates_per_centre(int K) { return 2 + static_cast<int>(std::log(static_cast<double>(K))); }
+
+// Work arrays of the seeding.
+struct SeedBuffers {
+  explicit SeedBuffers(int n, int tries)
+      : nearest(static_cast<size_t>(n)), mass(static_cast<size_t>(n)),
+        trial(static_cast<size_t>(n) * tries), candidate(static_cast<size_t>(tries)),
+        potential(static_cast<size_t>(tries)) {}
+  std::vector<double> nearest;    // per entry: squared distance to the nearest centre so far
+  std::vector<double> mass;       // per entry: what a draw is proportional to
+  std::vector<double> trial;      // per entry and candidate: squared distance to it
+  std::vector<int> candidate;     // the entries drawn for the centre at hand
+  std::vector<double> potential;  // per candidate: the total it would leave
+};
+
+// k-means++: the first centre drawn in proportion to the occurrence counts;
+// for each further one, candidates drawn in proportion to count x spread x
+// squared distance to the nearest centre so far, and the one that leaves
+// the least total kept (ties: the first drawn). The candidates sit in the
+// slots after the K centres, so one pass over the entries weighs them all.
+// Returns how many centres were placed: fewer than K once every entry sits
+// on a centre.
+int seed_centres(const Points& p, Centres& c, int K, SeedBuffers& b) {
   for (int e = 0; e < p.n; ++e) {
     // An entry with nothing observed would make a centre of sample means
     // only; it is drawn only when nothing else exists.
     const bool informative = p.spread[static_cast<size_t>(e)] > 0.0;
-    mass[static_cast<size_t>(e)] = informative ? p.weight[static_cast<size_t>(e)] : 0.0;
+    b.mass[static_cast<size_t>(e)] = informative ? p.weight[static_cast<size_t>(e)] : 0.0;
   }
   double total = 0.0;
-  for (double m : mass) total += m;
-  int first = total > 0.0 ? draw_entry(mass, total) : 0;
+  for (double m : b.mass) total += m;
+  int first = total > 0.0 ? draw_entry(b.mass, total) : 0;
   centre_at_entry(p, c, 0, first);
-  for (int e = 0; e < p.n; ++e) distances(p, c, e, 0, 1, &nearest[static_cast<size_t>(e)]);
+  for (int e = 0; e < p.n; ++e) distances(p, c, e, 0, 1, &b.nearest[static_cast<size_t>(e)]);
 
-  for (int k = 1; k < c.K; ++k) {
+  const int tries = static_cast<int>(b.candidate.size());
+  for (int k = 1; k < K; ++k) {
     total = 0.0;
     for (int e = 0; e < p.n; ++e) {
       const size_t i = static_cast<size_t>(e);
-      mass[i] = p.weight[i] * p.spread[i] * nearest[i];
-      total += mass[i];
+      b.mass[i] = p.weight[i] * p.spread[i] * b.nearest[i];
+      total += b.mass[i];
     }
     if (!(total > 0.0)) return k;
-    centre_at_entry(p, c, k, draw_entry(mass, total));
+    for (int t = 0; t < tries; ++t) {
+      b.candidate[static_cast<size_t>(t)] = draw_entry(b.mass, total);
+      centre_at_entry(p, c, K + t, b.candidate[static_cast<size_t>(t)]);
+    }
+    std::fill(b.potential.begin(), b.potential.end(), 0.0);
     for (int e = 0; e < p.n; ++e) {
-      double d = 0.0;
-      distances(p, c, e, k, k + 1, &d);
-      nearest[static_cast<size_t>(e)] = std::min(nearest[static_cast<size_t>(e)], d);
+      const size_t i = static_cast<size_t>(e);
+      double* trial = b.trial.data() + i * tries;
+      distances(p, c, e, K, K + tries, trial);
+      const double w = p.weight[i] * p.spread[i];
+      for (int t = 0; t < tries; ++t) {
+        trial[t] = std::min(trial[t], b.nearest[i]);
+        b.potential[static_cast<size_t>(t)] += w * trial[t];
+      }
+    }
+    int chosen = 0;
+    for (int t = 1; t < tries; ++t) {
+      if (b.potential[static_cast<size_t>(t)] < b.potential[static_cast<size_t>(chosen)]) chosen = t;
+    }
+    centre_at_entry(p, c, k, b.candidate[static_cast<size_t>(chosen)]);
+    for (int e = 0; e < p.n; ++e) {
+      b.nearest[static_cast<size_t>(e)] = b.trial[static_cast<size_t>(e) * tries + chosen];
     }
   }
-  return c.K;
+  return K;
 }
 
 // Each entry to its nearest of the first `used` centres (ties: the lower
@@ -321,7 +364,7 @@ struct CentreSums {
 // values; a column that a group never observes takes the whole sample's.
 void update_centres(const Points& p, const std::vector<int>& group, int used, Centres& c,
                     CentreSums& s) {
-  const size_t K = static_cast<size_t>(c.K);
+  const size_t K = static_cast<size_t>(c.slots);
   std::fill(s.cont.begin(), s.cont.end(), 0.0);
   std::fill(s.cont_w.begin(), s.cont_w.end(), 0.0);
   std::fill(s.value.begin(), s.value.end(), 0.0);
@@ -355,7 +398,7 @@ void update_centres(const Points& p, const std::vector<int>& group, int used, Ce
         c.value[col * K + k] = w > 0.0 ? s.value[col * K + k] / w : p.share[col];
       }
     }
-    refresh_sumsq(p, c, k);
+    refresh_costs(p, c, k);
   }
 }
 
@@ -368,16 +411,18 @@ std::vector<int> kmeans_partition(const AttrModel& model, const CaseTable& cases
   if (p.n == 0 || K < 1) return group;
 
   // Every buffer the iterations use, allocated once.
-  Centres c = make_centres(p, K);
-  std::vector<double> own(static_cast<size_t>(p.n)), mass(static_cast<size_t>(p.n));
+  const int tries = candidates_per_centre(K);
+  Centres c = make_centres(p, K + tries);
+  SeedBuffers seeding(p.n, tries);
+  std::vector<double> own(static_cast<size_t>(p.n));
   std::vector<double> row(static_cast<size_t>(K));
   std::vector<int> members(static_cast<size_t>(K));
   CentreSums sums{std::vector<double>(c.cont.size()), std::vector<double>(c.cont.size()),
-                  std::vector<double>(c.value.size()), std::vector<double>(c.sumsq.size())};
+                  std::vector<double>(c.value.size()), std::vector<double>(static_cast<size_t>(p.nd) * c.slots)};
 
   double occurrences = 0.0;
   for (double w : p.weight) occurrences += w;
-  const int used = seed_centres(p, c, own, mass);
+  const int used = seed_centres(p, c, K, seeding);
   for (int it = 0; it < kKmeansMaxIterations; ++it) {
     const double moved = assign(p, c, used, group, own, row);
     if (it > 0 && moved <= kKmeansSettledShare * occurrences) break;

@@ -26,7 +26,7 @@ namespace veska {
 // to be a good neighbourhood for the engine, and the last few moves of a
 // large table take as long as the first ones.
 constexpr int kKmeansMaxIterations = 20;
-constexpr double kKmeansSettledShare = 0.001;
+constexpr double kKmeansSettledShare = 0.005;
 
 // The group (0 .. K-1) of every case-table entry. Every entry is assigned.
 // A group left empty by an iteration takes the entry farthest from its
