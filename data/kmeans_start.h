@@ -1,5 +1,5 @@
-// A data-driven starting partition for the clustering engines: k-means++
-// seeding followed by Lloyd iterations over the attributes in use.
+// A data-driven starting partition for the clustering engines: greedy
+// k-means++ seeding followed by Lloyd iterations over the attributes in use.
 //
 // The space: every continuous attribute standardised by its sample standard
 // deviation; every discrete attribute as one-hot columns scaled so that the

@@ -53,17 +53,22 @@ std::unique_ptr<Loaded> load(const std::string& text, const Roles& roles, bool u
 }
 
 // Cases of a known mixture: `classes` classes, a 2-D Gaussian block
-// (attributes 0, 1) whose class means lie 8 apart, and `n_disc` discrete
-// attributes whose class keeps one value with probability 0.9. Missing
-// values ("?") with probability `missing`. Returns the text and the class
-// of each line.
+// (attributes 0, 1) whose class means lie `spacing` apart, and `n_disc`
+// discrete attributes whose class keeps one value with probability `keep`.
+// Missing values ("?") with probability `missing`. Returns the text and the
+// class of each line.
 struct Mixture {
   std::string text;
   std::vector<int> truth;
 };
 
+struct Overlap {
+  double spacing = 8.0;
+  double keep = 0.9;
+};
+
 Mixture mixture(int classes, int n_disc, int lines, double missing, unsigned seed,
-                double x_scale = 1.0) {
+                double x_scale = 1.0, Overlap overlap = {}) {
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   std::normal_distribution<double> noise(0.0, 1.0);
@@ -72,11 +77,11 @@ Mixture mixture(int classes, int n_disc, int lines, double missing, unsigned see
     const int k = i % classes;
     std::string row;
     for (int a = 0; a < 2; ++a) {
-      const double x = (8.0 * (a == 0 ? k : (k * 7) % classes) + noise(gen)) * x_scale;
+      const double x = (overlap.spacing * (a == 0 ? k : (k * 7) % classes) + noise(gen)) * x_scale;
       row += (u(gen) < missing ? std::string("?") : std::to_string(x)) + ",";
     }
     for (int j = 0; j < n_disc; ++j) {
-      const int v = u(gen) < 0.9 ? (k + j) % 4 : static_cast<int>(u(gen) * 4);
+      const int v = u(gen) < overlap.keep ? (k + j) % 4 : static_cast<int>(u(gen) * 4);
       row += (u(gen) < missing ? std::string("?") : std::string(1, static_cast<char>('a' + v)));
       row += j + 1 < n_disc ? "," : "";
     }
@@ -209,28 +214,38 @@ void expect_lloyd_fixed_point(const Loaded& d, const std::vector<int>& groups, i
 // ---- tests ------------------------------------------------------------------
 
 TEST(KmeansPartition, RecoversSeparatedClassesAndIsALloydFixedPoint) {
-  const Mixture m = mixture(4, 3, 400, 0.0, 1);
+  // Under 200 cases no share of them counts as settled: Lloyd runs to its
+  // fixed point.
+  const Mixture m = mixture(4, 3, 196, 0.0, 1);
   auto d = load(m.text, mixture_roles(3));
   for (uint32_t seed : {1u, 2u, 3u}) {
     std::vector<int> groups = d->partition(seed, 4);
     expect_valid(groups, m.truth.size(), 4);
     // A case whose discrete values mostly strayed may sit nearer another
     // class; nothing else may.
-    EXPECT_GE(agreement(groups, m.truth, 4), 396) << "seed " << seed;
+    EXPECT_GE(agreement(groups, m.truth, 4), 194) << "seed " << seed;
     expect_lloyd_fixed_point(*d, groups, 4);
   }
+}
+
+TEST(KmeansPartition, OverlappingClassesEndAtAFixedPointOfTheSpace) {
+  // Many cases near the borders of the groups: a distance other than the
+  // documented one moves some of them.
+  const Mixture m = mixture(3, 3, 190, 0.15, 6, 1.0, Overlap{1.5, 0.5});
+  auto d = load(m.text, mixture_roles(3));
+  for (uint32_t seed : {1u, 2u, 3u, 4u}) expect_lloyd_fixed_point(*d, d->partition(seed, 3), 3);
 }
 
 TEST(KmeansPartition, MissingValuesStayOutOfDistancesAndCentres) {
   // A fifth of the values missing: the groups are still the classes, apart
   // from cases whose informative values are nearly all gone, and the result
   // is a fixed point of the distance over the observed columns.
-  const Mixture m = mixture(3, 4, 300, 0.2, 2);
+  const Mixture m = mixture(3, 4, 180, 0.2, 2);
   auto d = load(m.text, mixture_roles(4));
   std::vector<int> groups = d->partition(7, 3);
   expect_valid(groups, m.truth.size(), 3);
   expect_lloyd_fixed_point(*d, groups, 3);
-  EXPECT_GE(agreement(groups, m.truth, 3), 285);
+  EXPECT_GE(agreement(groups, m.truth, 3), 171);
 }
 
 TEST(KmeansPartition, SameSeedSameGroupsAndUnitsDoNotMatter) {
