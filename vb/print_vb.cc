@@ -135,8 +135,8 @@ void print_auto_smoothing(FILE* log, const Settings& s, const AttrModel& model, 
   fflush(log);
 }
 
-void print_free_energy(FILE* log, const VbState& st, bool daem, int t) {
-  set_matrix_id("FREE-ENERGY-K%d", st.K);
+void print_free_energy(FILE* log, int K, const FitHistory& h, bool daem, int t) {
+  set_matrix_id("FREE-ENERGY-K%d", K);
   add_column_name("Num. of classes");
   add_column_name("Num. of updates");
   add_column_name("Variational free energy");
@@ -144,24 +144,24 @@ void print_free_energy(FILE* log, const VbState& st, bool daem, int t) {
   print_header(log);
   for (int i = 0; i < t; ++i) {
     if (daem) {
-      print_row(log, "%d,%d,%.Ng,%.Ng", st.K, i, st.fe_history[i], st.beta_history[i]);
+      print_row(log, "%d,%d,%.Ng,%.Ng", K, i, h.at(i), h.beta_at(i));
     } else {
-      print_row(log, "%d,%d,%.Ng", st.K, i, st.fe_history[i]);
+      print_row(log, "%d,%d,%.Ng", K, i, h.at(i));
     }
   }
   fflush(log);
 }
 
-void print_decrease_error(FILE* log, const FreeEnergyDecrease& d) {
+void print_decrease_error(FILE* log, int K, const FitDecrease& d) {
   set_matrix_id("ERR-MSG-DECREASE");
   add_note("Variational free energy decreased!");
   print_header(log);
-  print_row(log, "NumberOfClasses,%d", d.K);
+  print_row(log, "NumberOfClasses,%d", K);
   print_row(log, "%s,%d", d.op_label, d.op);
   print_row(log, "NumberOfUpdates,%d", d.t);
   print_row(log, "FreeEnergyBeforeUpdate,%.Ng", d.before);
   print_row(log, "FreeEnergyAfterUpdate,%.Ng", d.after);
-  print_row(log, "InverseTemperature,%.Ng", d.beta);
+  print_row(log, "InverseTemperature,%.Ng", d.beta_after);
   fflush(log);
 }
 
@@ -176,7 +176,7 @@ void print_score(FILE* log, const std::vector<int>& ks, const std::vector<double
 }
 
 void print_seeds(FILE* log, bool per_k, int K, int best_restart,
-                 const std::vector<VbRunRecord>& runs) {
+                 const std::vector<RestartRecord>& runs) {
   if (per_k) {
     set_matrix_id("SEED-K%d", K);
   } else {
@@ -190,12 +190,12 @@ void print_seeds(FILE* log, bool per_k, int K, int best_restart,
   add_note("Best seed = %d", best_restart);
   print_header(log);
   for (int r = 0; r < static_cast<int>(runs.size()); ++r) {
-    const VbRunRecord& run = runs[r];
+    const RestartRecord& run = runs[r];
     if (run.seeded) {
       print_row(log, "%d,%d,%u,%d,%.Ng", K, r, static_cast<unsigned>(run.seed), run.updates,
-                run.free_energy);
+                run.objective);
     } else {
-      print_row(log, "%d,%d,N/A,%d,%.Ng", K, r, run.updates, run.free_energy);
+      print_row(log, "%d,%d,N/A,%d,%.Ng", K, r, run.updates, run.objective);
     }
   }
   fflush(log);

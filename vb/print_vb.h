@@ -11,17 +11,10 @@
 
 #include "common/attributes.h"
 #include "common/settings.h"
+#include "fit/fit_engine.h"
 #include "vb/vb_state.h"
 
 namespace veska {
-
-// One restart's outcome, as the SEED data matrices show it.
-struct VbRunRecord {
-  bool seeded = false;  // false with --seed: the stream was not reseeded
-  uint32_t seed = 0;
-  int updates = 0;  // final history index of the restart's run
-  double free_energy = 0.0;
-};
 
 // AUTO-SMOOTH-CLASS-K%d and, with discrete attributes, AUTO-SMOOTH-CAT-K%d:
 // the constants resolve_auto_smoothing just set for K.
@@ -29,22 +22,11 @@ void print_auto_smoothing(FILE* log, const Settings& settings, const AttrModel& 
 
 // FREE-ENERGY-K%d: history indices 0..t-1 of the retained run, with the
 // inverse temperature when annealing is on.
-void print_free_energy(FILE* log, const VbState& state, bool daem, int t);
+void print_free_energy(FILE* log, int K, const FitHistory& history, bool daem, int t);
 
-// What check_free_energy_decrease found; `op_label` is "Restart" or
-// "SplitMergeOperation".
-struct FreeEnergyDecrease {
-  int K = 0;
-  const char* op_label = "Restart";
-  int op = 0;
-  int t = 0;  // index of the lower value
-  double before = 0.0;
-  double after = 0.0;
-  double beta = 0.0;  // 0 without annealing
-};
-
-// ERR-MSG-DECREASE.
-void print_decrease_error(FILE* log, const FreeEnergyDecrease& d);
+// ERR-MSG-DECREASE of a fall in a run of K classes; the inverse temperature
+// after the fall (0 without annealing).
+void print_decrease_error(FILE* log, int K, const FitDecrease& d);
 
 // SCORE: F per class count, with the selected one in the note.
 void print_score(FILE* log, const std::vector<int>& ks, const std::vector<double>& free_energies,
@@ -52,7 +34,7 @@ void print_score(FILE* log, const std::vector<int>& ks, const std::vector<double
 
 // SEED (single K, `per_k` false) or SEED-K%d: one row per restart.
 void print_seeds(FILE* log, bool per_k, int K, int best_restart,
-                 const std::vector<VbRunRecord>& runs);
+                 const std::vector<RestartRecord>& runs);
 
 // HPARAM-CLASS, HPARAM-CAT%d per discrete attribute and, with Gaussian
 // blocks, per block HPARAM-GAUSS-MEAN%d and HPARAM-GAUSS-COVAR%d, then

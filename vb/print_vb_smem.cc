@@ -44,10 +44,10 @@ void print_smem_free_energy(FILE* log, int K, bool daem, const std::vector<SmemO
     const SmemOperation& op = ops[static_cast<size_t>(o)];
     for (int t = 0; t < op.updates; ++t) {
       if (daem) {
-        print_row(log, "%d,%d,%d,%.Ng,%.Ng", K, o, t, op.fe_history[static_cast<size_t>(t)],
-                  op.beta_history[static_cast<size_t>(t)]);
+        print_row(log, "%d,%d,%d,%.Ng,%.Ng", K, o, t, op.history.at(t),
+                  op.history.beta_at(t));
       } else {
-        print_row(log, "%d,%d,%d,%.Ng", K, o, t, op.fe_history[static_cast<size_t>(t)]);
+        print_row(log, "%d,%d,%d,%.Ng", K, o, t, op.history.at(t));
       }
     }
   }

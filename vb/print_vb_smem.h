@@ -6,20 +6,9 @@
 #include <cstdio>
 #include <vector>
 
-namespace veska {
+#include "fit/fit_engine.h"
 
-// What one operation leaves behind. Operation 0 is the restart phase;
-// operations 1..n_sm are the split-and-merge steps.
-struct SmemOperation {
-  // F (and, with annealing, beta) by history index, of the retained run: the
-  // best restart for operation 0, the accepted candidate otherwise.
-  std::vector<double> fe_history;
-  std::vector<double> beta_history;
-  int partial_updates = 0;  // updates of the accepted candidate's partial run
-  int updates = 0;          // its final history index (0: nothing accepted)
-  int rejected = 0;         // candidates examined and rejected
-  int ignored = 0;          // candidates skipped
-};
+namespace veska {
 
 // `ops` holds the operations that ran (0 first); the others up to n_sm
 // count as having recorded nothing.

@@ -42,12 +42,11 @@ class PrintVb : public ::testing::Test {
 };
 
 TEST_F(PrintVb, FreeEnergyRowsStopBeforeTheFinalIndex) {
-  VbState st;
-  st.K = 3;
-  st.fe_history = {-10.5, -9.25, -9.0};
-  st.beta_history = {0.5, 1.0, 1.0};
-  print_free_energy(file(), st, false, 2);
-  print_free_energy(file(), st, true, 2);
+  FitHistory h;
+  h.objective = {-10.5, -9.25, -9.0};
+  h.beta = {0.5, 1.0, 1.0};
+  print_free_energy(file(), 3, h, false, 2);
+  print_free_energy(file(), 3, h, true, 2);
   EXPECT_EQ(text(),
             "#### ID:FREE-ENERGY-K3\r\n"
             "#### Num. of classes, Num. of updates, Variational free energy\r\n####\r\n"
@@ -60,9 +59,9 @@ TEST_F(PrintVb, FreeEnergyRowsStopBeforeTheFinalIndex) {
 
 TEST_F(PrintVb, ScoreAndSeedsWithAndWithoutRecordedSeeds) {
   print_score(file(), {2, 3}, {-100.25, -99.5}, 3);
-  std::vector<VbRunRecord> drawn = {{true, 4000000000u, 12, -101.0}, {true, 7, 30, -99.5}};
+  std::vector<RestartRecord> drawn = {{true, 4000000000u, 12, -101.0}, {true, 7, 30, -99.5}};
   print_seeds(file(), true, 3, 1, drawn);
-  std::vector<VbRunRecord> given = {{false, 0, 5, -3.0}};
+  std::vector<RestartRecord> given = {{false, 0, 5, -3.0}};
   print_seeds(file(), false, 2, 0, given);
   EXPECT_EQ(text(),
             "#### ID:SCORE\r\n#### Num. of classes, Variational free energy\r\n"
@@ -80,14 +79,13 @@ TEST_F(PrintVb, ScoreAndSeedsWithAndWithoutRecordedSeeds) {
 
 TEST_F(PrintVb, DecreaseReportInTabSeparatedLog) {
   set_output_delimiter('\t');
-  FreeEnergyDecrease d;
-  d.K = 4;
+  FitDecrease d;
   d.op = 2;
   d.t = 17;
   d.before = -1.5;
   d.after = -1.75;
-  d.beta = 0.25;
-  print_decrease_error(file(), d);
+  d.beta_after = 0.25;
+  print_decrease_error(file(), 4, d);
   EXPECT_EQ(text(),
             "#### ID:ERR-MSG-DECREASE\r\n#### -- Variational free energy decreased!\r\n####\r\n"
             "NumberOfClasses\t4\r\nRestart\t2\r\nNumberOfUpdates\t17\r\n"

@@ -14,11 +14,14 @@
 #include "common/matrix.h"
 #include "common/misc.h"
 #include "common/random.h"
+#include "fit/fit_driver.h"
+#include "fit/run_loop.h"
+#include "fit/split_merge.h"
 #include "output/section_writer.h"
 #include "tests/support/test_support.h"
+#include "vb/vb_fit_engine.h"
 #include "vb/vb_init.h"
 #include "vb/vb_membership.h"
-#include "vb/vb_run_loop.h"
 #include "vb/vbem.h"
 #include "vb/vb_test_data.h"
 
@@ -67,13 +70,11 @@ void append(std::vector<double>& out, const Matrix* m) {
   out.insert(out.end(), m->data, m->data + static_cast<size_t>(m->rows) * m->cols);
 }
 
-// Every value the state holds, histories included, listed independently of
-// the snapshot code.
+// Every value the state holds, listed independently of the snapshot code.
 std::vector<double> everything(const VbState& st) {
   std::vector<double> out;
   for (const auto* v : {&st.delta0, &st.delta, &st.delta0_cat, &st.delta_cat, &st.n_k, &st.n_cat,
-                        &st.e_log_pi, &st.e_log_theta, &st.log_rho, &st.resp, &st.log_z,
-                        &st.fe_history, &st.beta_history}) {
+                        &st.e_log_pi, &st.e_log_theta, &st.log_rho, &st.resp, &st.log_z}) {
     append(out, *v);
   }
   out.push_back(st.beta);
@@ -294,29 +295,6 @@ TEST_F(Smem, CandidateStartMergesAndSplitsWithOneDrawPerValueAndComponent) {
   free_vb_state(st);
 }
 
-// ---- ranking ------------------------------------------------------------------------
-
-TEST_F(Smem, CandidatesByMergeCriterionThenSplitCriterion) {
-  const int K = 4;
-  std::vector<double> jmerge(16, 0.0);
-  jmerge[0 * 4 + 1] = 0.1;
-  jmerge[0 * 4 + 2] = 0.5;
-  jmerge[0 * 4 + 3] = 0.1;  // ties (0,1): the smaller pair first
-  jmerge[1 * 4 + 2] = 0.3;
-  jmerge[1 * 4 + 3] = NAN;  // not a number: last
-  jmerge[2 * 4 + 3] = 0.2;
-  const std::vector<double> jsplit = {1.0, 3.0, 2.0, 3.0};  // ties (1, 3): the smaller class first
-  const SmemCandidates list(K, jmerge, jsplit);
-  ASSERT_EQ(list.size(), 12);
-  std::string order;
-  for (long long p = 0; p < list.size(); ++p) {
-    const SmemCandidate c = list.at(p);
-    order += std::to_string(c.i) + std::to_string(c.j) + std::to_string(c.k) + " ";
-  }
-  EXPECT_EQ(order, "021 023 123 120 231 230 013 012 031 032 132 130 ");
-  EXPECT_EQ(SmemCandidates(3, std::vector<double>(9, 0.0), {0, 0, 0}).size(), 3);
-}
-
 TEST_F(Smem, CriteriaFromTheMemberships) {
   Shape shape;
   shape.discrete = {3, 2};
@@ -373,6 +351,21 @@ TEST_F(Smem, CriteriaFromTheMemberships) {
   free_vb_state(st);
 }
 
+// The engine over the test data.
+struct Engine {
+  explicit Engine(VbData& data) : fit(data.settings, data.model, data.cases, data.stats) {}
+  VbFitEngine fit;
+};
+
+// A plain run of the engine's model at beta 1 from index 0; returns its
+// final free energy.
+double run_plain(const Settings& s, VbFitEngine& engine, int limit) {
+  FitHistory h;
+  const RunPlace place{&h, "Restart", 0};
+  evaluate_start(s, engine, place, 0, 1.0);
+  return h.at(run_stages(s, engine, place, 0, limit, 1.0).t);
+}
+
 // ---- runs -----------------------------------------------------------------------------
 
 // Every candidate's partial run, from a model fitted to convergence, on
@@ -385,24 +378,27 @@ TEST_F(Smem, FreeEnergyNeverFallsInPartialOrFullRuns) {
     VbData data(random_cases(c.shape), c.shape.n_attr(), c.shape.gauss());
     const VbContext& ctx = *data.ctx;
     for (unsigned seed : {1u, 2u}) {
-      VbState st = fitted_state(ctx, 4, seed, 60);
+      Engine e(data);
+      VbState& st = e.fit.state();
+      st = fitted_state(ctx, 4, seed, 60);
       VbStateSnapshot start;
       take_snapshot(st, start);
       const SmemCandidates list(4, std::vector<double>(16, 0.0), {0, 0, 0, 0});
       for (long long p = 0; p < list.size(); ++p) {
         SmemOperation op;
         StreamCapture capture;
-        const int partial = run_partial_vbem(ctx, st, list.at(p), op, 500);
-        const int q = run_vbem_smem(ctx, st, 1, op, partial, 500, 1.0);
+        const int partial = run_partial(data.settings, e.fit, list.at(p), op.history, 500);
+        const RunPlace place{&op.history, "SplitMergeOperation", 1, true};
+        evaluate_start(data.settings, e.fit, place, partial, 1.0);
+        const int q = run_stages(data.settings, e.fit, place, partial, 500, 1.0).t;
         EXPECT_EQ(capture.msg().find("(part)"), std::string::npos) << c.name << " " << capture.msg();
         for (int t = 1; t <= q; ++t) {
           if (t == partial) continue;  // the full run re-evaluates at its start
-          worst = std::max(worst, op.fe_history[t - 1] - op.fe_history[t]);
+          worst = std::max(worst, op.history.at(t - 1) - op.history.at(t));
         }
         ++runs;
         restore_snapshot(start, st);
       }
-      free_vb_state(st);
     }
   }
   EXPECT_LE(worst, 1e-6);
@@ -427,7 +423,9 @@ TEST_F(Smem, SplitAndMergeLeavesALocalOptimumThatPlainVbemKeeps) {
   });
   const VbContext& ctx = *data.ctx;
   rng_seed(1);
-  VbState st = allocate_vb_state(ctx, 4);
+  Engine e(data);
+  VbState& st = e.fit.state();
+  st = allocate_vb_state(ctx, 4);
   init_hparams_random(ctx, st);
   // Class 0 spans groups 0 and 1; classes 1 and 2 share group 2; class 3
   // holds group 3.
@@ -446,8 +444,7 @@ TEST_F(Smem, SplitAndMergeLeavesALocalOptimumThatPlainVbemKeeps) {
   compute_hparam_precisions(st);
 
   StreamCapture capture;
-  const int t = run_vbem(ctx, st, 0, 0, 3000, 1.0);
-  const double f_plain = st.fe_history[t];
+  const double f_plain = run_plain(data.settings, e.fit, 3000);
   EXPECT_NEAR((*st.block(0, 0).mu)[0], 4.0, 0.5) << "the start is not a local optimum";
 
   // With every improving candidate refused for its class probabilities, the
@@ -457,13 +454,13 @@ TEST_F(Smem, SplitAndMergeLeavesALocalOptimumThatPlainVbemKeeps) {
   VbStateSnapshot stuck;
   take_snapshot(st, stuck);
   const std::vector<double> before = everything(st);
-  EXPECT_EQ(run_split_merge_operations(ctx, st, 1, refused, f_plain), f_plain);
+  EXPECT_EQ(run_split_merge_operations(data.settings, e.fit, 1, refused, f_plain), f_plain);
   EXPECT_NE(capture.msg().find("<Too small split/merged class probabilities: "), std::string::npos);
   EXPECT_TRUE(same_bits(before, everything(st)));
 
   data.settings.min_new_c_param = 0.001;
   std::vector<SmemOperation> ops(1);
-  const double f_smem = run_split_merge_operations(ctx, st, 5, ops, f_plain);
+  const double f_smem = run_split_merge_operations(data.settings, e.fit, 5, ops, f_plain);
   printf("local optimum F = %.6f, after split-and-merge F = %.6f\n", f_plain, f_smem);
   EXPECT_GT(f_smem, f_plain + 50.0);
   EXPECT_GE(ops[1].updates, 1);
@@ -479,7 +476,6 @@ TEST_F(Smem, SplitAndMergeLeavesALocalOptimumThatPlainVbemKeeps) {
   // The retained model's free energy is the last accepted one.
   e_step(ctx, st);
   EXPECT_NEAR(compute_free_energy(ctx, st), f_smem, 1e-9 * std::fabs(f_smem));
-  free_vb_state(st);
 }
 
 // ---- the walk over the candidates -------------------------------------------------
@@ -500,16 +496,17 @@ Walk walk(const std::function<void(Settings&)>& tweak) {
   shape.blocks = {2};
   VbData data(random_cases(shape), shape.n_attr(), shape.gauss(), tweak);
   const VbContext& ctx = *data.ctx;
-  VbState st = fitted_state(ctx, 4, 4, 200);
+  Engine e(data);
+  VbState& st = e.fit.state();
+  st = fitted_state(ctx, 4, 4, 200);
   Walk w;
   w.f_before = compute_free_energy(ctx, st);
   const std::vector<double> before = everything(st);
   w.ops.resize(1);
   StreamCapture capture;
-  w.f_after = run_split_merge_operations(ctx, st, 2, w.ops, w.f_before);
+  w.f_after = run_split_merge_operations(data.settings, e.fit, 2, w.ops, w.f_before);
   w.msg = capture.msg();
   w.unchanged = same_bits(before, everything(st));
-  free_vb_state(st);
   return w;
 }
 
@@ -583,17 +580,16 @@ TEST_F(Smem, KeptModelIsNeverWorseThanTheBestRestart) {
         s.min_sm_imp = 10 * s.epsilon;
       });
       rng_seed(seed);
-      VbState st = allocate_vb_state(*data.ctx, 5);
-      set_gauss_priors(*data.ctx, st);
-      ClassCountFit fit;
+      Engine e(data);
       StreamCapture capture;
-      f[n_sm > 0] = fit_class_count(*data.ctx, st, fit);
+      e.fit.prepare(5);
+      ClassCountFit fit;
+      f[n_sm > 0] = fit_class_count(data.settings, e.fit, fit);
       if (n_sm > 0) {
-        EXPECT_GE(f[1], fit.runs[fit.best_restart].free_energy) << "seed " << seed;
+        EXPECT_GE(f[1], fit.runs[fit.best_restart].objective) << "seed " << seed;
         EXPECT_NE(capture.log().find("#### ID:SMEM-STAT-SM-K5"), std::string::npos);
         EXPECT_EQ(capture.log().find("FREE-ENERGY-K5"), std::string::npos);
       }
-      free_vb_state(st);
     }
     printf("seed %u: restarts F = %.6f, with split-and-merge F = %.6f\n", seed, f[0], f[1]);
     if (f[1] > f[0] + 1e-3) ++better;

@@ -9,8 +9,6 @@ namespace veska {
 
 namespace {
 
-constexpr int kInitialHistory = 10000;
-
 // alpha0(D): --alpha when positive, else just above the smallest proper
 // degrees of freedom.
 double prior_alpha(const Settings& s, int d) { return s.alpha > 0.0 ? s.alpha : d + 1.0e-6; }
@@ -57,10 +55,6 @@ void save(const VbState& st, VbSavedState& copy, bool with_priors) {
     append_matrix(copy.w, blk.w);
     copy.det_sigma.push_back(blk.det_sigma);
   }
-  if (with_priors) {
-    copy.fe_history = st.fe_history;
-    copy.beta_history = st.beta_history;
-  }
 }
 
 void restore(const VbSavedState& copy, VbState& st) {
@@ -87,10 +81,6 @@ void restore(const VbSavedState& copy, VbState& st) {
     take_matrix(copy.sigma, p_sigma, blk.sigma);
     take_matrix(copy.w, p_w, blk.w);
     blk.det_sigma = copy.det_sigma[i];
-  }
-  if (copy.with_priors) {
-    st.fe_history = copy.fe_history;
-    st.beta_history = copy.beta_history;
   }
 }
 
@@ -213,9 +203,6 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
   st.lane_gauss.assign(gauss, 0.0);
   st.lane_diff.assign(m * lanes, 0.0);
   st.block_terms.assign(static_cast<size_t>(st.n_groups) * lanes, VbBlockTerms{});
-
-  st.fe_history.assign(kInitialHistory, 0.0);
-  if (ctx.settings.daem) st.beta_history.assign(kInitialHistory, 0.0);
   return st;
 }
 

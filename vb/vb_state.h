@@ -98,8 +98,6 @@ struct VbState {
   std::vector<double> log_z;
 
   double beta = 1.0;  // inverse temperature
-  std::vector<double> fe_history;    // F[t]
-  std::vector<double> beta_history;  // beta[t], with annealing
 
   // Scratch of the hot loops, sized once so that they take nothing from the
   // system: index lists of the largest block dimension.
@@ -152,7 +150,7 @@ struct VbState {
 
 // Sizes every array for K classes and takes the block matrices and vectors
 // from the store (zeroed), in the order: prior pseudo counts, Gaussian
-// priors, posteriors, expected logs, per-entry arrays, statistics, histories.
+// priors, posteriors, expected logs, per-entry arrays, statistics.
 VbState allocate_vb_state(const VbContext& ctx, int K);
 // Returns the block matrices and vectors to the store (reverse groups) and
 // empties the state.
@@ -165,8 +163,7 @@ void compute_hparam_precisions(VbState& state);
 void compute_hparam_precisions_part(VbState& state, std::span<const int> classes);
 
 // A copy of the hyperparameters outside the store. The best-restart copy
-// holds the Gaussian priors and the histories as well; the optimal-K copy
-// does not.
+// holds the Gaussian priors as well; the optimal-K copy does not.
 struct VbSavedState {
   bool valid = false;
   bool with_priors = false;
@@ -175,7 +172,6 @@ struct VbSavedState {
   // Per (k, b) in block order, each block's D or D * D values in a row.
   std::vector<double> mu0, sigma0, w0, det_sigma0;
   std::vector<double> mu, sigma, w, det_sigma;
-  std::vector<double> fe_history, beta_history;
 };
 
 void save_hparams_best(const VbState& state, VbSavedState& copy);
