@@ -24,6 +24,15 @@ int restart_limit(const Settings& s) {
   return (l < 1 || l >= full) ? full : l;
 }
 
+void start_restart(FitEngine& engine) {
+  const std::vector<int> groups = engine.start_groups();
+  if (groups.empty()) {
+    engine.random_start();
+  } else {
+    engine.partition_start(groups);
+  }
+}
+
 RunEnd run_restart_loop(const Settings& s, FitEngine& engine, ClassCountFit& fit,
                         FitHistory& history, int limit, bool smem) {
   FitHistory best_history;
@@ -32,7 +41,7 @@ RunEnd run_restart_loop(const Settings& s, FitEngine& engine, ClassCountFit& fit
   for (int r = 0; r < s.restarts; ++r) {
     RestartRecord& run = fit.runs[static_cast<size_t>(r)];
     reseed_restart(s, run);
-    engine.random_start();
+    start_restart(engine);
     const RunPlace place = smem ? RunPlace{&history, "SplitMergeOperation", 0, true}
                                 : RunPlace{&history, "Restart", r};
     // The split-and-merge phase numbers every restart, before its first
