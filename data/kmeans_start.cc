@@ -131,10 +131,14 @@ Points make_points(const AttrModel& model, const CaseTable& cases, const SampleS
   return p;
 }
 
+// Distances are taken to runs of this many centres at a time.
+constexpr int kLanes = 4;
+int whole_lanes(int n) { return (n + kLanes - 1) / kLanes * kLanes; }
+
 // Centres laid out column by column with the slots side by side, so the
 // distance of one entry to a run of centres is a contiguous inner loop.
-// Slots 0 .. K-1 are the groups' centres; the ones after them hold the
-// seeding's candidates.
+// Slots 0 .. K-1 are the groups' centres, padded to whole lanes; the ones
+// after them hold the seeding's candidates.
 struct Centres {
   int slots = 0;
   std::vector<double> cont;   // dc x slots
@@ -164,7 +168,10 @@ void refresh_costs(const Points& p, Centres& c, int k) {
     const int first = p.value_col[static_cast<size_t>(j)];
     const int nv = n_values_of(p, j);
     double q = 0.0;
-    for (int v = 0; v < nv; ++v) q += std::pow(c.value[(first + v) * K + k], 2);
+    for (int v = 0; v < nv; ++v) {
+      const double share = c.value[(first + v) * K + k];
+      q += share * share;
+    }
     const double s2 = p.disc_s2[static_cast<size_t>(j)];
     for (int v = 0; v < nv; ++v) {
       const size_t at = (first + v) * K + k;
@@ -191,11 +198,12 @@ void centre_at_entry(const Points& p, Centres& c, int k, int e) {
   refresh_costs(p, c, k);
 }
 
-// out[k - k0] = squared distance of entry e to centre k, for k0 <= k < k1,
-// over e's observed columns. Never negative.
-void distances(const Points& p, const Centres& c, int e, int k0, int k1, double* out) {
+// out[i] = squared distance of entry e to the centre in slot k0 + i, over
+// e's observed columns, for i < width, a whole number of lanes: the inner
+// loops then have a fixed length the compiler turns into vector code.
+// Never negative.
+void distances(const Points& p, const Centres& c, int e, int k0, int width, double* out) {
   const size_t K = static_cast<size_t>(c.slots);
-  const int width = k1 - k0;
   std::fill(out, out + width, 0.0);
   const double* z = p.z.data() + static_cast<size_t>(e) * p.dc;
   const double* seen = p.seen.data() + static_cast<size_t>(e) * p.dc;
@@ -203,16 +211,20 @@ void distances(const Points& p, const Centres& c, int e, int k0, int k1, double*
     if (seen[d] == 0.0) continue;
     const double x = z[d];
     const double* centre = c.cont.data() + d * K + k0;
-    for (int i = 0; i < width; ++i) {
-      const double diff = x - centre[i];
-      out[i] += diff * diff;
+    for (int base = 0; base < width; base += kLanes) {
+      for (int l = 0; l < kLanes; ++l) {
+        const double diff = x - centre[base + l];
+        out[base + l] += diff * diff;
+      }
     }
   }
   const int* code = p.code.data() + static_cast<size_t>(e) * p.nd;
   for (int j = 0; j < p.nd; ++j) {
     if (code[j] < 0) continue;
     const double* cost = c.cost.data() + static_cast<size_t>(p.value_col[static_cast<size_t>(j)] + code[j]) * K + k0;
-    for (int i = 0; i < width; ++i) out[i] += cost[i];
+    for (int base = 0; base < width; base += kLanes) {
+      for (int l = 0; l < kLanes; ++l) out[base + l] += cost[base + l];
+    }
   }
 }
 
@@ -240,11 +252,13 @@ int candidates_per_centre(int K) { return 2 + static_cast<int>(std::log(static_c
 struct SeedBuffers {
   explicit SeedBuffers(int n, int tries)
       : nearest(static_cast<size_t>(n)), mass(static_cast<size_t>(n)),
-        trial(static_cast<size_t>(n) * tries), candidate(static_cast<size_t>(tries)),
+        trial(static_cast<size_t>(n) * whole_lanes(tries)), candidate(static_cast<size_t>(tries)),
         potential(static_cast<size_t>(tries)) {}
   std::vector<double> nearest;    // per entry: squared distance to the nearest centre so far
   std::vector<double> mass;       // per entry: what a draw is proportional to
-  std::vector<double> trial;      // per entry and candidate: squared distance to it
+  // Per entry, whole lanes: squared distance to each candidate (at first,
+  // to the first centre).
+  std::vector<double> trial;
   std::vector<int> candidate;     // the entries drawn for the centre at hand
   std::vector<double> potential;  // per candidate: the total it would leave
 };
@@ -253,10 +267,13 @@ struct SeedBuffers {
 // for each further one, candidates drawn in proportion to count x spread x
 // squared distance to the nearest centre so far, and the one that leaves
 // the least total kept (ties: the first drawn). The candidates sit in the
-// slots after the K centres, so one pass over the entries weighs them all.
+// slots after the centres', so one pass over the entries weighs them all.
 // Returns how many centres were placed: fewer than K once every entry sits
 // on a centre.
 int seed_centres(const Points& p, Centres& c, int K, SeedBuffers& b) {
+  const int tries = static_cast<int>(b.candidate.size());
+  const int stride = whole_lanes(tries);
+  const int first_slot = whole_lanes(K);  // of the candidates
   for (int e = 0; e < p.n; ++e) {
     // An entry with nothing observed would make a centre of sample means
     // only; it is drawn only when nothing else exists.
@@ -267,9 +284,12 @@ int seed_centres(const Points& p, Centres& c, int K, SeedBuffers& b) {
   for (double m : b.mass) total += m;
   int first = total > 0.0 ? draw_entry(b.mass, total) : 0;
   centre_at_entry(p, c, 0, first);
-  for (int e = 0; e < p.n; ++e) distances(p, c, e, 0, 1, &b.nearest[static_cast<size_t>(e)]);
+  for (int e = 0; e < p.n; ++e) {
+    double* trial = b.trial.data() + static_cast<size_t>(e) * stride;
+    distances(p, c, e, 0, kLanes, trial);
+    b.nearest[static_cast<size_t>(e)] = trial[0];
+  }
 
-  const int tries = static_cast<int>(b.candidate.size());
   for (int k = 1; k < K; ++k) {
     total = 0.0;
     for (int e = 0; e < p.n; ++e) {
@@ -280,13 +300,13 @@ int seed_centres(const Points& p, Centres& c, int K, SeedBuffers& b) {
     if (!(total > 0.0)) return k;
     for (int t = 0; t < tries; ++t) {
       b.candidate[static_cast<size_t>(t)] = draw_entry(b.mass, total);
-      centre_at_entry(p, c, K + t, b.candidate[static_cast<size_t>(t)]);
+      centre_at_entry(p, c, first_slot + t, b.candidate[static_cast<size_t>(t)]);
     }
     std::fill(b.potential.begin(), b.potential.end(), 0.0);
     for (int e = 0; e < p.n; ++e) {
       const size_t i = static_cast<size_t>(e);
-      double* trial = b.trial.data() + i * tries;
-      distances(p, c, e, K, K + tries, trial);
+      double* trial = b.trial.data() + i * stride;
+      distances(p, c, e, first_slot, stride, trial);
       const double w = p.weight[i] * p.spread[i];
       for (int t = 0; t < tries; ++t) {
         trial[t] = std::min(trial[t], b.nearest[i]);
@@ -299,7 +319,7 @@ int seed_centres(const Points& p, Centres& c, int K, SeedBuffers& b) {
     }
     centre_at_entry(p, c, k, b.candidate[static_cast<size_t>(chosen)]);
     for (int e = 0; e < p.n; ++e) {
-      b.nearest[static_cast<size_t>(e)] = b.trial[static_cast<size_t>(e) * tries + chosen];
+      b.nearest[static_cast<size_t>(e)] = b.trial[static_cast<size_t>(e) * stride + chosen];
     }
   }
   return K;
@@ -312,7 +332,7 @@ double assign(const Points& p, const Centres& c, int used, std::vector<int>& gro
            std::vector<double>& own, std::vector<double>& row) {
   double moved = 0.0;
   for (int e = 0; e < p.n; ++e) {
-    distances(p, c, e, 0, used, row.data());
+    distances(p, c, e, 0, whole_lanes(used), row.data());
     int best = 0;
     for (int k = 1; k < used; ++k) {
       if (row[static_cast<size_t>(k)] < row[static_cast<size_t>(best)]) best = k;
@@ -412,10 +432,10 @@ std::vector<int> kmeans_partition(const AttrModel& model, const CaseTable& cases
 
   // Every buffer the iterations use, allocated once.
   const int tries = candidates_per_centre(K);
-  Centres c = make_centres(p, K + tries);
+  Centres c = make_centres(p, whole_lanes(K) + whole_lanes(tries));
   SeedBuffers seeding(p.n, tries);
   std::vector<double> own(static_cast<size_t>(p.n));
-  std::vector<double> row(static_cast<size_t>(K));
+  std::vector<double> row(static_cast<size_t>(whole_lanes(K)));
   std::vector<int> members(static_cast<size_t>(K));
   CentreSums sums{std::vector<double>(c.cont.size()), std::vector<double>(c.cont.size()),
                   std::vector<double>(c.value.size()), std::vector<double>(static_cast<size_t>(p.nd) * c.slots)};
