@@ -8,15 +8,9 @@
 
 namespace veska {
 
-// Longest line written, its CR LF included.
-constexpr size_t kMaxOutputLine = 65536;
-
-// Copies a line as read into *out with the line end made CR LF. False (and
-// *out untouched) when the result would be longer than kMaxOutputLine.
-bool convert_line_end(std::string_view line, std::string* out);
-
-// "Too long line to output: " and the start of the line on standard error,
-// then exit status 1.
-[[noreturn]] void die_too_long_line(std::string_view line);
+// Copies a line as read, of any length, into *out with the line end made
+// CR LF: the clustering programs write lines longer than any fixed buffer,
+// and the toolkit splits its own files whole.
+void convert_line_end(std::string_view line, std::string* out);
 
 }  // namespace veska

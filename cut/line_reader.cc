@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/misc.h"
 
@@ -18,6 +19,11 @@ bool LineReader::next() {
     return false;
   }
   length_ = static_cast<size_t>(n);
+  if (first_ && length_ >= 3 && memcmp(buffer_, "\xEF\xBB\xBF", 3) == 0) {
+    length_ -= 3;
+    memmove(buffer_, buffer_ + 3, length_ + 1);
+  }
+  first_ = false;
   return true;
 }
 

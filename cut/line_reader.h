@@ -1,5 +1,6 @@
 // Reads a stream line by line, whole lines of any length and any bytes, so a
-// long line is never split into two.
+// long line is never split into two. A UTF-8 byte-order mark at the start of
+// the stream is skipped, so that a header line behind it is still one.
 #pragma once
 
 #include <cstdio>
@@ -25,6 +26,7 @@ class LineReader {
   char* buffer_ = nullptr;
   size_t capacity_ = 0;
   size_t length_ = 0;
+  bool first_ = true;
 };
 
 }  // namespace veska

@@ -81,7 +81,7 @@ class InputSeparator {
   }
 
   void write_line(std::string_view line) {
-    if (!convert_line_end(line, &converted_)) die_too_long_line(line);
+    convert_line_end(line, &converted_);
     if (file_) {
       put(file_.get(), converted_);
     } else {

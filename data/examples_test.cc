@@ -137,5 +137,29 @@ TEST(Examples, BreastCancerWithoutNamesMergesWholeCases) {
   EXPECT_EQ(model.values[9].n_values, 2);
 }
 
+// A spreadsheet export writes a byte-order mark at the start of each file:
+// it must not become part of the first name or the first value.
+TEST(Examples, BreastCancerWithByteOrderMarksReadsAsWithout) {
+  testing::TempDir dir;
+  std::string base = source_dir() + "/examples/breast-cancer";
+  const std::string bom = "\xEF\xBB\xBF";
+  testing::write_file(dir.file("b_freq.csv"), bom + testing::read_file(base + "_freq.csv"));
+  testing::write_file(dir.file("b_name.txt"), bom + testing::read_file(base + "_name.txt"));
+  Settings s = make_settings(dir.file("b_freq.csv"), dir.file("b_name.txt"));
+  s.uncompress = true;
+  Loaded marked{{}, make_model(Roles(10).eval(9)), {}};
+  marked.result = run_capturing([&] {
+    read_names(s, marked.model);
+    marked.table = read_cases(s, marked.model);
+  });
+  ASSERT_FALSE(marked.result.exited) << marked.result.log;
+  Loaded plain = load("breast-cancer", Roles(10).eval(9), /*uncompress=*/true);
+  EXPECT_EQ(marked.model.attrs[0].name, plain.model.attrs[0].name);
+  for (size_t k = 0; k < plain.model.values.size(); ++k) {
+    EXPECT_EQ(marked.model.values[k].names, plain.model.values[k].names) << k;
+  }
+  EXPECT_EQ(marked.table.n_entries, plain.table.n_entries);
+}
+
 }  // namespace
 }  // namespace veska

@@ -15,6 +15,7 @@ constexpr size_t kBlockSize = 1 << 16;
 constexpr size_t kMaxRawLine = kMaxLineLength + 2;
 // How much of an over-long line its message quotes.
 constexpr size_t kQuotedPrefix = 80;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 }  // namespace
 
@@ -37,6 +38,12 @@ bool LineReader::fill() {
   }
   pos_ = 0;
   end_ = got;
+  // A UTF-8 byte-order mark (spreadsheet exports write one) is not text of
+  // the first line; kept, it would become part of the first value or name.
+  // The first block holds the whole mark unless the file is shorter.
+  if (at_start_ && got >= 3 && memcmp(block_.data(), kByteOrderMark, 3) == 0) pos_ = 3;
+  at_start_ = false;
+  if (pos_ == end_) return fill();
   return true;
 }
 
@@ -109,6 +116,7 @@ void LineReader::rewind() {
   pos_ = 0;
   end_ = 0;
   eof_ = false;
+  at_start_ = true;
   line_no_ = 0;
   length_ = 0;
   line_[0] = '\0';

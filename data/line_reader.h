@@ -3,7 +3,7 @@
 // Lines are bounded: a line longer than kMaxLineLength characters is rejected
 // with a line error naming the file and the line, never cut into two records.
 // Reading goes through one large block buffer, so a line costs one copy and no
-// allocation.
+// allocation. A UTF-8 byte-order mark at the start of the file is skipped.
 #pragma once
 
 #include <cstdio>
@@ -63,6 +63,7 @@ class LineReader {
   size_t pos_ = 0;
   size_t end_ = 0;
   bool eof_ = false;
+  bool at_start_ = true;  // the next block read is the file's first
   std::vector<char> line_;
   size_t length_ = 0;
   long line_no_ = 0;

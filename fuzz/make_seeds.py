@@ -179,6 +179,27 @@ def conv_seeds():
         write("conv", f"t{i}", bytes([(i * 37) & 0xFF]) + t)
 
 
+# Flag bits of fuzz_prep.cc: no header; delimiter (2 bits: detect, comma,
+# tab, semicolon); class column 0; ID column 1; ignore column 2; column 0
+# forced nominal.
+PREP_NO_HEADER, PREP_COMMA, PREP_TAB, PREP_SEMICOLON = 1, 2, 4, 6
+PREP_CLASS, PREP_ID, PREP_IGNORE, PREP_NOMINAL = 8, 16, 32, 64
+
+
+def prep_seeds():
+    tables = [
+        (PREP_ID | PREP_IGNORE, example("customers.csv")),
+        (PREP_CLASS, b"\xef\xbb\xbfcls;city;n\r\nyes;\"New York, NY\";3\r\nno;;NA\r\n\r\nyes;Boston;-2e1\r\n"),
+        (PREP_NO_HEADER | PREP_TAB, b"1\t\"a\tb\"\t?\n2\t\"say \"\"hi\"\"\"\t3.5\n"),
+        (PREP_SEMICOLON | PREP_NOMINAL, b"a;b;c\r1,5;x;\r2;\"two\r\nlines\";7\r"),
+        (PREP_CLASS | PREP_ID, b"c,i,x\nyes,1,#a\nno,1,b\n"),
+        (0, b"a,b\n1,\"open\n"),
+        (PREP_COMMA, b" a b ,#c,,a_b\n1,2,,4\n6,7,,9\n"),
+    ]
+    for i, (flags, table) in enumerate(tables):
+        write("prep", f"table{i}", bytes([flags]) + table)
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: make_seeds.py PATH/TO/rumelvb")
@@ -190,6 +211,7 @@ def main():
     cut_seeds(hparams)
     option_seeds()
     conv_seeds()
+    prep_seeds()
 
 
 if __name__ == "__main__":
