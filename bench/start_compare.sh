@@ -24,14 +24,15 @@ cd "$WORK"
 python3 "$ROOT/bench/gen_data.py" mixed mix --cases "$CASES" --attrs 30 --values 4 --dim 3 \
   --clusters "$CLASSES"
 
-# Final free energy: the row after the SCORE header; ARI from the evaluation file.
+# Final free energy: the row after the SCORE header; ARI from the evaluation
+# file (rows end in CR LF).
 run() {
   local start=$1 restarts=$2 seed=$3
   /usr/bin/time -f "%U %S" -o time.txt "$BUILD/bin/rumelvb" -f mix -x 34 -u 30,31,32 -E 33 \
     -k "$CLASSES" -w 0.1 -n "$restarts" -r "$seed" --start "$start" -S
   local fe ari cpu
-  fe=$(awk -F, '/^#### ID:SCORE/{s=1; next} s && !/^####/{print $2; exit}' mix_log.csv)
-  ari=$(awk -F, '/^Adjusted Rand index/{print $2; exit}' mix_eval.csv)
+  fe=$(awk -F, '/^#### ID:SCORE/{s=1; next} s && !/^####/{print $2; exit}' mix_log.csv | tr -d '\r')
+  ari=$(awk -F, '/^Adjusted Rand index/{print $2; exit}' mix_eval.csv | tr -d '\r')
   cpu=$(awk '{printf "%.1f", $1 + $2}' time.txt)
   printf "%-6s %-7s %8s %16s %10s %8s\n" "$seed" "$start" "$restarts" "$fe" "$ari" "$cpu"
 }
