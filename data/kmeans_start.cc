@@ -9,7 +9,7 @@ namespace veska {
 
 namespace {
 
-// The entries as points. A discrete attribute is kept as its value code:
+// The entries as points. A discrete attribute is kept as its value's column:
 // with centre c (the value shares of a group), the squared distance of
 // value v to c over the scaled one-hot columns is
 //   s^2 sum_u (1[u = v] - c_u)^2 = s^2 (1 - 2 c_v + sum_u c_u^2),
@@ -23,7 +23,7 @@ struct Points {
   std::vector<double> weight;  // occurrence counts
   std::vector<double> z;       // n x dc, standardised; 0 where missing
   std::vector<double> seen;    // n x dc, 1 observed / 0 missing
-  std::vector<int> code;       // n x nd, value code or kCodeMissing
+  std::vector<int> cell;       // n x nd: the column of the entry's value, -1 when missing
   std::vector<int> value_col;  // per discrete attribute: its first value column
   std::vector<double> disc_s2;  // per discrete attribute: s^2 (0: carries nothing)
   std::vector<double> share;    // per value column: the value's share of all occurrences
@@ -92,8 +92,8 @@ void add_discrete(const AttrModel& model, const CaseTable& cases, Points& p,
     std::span<const int> codes = cases.entries[static_cast<size_t>(e)].codes();
     for (int j = 0; j < p.nd; ++j) {
       const int c = codes[static_cast<size_t>(j)];
-      p.code[static_cast<size_t>(e) * p.nd + j] =
-          c >= 0 && c < model.values[static_cast<size_t>(j)].n_values ? c : kCodeMissing;
+      const bool known = c >= 0 && c < model.values[static_cast<size_t>(j)].n_values;
+      p.cell[static_cast<size_t>(e) * p.nd + j] = known ? p.value_col[static_cast<size_t>(j)] + c : -1;
     }
   }
 }
@@ -107,7 +107,7 @@ Points make_points(const AttrModel& model, const CaseTable& cases, const SampleS
   for (int e = 0; e < p.n; ++e) p.weight[static_cast<size_t>(e)] = cases.entries[static_cast<size_t>(e)].total;
   p.z.assign(static_cast<size_t>(p.n) * p.dc, 0.0);
   p.seen.assign(static_cast<size_t>(p.n) * p.dc, 0.0);
-  p.code.assign(static_cast<size_t>(p.n) * p.nd, kCodeMissing);
+  p.cell.assign(static_cast<size_t>(p.n) * p.nd, -1);
   p.value_col.assign(static_cast<size_t>(p.nd), 0);
   p.disc_s2.assign(static_cast<size_t>(p.nd), 0.0);
 
@@ -124,7 +124,7 @@ Points make_points(const AttrModel& model, const CaseTable& cases, const SampleS
     double observed = 0.0;
     for (int d = 0; d < p.dc; ++d) observed += col_weight[static_cast<size_t>(d)] * p.seen[static_cast<size_t>(e) * p.dc + d];
     for (int j = 0; j < p.nd; ++j) {
-      if (p.code[static_cast<size_t>(e) * p.nd + j] >= 0) observed += col_weight[static_cast<size_t>(p.dc + j)];
+      if (p.cell[static_cast<size_t>(e) * p.nd + j] >= 0) observed += col_weight[static_cast<size_t>(p.dc + j)];
     }
     p.spread[static_cast<size_t>(e)] = observed > 0.0 ? all / observed : 0.0;
   }
@@ -189,10 +189,10 @@ void centre_at_entry(const Points& p, Centres& c, int k, int e) {
   for (int d = 0; d < p.dc; ++d) c.cont[d * K + k] = p.z[static_cast<size_t>(e) * p.dc + d];
   for (int j = 0; j < p.nd; ++j) {
     const int first = p.value_col[static_cast<size_t>(j)];
-    const int code = p.code[static_cast<size_t>(e) * p.nd + j];
+    const int cell = p.cell[static_cast<size_t>(e) * p.nd + j];
     for (int v = 0; v < n_values_of(p, j); ++v) {
-      const size_t col = static_cast<size_t>(first + v);
-      c.value[col * K + k] = code >= 0 ? (v == code ? 1.0 : 0.0) : p.share[col];
+      const int col = first + v;
+      c.value[col * K + k] = cell >= 0 ? (col == cell ? 1.0 : 0.0) : p.share[static_cast<size_t>(col)];
     }
   }
   refresh_costs(p, c, k);
@@ -204,27 +204,26 @@ void centre_at_entry(const Points& p, Centres& c, int k, int e) {
 // Never negative.
 void distances(const Points& p, const Centres& c, int e, int k0, int width, double* out) {
   const size_t K = static_cast<size_t>(c.slots);
-  std::fill(out, out + width, 0.0);
   const double* z = p.z.data() + static_cast<size_t>(e) * p.dc;
   const double* seen = p.seen.data() + static_cast<size_t>(e) * p.dc;
-  for (int d = 0; d < p.dc; ++d) {
-    if (seen[d] == 0.0) continue;
-    const double x = z[d];
-    const double* centre = c.cont.data() + d * K + k0;
-    for (int base = 0; base < width; base += kLanes) {
+  const int* cell = p.cell.data() + static_cast<size_t>(e) * p.nd;
+  // One lane of centres at a time, its sums in registers.
+  for (int base = k0; base < k0 + width; base += kLanes) {
+    double acc[kLanes] = {};
+    for (int d = 0; d < p.dc; ++d) {
+      if (seen[d] == 0.0) continue;
+      const double* centre = c.cont.data() + d * K + base;
       for (int l = 0; l < kLanes; ++l) {
-        const double diff = x - centre[base + l];
-        out[base + l] += diff * diff;
+        const double diff = z[d] - centre[l];
+        acc[l] += diff * diff;
       }
     }
-  }
-  const int* code = p.code.data() + static_cast<size_t>(e) * p.nd;
-  for (int j = 0; j < p.nd; ++j) {
-    if (code[j] < 0) continue;
-    const double* cost = c.cost.data() + static_cast<size_t>(p.value_col[static_cast<size_t>(j)] + code[j]) * K + k0;
-    for (int base = 0; base < width; base += kLanes) {
-      for (int l = 0; l < kLanes; ++l) out[base + l] += cost[base + l];
+    for (int j = 0; j < p.nd; ++j) {
+      if (cell[j] < 0) continue;
+      const double* cost = c.cost.data() + static_cast<size_t>(cell[j]) * K + base;
+      for (int l = 0; l < kLanes; ++l) acc[l] += cost[l];
     }
+    for (int l = 0; l < kLanes; ++l) out[base - k0 + l] = acc[l];
   }
 }
 
@@ -398,10 +397,10 @@ void update_centres(const Points& p, const std::vector<int>& group, int used, Ce
       s.cont[d * K + k] += w * z[d];  // z is 0 where missing
       s.cont_w[d * K + k] += w * seen[d];
     }
-    const int* code = p.code.data() + static_cast<size_t>(e) * p.nd;
+    const int* cell = p.cell.data() + static_cast<size_t>(e) * p.nd;
     for (int j = 0; j < p.nd; ++j) {
-      if (code[j] < 0) continue;
-      s.value[static_cast<size_t>(p.value_col[static_cast<size_t>(j)] + code[j]) * K + k] += w;
+      if (cell[j] < 0) continue;
+      s.value[static_cast<size_t>(cell[j]) * K + k] += w;
       s.value_w[j * K + k] += w;
     }
   }
