@@ -16,7 +16,7 @@ if [ "${1:-}" = "-t" ]; then
   shift 2
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(read_cases read_names read_hparam options option_values cut conv prep)
+[ ${#targets[@]} -gt 0 ] || targets=(read_cases read_names read_hparam options option_values cut conv prep report)
 
 ./build.sh || exit 1
 mkdir -p out/logs

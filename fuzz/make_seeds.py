@@ -200,6 +200,47 @@ def prep_seeds():
         write("prep", f"table{i}", bytes([flags]) + table)
 
 
+# rumel's files by hand (no rumel yet): MAP with annealing, K = 2 of 2..3.
+RUMEL_RUN = (
+    b"#### ID:SETTING-VERSION\n####\n0.7\n#### ID:SETTING-FUNCTION\n####\nReading parameters,Disabled\n"
+    b"Deterministic annealing EM,Enabled\n#### ID:SETTING-MODEL-BASE\n####\nNum of attributes,4\nID attribute,(none)\n"
+    b"Answer class attribute,(none)\nIgnored attributes,3\nDiscrete attributes,0\nAttributes in Gauss0,1,2\n"
+    b"#### ID:LOGLIKE-K2\n####\n2,0,-9,-1,-10,0.5\n2,1,-7,-1,-8,1\n#### ID:SCORE\n#### -- Selected criterion = AUTOCLASS\n"
+    b"#### -- Optimal num. of classes = 2\n####\n2,-20.5,-18.25\n3,-22,N/A\n#### ID:SEED-K2\n####\n2,0,N/A,3,-7.5\n"
+    b"#### ID:CLUSTER-FREQ-CASE\n####\n0,1\n1,1\n#### ID:CLUSTER-FREQ-CAT0\n####\n0,c,0,1\n"
+    b"#### ID:CLUSTER-FREQ-GAUSS0\n####\n0,0,1\n\0"
+    b"#### ID:PARAM-CLASS\n####\n0,0.625\n1,0.375\n#### ID:PARAM-CAT0\n####\n0,c,0,a,0.5\n0,c,0,b,0.5\n0,c,1,a,0.1\n"
+    b"0,c,1,b,0.9\n#### ID:PARAM-GAUSS-MEAN0\n####\n0,0,1,h,1.5\n0,0,2,w,-2\n0,1,1,h,3\n0,1,2,w,4\n"
+    b"#### ID:PARAM-GAUSS-COVAR0\n####\n0,0,1,1,h,h,4\n0,0,1,2,h,w,0.5\n0,0,2,2,w,w,0.25\n0,1,1,1,h,h,9\n"
+    b"0,1,1,2,h,w,0\n0,1,2,2,w,w,1\n\0"
+    b"#### ID:CLUSTER-CASE-BY-CASE\n####\n0,0,a,1,2,0.9\n1,1,b,?,3,0.8\n#### ID:CLUSTER-CASE-BY-CLUSTER\n####\n")
+
+
+def report_seeds(rumelvb, work):
+    """The files of small rumelvb runs, NUL-separated as fuzz_report reads them."""
+    iris = example("iris_freq.csv").splitlines(keepends=True)
+    runs = {
+        "small": (example("iris_name.txt"), b"".join(iris[:40] + iris[59:80] + iris[109:130]),
+                  ["-k", "2:3:1", "-x", "5", "-u", "0-3", "-E", "4", "-z", "3", "-n", "2", "-b", "0.5:1.5"]),
+        "bc": (example("breast-cancer_name.txt"), head_lines(example("breast-cancer_freq.csv"), 30),
+               ["-k", "2", "-x", "10", "-E", "9", "--uncompress", "-z", "3"]),
+    }
+    for prefix, (names, cases, args) in runs.items():
+        with open(os.path.join(work, prefix + "_freq.csv"), "wb") as f:
+            f.write(cases)
+        with open(os.path.join(work, prefix + "_name.txt"), "wb") as f:
+            f.write(names)
+        run_rumelvb(rumelvb, work, prefix, args)
+        parts = []
+        for kind in ["log", "hparam", "cluster", "eval", "rank"]:
+            with open(os.path.join(work, f"{prefix}_{kind}.csv"), "rb") as f:
+                parts.append(f.read())
+        write("report", prefix + "-vb", b"\0".join(parts))
+        write("report", prefix + "-log-only", parts[0])
+        write("report", prefix + "-log-model", parts[0] + b"\0" + parts[1])
+    write("report", "rumel", RUMEL_RUN)
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: make_seeds.py PATH/TO/rumelvb")
@@ -208,6 +249,7 @@ def main():
         shutil.rmtree(CORPUS)
     with tempfile.TemporaryDirectory() as work:
         hparams = data_seeds(rumelvb, work)
+        report_seeds(rumelvb, work)
     cut_seeds(hparams)
     option_seeds()
     conv_seeds()

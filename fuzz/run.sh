@@ -2,7 +2,7 @@
 # Runs one fuzz target for a bounded time: run.sh TARGET SECONDS [libFuzzer options...]
 #
 # TARGET is a name without the fuzz_ prefix (read_cases, read_names,
-# read_hparam, options, option_values, cut, conv, prep). The seeds of
+# read_hparam, options, option_values, cut, conv, prep, report). The seeds of
 # fuzz/corpus/TARGET are read; new inputs go to fuzz/out/corpus/TARGET, and
 # crashing inputs to fuzz/out/artifacts/TARGET/. One process, one job: the
 # machine is shared. Exits non-zero when the fuzzer found a fault.
@@ -20,6 +20,7 @@ mkdir -p "out/corpus/$target" "out/artifacts/$target"
 # Case and model files need room for a few dozen lines.
 case $target in
   read_cases|read_hparam|cut|prep) max_len=16384 ;;
+  report) max_len=32768 ;;
   *) max_len=4096 ;;
 esac
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1} \
