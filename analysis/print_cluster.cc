@@ -75,7 +75,9 @@ void print_block_row(FILE* file, const AnalysisInput& in, int g, int n, int k, b
 }
 
 void print_block_clusters(FILE* file, const AnalysisInput& in, int g, const Partition& p) {
-  set_matrix_id("CLUSTER-GAUSS%d-BY-ATT", g);
+  // rumel names the per-case clustering of a block by its cases.
+  const bool vb = in.settings.program == Program::kVb;
+  set_matrix_id(vb ? "CLUSTER-GAUSS%d-BY-ATT" : "CLUSTER-GAUSS%d-BY-CASE", g);
   add_column_name("Gauss ID");
   add_column_name("Case ID");
   add_block_columns(in.settings, in.model, g);

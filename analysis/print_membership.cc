@@ -1,5 +1,7 @@
 #include "analysis/print_membership.h"
 
+#include "output/print_value_table.h"
+
 #include <string>
 
 #include "analysis/print_fields.h"
@@ -83,23 +85,9 @@ void print_class_probs(FILE* file, const char* id, const char* label,
 
 void print_value_probs(FILE* file, const char* id_format, const char* label_format,
                        const AttrModel& model, int pos, const ValueMemberships& v, int K) {
-  const int j = model.discrete_attr[static_cast<size_t>(pos)];
-  const DiscreteValues& values = model.values[static_cast<size_t>(pos)];
-  const std::string name = attr_name(model, j);
-  set_matrix_id(id_format, j);
-  add_column_name("Attr. ID");
-  add_column_name("Attr. name");
-  add_column_name("Class k");
-  add_column_name("Attr. value x%d", j);
-  add_column_name(label_format, j);
-  print_header(file);
-  for (int k = 0; k < K; ++k) {
-    for (int code : values.order) {
-      print_row(file, "%d,%s,%d,%s,%.Ng", j, name.c_str(), k,
-                values.names[static_cast<size_t>(code)].c_str(),
-                v.p_value_given_class[static_cast<size_t>(k) * v.n_values + code]);
-    }
-  }
+  print_value_table(file, id_format, label_format, model, pos, K, [&](int k, int code) {
+    return v.p_value_given_class[static_cast<size_t>(k) * v.n_values + code];
+  });
 }
 
 void print_class_parameters(FILE* file, const AttrModel& model, const Memberships& mem) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Time per VBEM iteration of rumelvb on generated data, and the same for
 # scikit-learn's BayesianGaussianMixture (full covariances, Dirichlet
-# distribution prior) as a point of comparison.
+# distribution prior) as a point of comparison; and per EM iteration of
+# rumel (maximum likelihood) against scikit-learn's GaussianMixture.
 #
 # Each figure is the difference between a run of 1 + ITERS iterations and a
 # run of 1 iteration on the same data and seed, divided by ITERS, so reading
@@ -19,8 +20,9 @@
 #
 # Usage: bench/vb_iterations.sh            (all groups)
 #        ITERS=50 BUILD=/path/to/build bench/vb_iterations.sh continuous discrete
-# Groups: continuous discrete cases classes dims sklearn
-# The build directory is configured as Release when it has no rumelvb yet.
+# Groups: continuous discrete cases classes dims sklearn (rumelvb),
+#         em-continuous em-discrete em-sklearn (rumel)
+# The build directory is configured as Release when it has no programs yet.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,16 +32,18 @@ SEED=${SEED:-1}
 CLOCK=${CLOCK:-cpu}
 case $CLOCK in cpu | wall) ;; *) echo "CLOCK must be cpu or wall" >&2; exit 1 ;; esac
 GROUPS_TO_RUN=("$@")
-[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=(continuous discrete cases classes dims sklearn)
+[ ${#GROUPS_TO_RUN[@]} -eq 0 ] &&
+  GROUPS_TO_RUN=(continuous discrete cases classes dims sklearn em-continuous em-discrete em-sklearn)
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-if [ ! -x "$BUILD/bin/rumelvb" ]; then
+if [ ! -x "$BUILD/bin/rumelvb" ] || [ ! -x "$BUILD/bin/rumel" ]; then
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-  cmake --build "$BUILD" -j2 --target rumelvb >/dev/null
+  cmake --build "$BUILD" -j2 --target rumelvb rumel >/dev/null
 fi
-RUMELVB=$BUILD/bin/rumelvb
+# The program timed: rumelvb, or rumel for the em-* groups.
+PROGRAM=rumelvb
 
 # timed_ns COMMAND... : runs COMMAND (output discarded) and prints its time
 # in ns, CPU or wall as CLOCK says.
@@ -62,14 +66,14 @@ gen() {
   [ -f "$WORK/${name}_freq.csv" ] || python3 "$ROOT/bench/gen_data.py" "$kind" "$WORK/$name" "$@"
 }
 
-# run_ns NAME MAXITER ARGS... : wall time of one rumelvb run in ns.
+# run_ns NAME MAXITER ARGS... : time of one run of $PROGRAM in ns.
 run_ns() {
   local name=$1 m=$2
   shift 2
   local ns
-  ns=$(cd "$WORK" && timed_ns "$RUMELVB" -f "$name" -m "$m" -e -1 -r "$SEED" -S "$@")
+  ns=$(cd "$WORK" && timed_ns "$BUILD/bin/$PROGRAM" -f "$name" -m "$m" -e -1 -r "$SEED" -S "$@")
   if ! grep -q "(Stopped: $m iters)" "$WORK/${name}_msg.txt"; then
-    echo "rumelvb did not run exactly $m iterations on $name" >&2
+    echo "$PROGRAM did not run exactly $m iterations on $name" >&2
     exit 1
   fi
   echo "$ns"
@@ -101,7 +105,7 @@ continuous_case() {  # N D K
   gen continuous "$name" --cases "$n" --dim "$d" --clusters 5 --seed "$SEED"
   local ns
   ns=$(per_iter_ns "$name" -k "$k" -x "$d" -u "0-$((d - 1))")
-  report "continuous N=$n D=$d K=$k" "$ns" "$((n * k))" "case*class"
+  report "$PROGRAM continuous N=$n D=$d K=$k" "$ns" "$((n * k))" "case*class"
 }
 
 discrete_case() {  # N A V K
@@ -109,11 +113,13 @@ discrete_case() {  # N A V K
   gen discrete "$name" --cases "$n" --attrs "$a" --values "$v" --clusters "$k" --seed "$SEED"
   local ns
   ns=$(per_iter_ns "$name" -k "$k" -x "$a")
-  report "discrete N=$n A=$a V=$v K=$k" "$ns" "$((n * k * a))" "case*class*attr"
+  report "$PROGRAM discrete N=$n A=$a V=$v K=$k" "$ns" "$((n * k * a))" "case*class*attr"
 }
 
-sklearn_case() {  # N D K
-  local n=$1 d=$2 k=$3 name="c_${1}_${2}_${3}"
+# sklearn_case N D K [MODEL]: BayesianGaussianMixture, or GaussianMixture
+# (plain EM) with MODEL "em".
+sklearn_case() {
+  local n=$1 d=$2 k=$3 model=${4:-vb} name="c_${1}_${2}_${3}"
   gen continuous "$name" --cases "$n" --dim "$d" --clusters 5 --seed "$SEED"
   # Debian's interpreter: the package installs for it, whatever python3
   # comes first on the PATH.
@@ -126,19 +132,24 @@ sklearn_case() {  # N D K
   local threads=()
   [ "$CLOCK" = cpu ] && threads=(OMP_NUM_THREADS=1 OPENBLAS_NUM_THREADS=1 MKL_NUM_THREADS=1)
   local ns
-  ns=$(env "${threads[@]}" "$py" - "$WORK/${name}_freq.csv" "$k" "$ITERS" "$SEED" "$CLOCK" <<'EOF'
+  ns=$(env "${threads[@]}" "$py" - "$WORK/${name}_freq.csv" "$k" "$ITERS" "$SEED" "$CLOCK" "$model" <<'EOF'
 import sys, time, warnings
 import numpy as np
-from sklearn.mixture import BayesianGaussianMixture
+from sklearn.mixture import BayesianGaussianMixture, GaussianMixture
 from sklearn.exceptions import ConvergenceWarning
 warnings.simplefilter("ignore", ConvergenceWarning)
 path, k, iters, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
 clock = time.perf_counter_ns if sys.argv[5] == "wall" else time.process_time_ns
+em = sys.argv[6] == "em"
 x = np.loadtxt(path, delimiter=",", ndmin=2)
 def fit(m):
-    g = BayesianGaussianMixture(n_components=k, covariance_type="full",
-                                weight_concentration_prior_type="dirichlet_distribution",
-                                max_iter=m, tol=0.0, n_init=1, random_state=seed)
+    if em:
+        g = GaussianMixture(n_components=k, covariance_type="full", max_iter=m, tol=0.0,
+                            n_init=1, random_state=seed)
+    else:
+        g = BayesianGaussianMixture(n_components=k, covariance_type="full",
+                                    weight_concentration_prior_type="dirichlet_distribution",
+                                    max_iter=m, tol=0.0, n_init=1, random_state=seed)
     start = clock()
     g.fit(x)
     took = clock() - start
@@ -151,7 +162,9 @@ for _ in range(2):
 print(best)
 EOF
 )
-  report "sklearn BGM N=$n D=$d K=$k" "$ns" "$((n * k))" "case*class"
+  local label="sklearn BGM"
+  [ "$model" = em ] && label="sklearn GaussianMixture"
+  report "$label N=$n D=$d K=$k" "$ns" "$((n * k))" "case*class"
 }
 
 echo "# $CLOCK time per iteration"
@@ -163,6 +176,9 @@ for group in "${GROUPS_TO_RUN[@]}"; do
     classes) for k in 2 5 10 20; do continuous_case 100000 4 "$k"; done ;;
     dims) for d in 1 2 4 8 16; do continuous_case 100000 "$d" 5; done ;;
     sklearn) sklearn_case 100000 4 5; sklearn_case 1000000 4 5 ;;
+    em-continuous) PROGRAM=rumel continuous_case 100000 4 5 ;;
+    em-discrete) PROGRAM=rumel discrete_case 100000 20 5 10 ;;
+    em-sklearn) sklearn_case 100000 4 5 em ;;
     *) echo "unknown group: $group" >&2; exit 1 ;;
   esac
 done

@@ -18,9 +18,11 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Quantile levels of the percentile row between its min and max.
 constexpr double kQuantileLevels[7] = {0.05, 0.1, 0.25, 0.5, 0.75, 0.9, 0.95};
-// A sample covariance whose determinant is smaller than this in absolute
-// value cannot serve as the scale of a prior.
-constexpr double kSingularDet = 1e-15;
+// A sample covariance cannot serve as the scale of a prior when some
+// attribute's variance given the others is this small relative to its own
+// variance, or when a variance is not positive: measured in the data's own
+// units, whatever the dimension.
+constexpr double kSingularRatio = 1e-12;
 
 // The observed values of one member of a group with the entries' weights.
 struct Sample {
@@ -207,8 +209,24 @@ void compute_group(const Settings& settings, const AttrModel& model, const CaseT
   gs.sample_covar = settings.regular_stat ? gs.reg_covar : gs.covar;
 }
 
+bool is_singular(const Matrix* covar) {
+  // Each attribute's variance given the others, 1 / (S^-1)_ll, against its
+  // own variance: one minus its squared multiple correlation with them.
+  const int d = covar->rows;
+  for (int i = 0; i < d; ++i) {
+    if (!((*covar)[i][i] > 0.0)) return true;
+  }
+  Matrix* inv = new_matrix(d, d);
+  bool singular = !inverse_spd(inv, covar).ok;
+  for (int i = 0; i < d && !singular; ++i) {
+    singular = !(1.0 / (*inv)[i][i] >= kSingularRatio * (*covar)[i][i]);
+  }
+  free_matrix(inv);
+  return singular;
+}
+
 void check_singular(const Settings& settings, const Matrix* covar) {
-  if (std::fabs(det_general(covar).det) < kSingularDet) {
+  if (is_singular(covar)) {
     die("Sample covariance matrix is singular; please specify a diagonal covariance matrix by "
         "'%s const:Var'",
         get_option_str(kOptSmoothVar, option_table(settings.program), true).c_str());

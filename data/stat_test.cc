@@ -355,6 +355,45 @@ TEST_F(Statistics, SingularPlainCovarianceStopsRumelvbInTheSampleMode) {
   ASSERT_FALSE(compute(text, both).exited);
 }
 
+TEST_F(Statistics, SingularTestDependsNeitherOnTheUnitsNorOnTheDimension) {
+  for (Program program : {Program::kVb, Program::kMlMap}) {
+    // Nonsingular data in small units: |S| is about 1e-16, far below an
+    // absolute threshold, yet the matrix is as regular as in any other unit.
+    settings_.program = program;
+    settings_.gauss_prior_used = true;
+    std::string small = "0.0001,0.0002\n0.0003,0.0001\n0.0002,0.0005\n0.0004,0.0003\n";
+    ASSERT_FALSE(compute(small, Roles(2).group({0, 1})).exited);
+    EXPECT_LT(std::fabs(det_general(group().covar).det), 1e-15);
+    // Twelve strongly correlated columns: |R| is far below 1e-12, yet no
+    // column is a combination of the others.
+    std::string wide;
+    unsigned state = 7;
+    for (int i = 0; i < 60; ++i) {
+      state = state * 1103515245u + 12345u;
+      const double common = static_cast<double>(state >> 8 & 1023) / 64.0;
+      for (int j = 0; j < 12; ++j) {
+        state = state * 1103515245u + 12345u;
+        wide += std::to_string(common + static_cast<double>(state >> 8 & 1023) / 2048.0);
+        wide += j < 11 ? "," : "\n";
+      }
+  }
+  Roles twelve(12);
+  std::vector<int> all(12);
+  for (int j = 0; j < 12; ++j) all[j] = j;
+  ASSERT_FALSE(compute(wide, twelve.group(all)).exited);
+  EXPECT_LT(det_general(group().covar).det, 1e-12 * [&] {
+    double p = 1.0;
+    for (int j = 0; j < 12; ++j) p *= (*group().covar)[j][j];
+    return p;
+  }());
+  // Nearly collinear columns are singular at any scale.
+  std::string flat = "1,2.000000000001\n2,4\n3,6\n4,8.000000000001\n";
+  auto res = compute(flat, Roles(2).group({0, 1}));
+  ASSERT_TRUE(res.exited);
+  EXPECT_EQ(res.log, kSingular);
+  }
+}
+
 TEST_F(Statistics, RumelChecksPlainMatricesOnlyWithItsPriorAndRegularOnesAlways) {
   settings_.program = Program::kMlMap;
   // Identical columns: the plain matrix is singular; the bounds keep a

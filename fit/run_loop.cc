@@ -42,7 +42,9 @@ RunEnd run_stages(const Settings& s, FitEngine& engine, const RunPlace& place, i
       const char* end = nullptr;  // "" ends a stage below beta 1 silently
       if (daem) {
         const bool same_beta = h.beta_at(next) - h.beta_at(t) < kTolerance;
-        const bool converged = same_beta && gain > 0.0 && gain < s.epsilon;
+        // An objective that stopped changing exactly (two classes became
+        // identical, say) has converged as well: it would stay so forever.
+        const bool converged = same_beta && gain >= 0.0 && gain < s.epsilon;
         if (beta < 1.0) {
           if (i >= limit || converged) end = "";
         } else if (i >= limit) {

@@ -118,10 +118,14 @@ TEST_F(RunLoop, AnnealedStagesEndSilentlyAndATemperatureChangeNeitherConvergesNo
   EXPECT_EQ(run({-10, -9, -8.9995, -9.5, -9.4999}, 0, 100, 0.5, &t), "*0* (Converged: 4 iters)\tF=-9.499900\r\n");
 }
 
-TEST_F(RunLoop, AnnealingNeedsAPositiveGainToConverge) {
+TEST_F(RunLoop, AnnealingConvergesOnARiseBelowEpsilonOrNoChangeButNotOnAFall) {
   s_.daem = true;
   int t = 0;
-  EXPECT_EQ(run({-10, -10, -10, -10}, 0, 3, 1, &t), "0 (Stopped: 3 iters)\tF=-10.000000\r\n");
+  // An objective that no longer changes at all converges at once instead of
+  // running to the limit.
+  EXPECT_EQ(run({-10, -10}, 0, 3, 1, &t), "0 (Converged: 1 iters)\tF=-10.000000\r\n");
+  EXPECT_EQ(run({-10, -10.0000004, -10.0000008, -10.0000009}, 0, 3, 1, &t),
+            "0 (Stopped: 3 iters)\tF=-10.000001\r\n");
 }
 
 TEST_F(RunLoop, InitialTemperatureOneIsASinglePlainStage) {

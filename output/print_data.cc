@@ -114,6 +114,17 @@ std::vector<int> class_counts(const Settings& settings) {
   return ks;
 }
 
+ParamCount param_count(const AttrModel& model, int K) {
+  long values_less_one = 0;  // per class: free value probabilities of all discrete attributes
+  for (const DiscreteValues& v : model.values) values_less_one += v.n_values - 1;
+  long block_params = 0;  // per class: mean and covariance entries of all blocks
+  for (const GaussGroup& g : model.groups) {
+    long d = g.size();
+    block_params += d + d * (d - 1) / 2;
+  }
+  return ParamCount{K - 1L, K * values_less_one, K * block_params};
+}
+
 void print_data_size(FILE* log, const Settings& settings, const AttrModel& model,
                      const CaseTable& table, const std::vector<int>& ks) {
   bool vb = is_vb(settings);
@@ -140,19 +151,9 @@ void print_data_size(FILE* log, const Settings& settings, const AttrModel& model
   add_column_name("Num. of params for continuous attrs");
   add_column_name("Total num. of params");
   print_header(log);
-  long values_less_one = 0;  // per class: free value probabilities of all discrete attributes
-  for (const DiscreteValues& v : model.values) values_less_one += v.n_values - 1;
-  long block_params = 0;  // per class: mean and covariance entries of all blocks
-  for (const GaussGroup& g : model.groups) {
-    long d = g.size();
-    block_params += d + d * (d - 1) / 2;
-  }
   for (int k : ks) {
-    long class_params = k - 1;
-    long discrete = k * values_less_one;
-    long continuous = k * block_params;
-    print_row(log, "%d,%ld,%ld,%ld,%ld", k, class_params, discrete, continuous,
-              class_params + discrete + continuous);
+    ParamCount c = param_count(model, k);
+    print_row(log, "%d,%ld,%ld,%ld,%ld", k, c.classes, c.discrete, c.continuous, c.total());
   }
 
   if (model.n_discrete > 0 && table.disc_missing_sum > 0) {
@@ -160,6 +161,28 @@ void print_data_size(FILE* log, const Settings& settings, const AttrModel& model
   }
   if (model.n_continuous > 0 && table.gauss_missing_sum > 0) {
     print_missing(log, model, table, AttrRole::kContinuous, "NUM-MISSING-GAUSS");
+  }
+  fflush(log);
+}
+
+void print_auto_smoothing(FILE* log, const Settings& s, const AttrModel& model, int K) {
+  set_matrix_id("AUTO-SMOOTH-CLASS-K%d", K);
+  add_column_name("Num. of classes");
+  add_column_name(is_vb(s) ? "Class smoothing constant"
+                           : "Class smoothing constant [based on AutoClass]");
+  print_header(log);
+  print_row(log, "%d,%.Ng", K, s.smooth_c);
+  if (model.n_discrete > 0) {
+    set_matrix_id("AUTO-SMOOTH-CAT-K%d", K);
+    add_column_name("Num. of classes");
+    add_column_name("Attr. ID");
+    add_column_name("Attr. name");
+    add_column_name("Attr. smoothing constant [based on AutoClass]");
+    print_header(log);
+    for (int pos = 0; pos < model.n_discrete; ++pos) {
+      const int j = model.discrete_attr[pos];
+      print_row(log, "%d,%d,%s,%.Ng", K, j, attr_name(model, j), s.smooth_a[pos].value);
+    }
   }
   fflush(log);
 }

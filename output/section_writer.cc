@@ -105,6 +105,7 @@ void section_writer_free() {
 }
 
 void set_matrix_id(const char* format, ...) {
+  ensure_init();
   va_list args;
   va_start(args, format);
   format_into(g_writer.id, sizeof g_writer.id, format, args);

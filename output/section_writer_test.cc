@@ -61,6 +61,14 @@ TEST_F(SectionWriter, HeaderWithColumnsAndNotes) {
             "####\r\n");
 }
 
+TEST_F(SectionWriter, TheFirstIdOfAnUninitialisedWriterSurvivesItsNotes) {
+  section_writer_free();
+  set_matrix_id("ERR-MSG-DECREASE");
+  add_note("first");
+  print_header(sink.file());
+  EXPECT_EQ(sink.text(), "#### ID:ERR-MSG-DECREASE\r\n#### -- first\r\n####\r\n");
+}
+
 TEST_F(SectionWriter, BareHeaderHasTwoLinesAndStateIsClearedBetweenMatrices) {
   set_matrix_id("FIRST");
   add_column_name("a");

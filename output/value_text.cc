@@ -68,4 +68,10 @@ void add_block_fields(const Settings& settings, const AttrModel& model, const Ca
   for (int j : model.groups[g].attrs) add_field(freq_entry_val(model, entry, j));
 }
 
+void add_case_fields(const Settings& settings, const AttrModel& model, const CaseEntry& entry,
+                     int n) {
+  add_field(case_id_str(model, entry, n));
+  add_value_fields(settings, model, entry);
+}
+
 }  // namespace veska

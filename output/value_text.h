@@ -30,6 +30,11 @@ bool is_shown(const Attribute& a);
 void add_values_column(const Settings& settings);
 void add_value_fields(const Settings& settings, const AttrModel& model, const CaseEntry& entry);
 
+// "Case ID" and, unless hidden, the attribute values of entry n: the case
+// columns of the per-case dumps.
+void add_case_fields(const Settings& settings, const AttrModel& model, const CaseEntry& entry,
+                     int n);
+
 // One "Attr. x%d" column per attribute of Gauss block g, in block order, and
 // the entry's values of those attributes; left out under --hide-attr.
 void add_block_columns(const Settings& settings, const AttrModel& model, int g);

@@ -33,6 +33,23 @@ TEST(Draw, NiceTicksCoverTheRangeInRoundEqualSteps) {
   }
 }
 
+// Restarts that converged to nearly the same objective still get tick
+// labels a reader can tell apart.
+TEST(Draw, TickLabelsResolveTheirStep) {
+  Svg svg(400, 300, "t");
+  const Frame f = draw_frame(svg, 50, 10, 300, 200, 0, 4, -2388.71818, -2388.71722, "x", "y", true);
+  std::vector<std::string> labels;
+  const std::string body = svg.str();
+  for (size_t at = body.find("text-anchor=\"end\""); at != std::string::npos;
+       at = body.find("text-anchor=\"end\"", at + 1)) {
+    const size_t open = body.find('>', at) + 1;
+    labels.push_back(body.substr(open, body.find('<', open) - open));
+  }
+  ASSERT_GE(labels.size(), 3u);
+  for (size_t i = 1; i < labels.size(); ++i) EXPECT_NE(labels[i], labels[i - 1]) << labels[i];
+  EXPECT_LT(f.y_lo, -2388.71818);
+}
+
 TEST(Draw, ColoursAndEscapes) {
   EXPECT_EQ(ramp_colour(0.0), "#440154");
   EXPECT_EQ(ramp_colour(1.0), "#fde725");

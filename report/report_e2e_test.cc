@@ -32,6 +32,12 @@ class ReportRun : public ::testing::Test {
                                       "-z", "4", "--seed", "1"}, dir_->path());
     ASSERT_EQ(iris.status, 0) << iris.err;
     ASSERT_EQ(bc.status, 0) << bc.err;
+    // rumel on the same cases, scored by both of its criteria.
+    write_file(dir_->file("ml_freq.csv"), read_file(dir_->file("breast-cancer_freq.csv")));
+    write_file(dir_->file("ml_name.txt"), read_file(dir_->file("breast-cancer_name.txt")));
+    auto ml = run_program("rumel", {"-f", "ml", "-k", "2:4:1", "-x", "10", "-E", "9", "--uncompress", "--autoclass",
+                                    "-n", "3", "-z", "4", "--seed", "1"}, dir_->path());
+    ASSERT_EQ(ml.status, 0) << ml.err;
     // The same fit again, tab-separated, and once with the values hidden.
     std::vector<std::string> same = {"-f", "iris", "-k", "2:4:1", "-x", "5", "-u", "0-3", "-E", "4", "-n", "3",
                                      "-b", "0.3:1.5", "-z", "5", "-D", "--seed", "1"};
@@ -102,6 +108,41 @@ TEST_F(ReportRun, FittingAndClusterNumbersAgreeAcrossFiles) {
   }
   EXPECT_NEAR(mx, 0.0, 1e-9);
   EXPECT_GE(vx, vy);
+}
+
+// rumel's log holds BIC and Cheeseman-Stutz for every K; the chosen K has
+// the best score of the selected one, and the kept run is the best restart.
+TEST_F(ReportRun, RumelScoresRestartsAndParameters) {
+  RunData run = read("ml");
+  EXPECT_EQ(run.program, "rumel");
+  ASSERT_EQ(run.scores.size(), 2u);
+  for (const ScoreSeries& s : run.scores) EXPECT_EQ(s.k, (std::vector<int>{2, 3, 4})) << s.name;
+  const ScoreSeries& cs = run.scores[1];
+  const size_t at = static_cast<size_t>(std::find(cs.k.begin(), cs.k.end(), run.chosen_k) - cs.k.begin());
+  ASSERT_LT(at, cs.k.size());
+  EXPECT_EQ(cs.value[at], *std::max_element(cs.value.begin(), cs.value.end()));
+  ASSERT_EQ(run.restarts.size(), 3u);
+  double best = -INFINITY;
+  for (const Restart& r : run.restarts) best = std::max(best, r.objective);
+  ASSERT_FALSE(run.curve.value.empty());
+  EXPECT_GE(run.curve.value.back(), best - 1e-9 * std::fabs(best));
+  // The parameter file's class probabilities and value tables are distributions.
+  ASSERT_EQ(static_cast<int>(run.class_weights.size()), run.chosen_k);
+  double sum = 0.0;
+  for (double w : run.class_weights) sum += w;
+  EXPECT_NEAR(sum, 1.0, 1e-9);
+  ASSERT_EQ(run.discrete.size(), 9u);
+  for (const DiscreteTable& t : run.discrete) {
+    for (const std::vector<double>& row : t.prob) {
+      double p = 0.0;
+      for (double v : row) p += v;
+      EXPECT_NEAR(p, 1.0, 1e-9) << t.name;
+    }
+  }
+  long total = 0;
+  for (long n : run.cluster_sizes) total += n;
+  EXPECT_EQ(total, 286);
+  EXPECT_TRUE(run.has_eval);
 }
 
 TEST_F(ReportRun, EvaluationMeasuresFollowFromTheConfusionTable) {

@@ -152,6 +152,22 @@ void Svg::text(double x, double y, std::string_view text, std::string_view ancho
   body_ += ">" + escape_xml(text) + "</text>\n";
 }
 
+namespace {
+
+// Significant digits that tell neighbouring ticks apart: a converged
+// objective's restarts can differ only in the fourth decimal of -2388.7.
+int tick_digits(const std::vector<double>& ticks) {
+  if (ticks.size() < 2) return 7;
+  double top = 0.0;
+  for (double t : ticks) top = std::max(top, std::fabs(t));
+  const double step = std::fabs(ticks[1] - ticks[0]);
+  if (!(step > 0.0) || !(top > 0.0)) return 7;
+  const int needed = static_cast<int>(std::floor(std::log10(top)) - std::floor(std::log10(step))) + 1;
+  return std::clamp(needed, 7, 15);
+}
+
+}  // namespace
+
 Frame draw_frame(Svg& svg, double left, double top, double width, double height, double x_lo,
                  double x_hi, double y_lo, double y_hi, std::string_view x_label,
                  std::string_view y_label, bool integer_x) {
@@ -174,16 +190,17 @@ Frame draw_frame(Svg& svg, double left, double top, double width, double height,
   std::vector<double> yt = nice_ticks(y_lo, y_hi);
   Frame f{left, top, width, height, xt.front(), xt.back(), yt.front(), yt.back()};
   svg.rect(left, top, width, height, "#ffffff");
+  const int y_digits = tick_digits(yt);
   for (size_t i = 0; i < yt.size(); ++i) {
     double y = f.py(yt[i]);
     svg.line(left, y, left + width, y, "#e4e4e4");
-    svg.text(left - 6, y + 4, number_text(yt[i], 7), "end", 11);
+    svg.text(left - 6, y + 4, number_text(yt[i], y_digits), "end", 11);
   }
   for (size_t i = 0; i < xt.size(); ++i) {
     if (integer_x && (i == 0 || i + 1 == xt.size())) continue;
     double x = f.px(xt[i]);
     svg.line(x, top + height, x, top + height + 4, "#333333");
-    svg.text(x, top + height + 17, number_text(xt[i], 7), "middle", 11);
+    svg.text(x, top + height + 17, number_text(xt[i], tick_digits(xt)), "middle", 11);
   }
   svg.line(left, top + height, left + width, top + height, "#333333");
   svg.line(left, top, left, top + height, "#333333");

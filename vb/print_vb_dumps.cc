@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "output/print_case_tables.h"
+#include "output/print_value_table.h"
 #include "output/section_writer.h"
-#include "output/value_text.h"
 
 namespace veska {
 
@@ -21,98 +22,41 @@ void print_class_values(FILE* log, const char* id, const char* column,
 }
 
 // One value per class and value of each discrete attribute, laid out as
-// HPARAM-CAT%d; `column` carries a "%d" for the attribute index.
-void print_cat_values(FILE* log, const VbContext& ctx, const VbState& st, const char* id,
+// HPARAM-CAT%d.
+void print_cat_values(FILE* log, const VbContext& ctx, const VbState& st, const char* id_format,
                       const char* column, const std::vector<double>& values) {
-  const AttrModel& model = ctx.model;
-  for (int pos = 0; pos < model.n_discrete; ++pos) {
-    const int j = model.discrete_attr[static_cast<size_t>(pos)];
-    const DiscreteValues& dv = model.values[static_cast<size_t>(pos)];
-    const std::string name = attr_name(model, j);
-    set_matrix_id("%s%d", id, j);
-    add_column_name("Attr. ID");
-    add_column_name("Attr. name");
-    add_column_name("Class k");
-    add_column_name("Attr. value x%d", j);
-    add_column_name(column, j);
-    print_header(log);
-    for (int k = 0; k < st.K; ++k) {
-      for (int code : dv.order) {
-        print_row(log, "%d,%s,%d,%s,%.Ng", j, name.c_str(), k,
-                  dv.names[static_cast<size_t>(code)].c_str(), values[st.cat_index(k, pos, code)]);
-      }
-    }
+  for (int pos = 0; pos < ctx.model.n_discrete; ++pos) {
+    print_value_table(log, id_format, column, ctx.model, pos, st.K,
+                      [&](int k, int code) { return values[st.cat_index(k, pos, code)]; });
   }
-}
-
-// "Case ID" and, unless hidden, the attribute values of entry n.
-void add_case_fields(const VbContext& ctx, int n) {
-  const CaseEntry& entry = ctx.cases.entries[static_cast<size_t>(n)];
-  add_field(case_id_str(ctx.model, entry, n));
-  add_value_fields(ctx.settings, ctx.model, entry);
 }
 
 }  // namespace
 
 void print_expected_logs(FILE* log, const VbContext& ctx, const VbState& st) {
   print_class_values(log, "PI-CLASS", "Class pi(k)", st.e_log_pi, st.K);
-  print_cat_values(log, ctx, st, "PI-CAT", "Attr. pi(x%d|k)", st.e_log_theta);
+  print_cat_values(log, ctx, st, "PI-CAT%d", "Attr. pi(x%d|k)", st.e_log_theta);
   fflush(log);
 }
 
 void print_complete_prob(FILE* log, const VbContext& ctx, const VbState& st) {
-  set_matrix_id("COMP");
-  add_column_name("Class k");
-  add_column_name("Case ID");
-  add_values_column(ctx.settings);
-  add_column_name("Complete data prob. P(k,x)");
-  print_header(log);
-  for (int k = 0; k < st.K; ++k) {
-    for (int n = 0; n < st.n_entries; ++n) {
-      add_field_int(k);
-      add_case_fields(ctx, n);
-      add_field_real(st.log_rho[st.entry_index(k, n)]);
-      end_row(log);
-    }
-  }
-  fflush(log);
+  print_complete_probs(log, ctx.settings, ctx.model, ctx.cases, st.K,
+                       [&](int k, int n) { return st.log_rho[st.entry_index(k, n)]; });
 }
 
 void print_log_normalisers(FILE* log, const VbContext& ctx, const VbState& st) {
-  set_matrix_id("INCOMP");
-  add_column_name("Case ID");
-  add_values_column(ctx.settings);
-  add_column_name("Incomplete data prob. P(x)");
-  print_header(log);
-  for (int n = 0; n < st.n_entries; ++n) {
-    add_case_fields(ctx, n);
-    add_field_real(st.log_z[static_cast<size_t>(n)]);
-    end_row(log);
-  }
-  fflush(log);
+  print_incomplete_probs(log, ctx.settings, ctx.model, ctx.cases,
+                         [&](int n) { return st.log_z[static_cast<size_t>(n)]; });
 }
 
 void print_responsibilities(FILE* log, const VbContext& ctx, const VbState& st) {
-  set_matrix_id("COND");
-  add_column_name("Case ID");
-  add_values_column(ctx.settings);
-  add_column_name("Class k");
-  add_column_name("Conditional prob. P(k|x)");
-  print_header(log);
-  for (int n = 0; n < st.n_entries; ++n) {
-    for (int k = 0; k < st.K; ++k) {
-      add_case_fields(ctx, n);
-      add_field_int(k);
-      add_field_real(st.resp[st.entry_index(k, n)]);
-      end_row(log);
-    }
-  }
-  fflush(log);
+  print_conditional_probs(log, ctx.settings, ctx.model, ctx.cases, st.K,
+                          [&](int k, int n) { return st.resp[st.entry_index(k, n)]; });
 }
 
 void print_sufficient_stats(FILE* log, const VbContext& ctx, const VbState& st) {
   print_class_values(log, "EXPECT-CLASS", "Expected occurrences E[k]", st.n_k, st.K);
-  print_cat_values(log, ctx, st, "EXPECT-CAT", "Expected occurrences E[x%d|k]", st.n_cat);
+  print_cat_values(log, ctx, st, "EXPECT-CAT%d", "Expected occurrences E[x%d|k]", st.n_cat);
   fflush(log);
 }
 

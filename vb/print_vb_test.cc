@@ -8,6 +8,8 @@
 #include "common/matrix_store.h"
 #include "common/misc.h"
 #include "data/test_model.h"
+#include "fit/print_seeds.h"
+#include "output/print_data.h"
 #include "output/section_writer.h"
 
 namespace veska {
@@ -60,9 +62,9 @@ TEST_F(PrintVb, FreeEnergyRowsStopBeforeTheFinalIndex) {
 TEST_F(PrintVb, ScoreAndSeedsWithAndWithoutRecordedSeeds) {
   print_score(file(), {2, 3}, {-100.25, -99.5}, 3);
   std::vector<RestartRecord> drawn = {{true, 4000000000u, 12, -101.0}, {true, 7, 30, -99.5}};
-  print_seeds(file(), true, 3, 1, drawn);
+  print_seeds(file(), true, 3, 1, drawn, "Variational free energy");
   std::vector<RestartRecord> given = {{false, 0, 5, -3.0}};
-  print_seeds(file(), false, 2, 0, given);
+  print_seeds(file(), false, 2, 0, given, "Variational free energy");
   EXPECT_EQ(text(),
             "#### ID:SCORE\r\n#### Num. of classes, Variational free energy\r\n"
             "#### -- Optimal num. of classes = 3\r\n####\r\n"

@@ -5,6 +5,8 @@
 #include "common/init.h"
 #include "common/misc.h"
 #include "data/start_partition.h"
+#include "fit/print_seeds.h"
+#include "output/print_data.h"
 #include "vb/print_vb.h"
 #include "vb/print_vb_smem.h"
 #include "vb/vb_init.h"
@@ -136,7 +138,8 @@ void VbFitEngine::write_history(const FitHistory& history, int t) {
 void VbFitEngine::write_range(const ClassRangeFit& range) {
   print_score(log_stream(), range.ks, range.scores, range.k_opt);
   for (const ClassCountFit& fit : range.fits) {
-    print_seeds(log_stream(), settings_.k_range_given, fit.K, fit.best_restart, fit.runs);
+    print_seeds(log_stream(), settings_.k_range_given, fit.K, fit.best_restart, fit.runs,
+                "Variational free energy");
   }
 }
 

@@ -10,6 +10,7 @@
 #include "common/matrix.h"
 #include "common/misc.h"
 #include "common/students_t.h"
+#include "output/print_value_table.h"
 #include "output/section_writer.h"
 #include "output/value_text.h"
 #include "vb/print_vb.h"
@@ -44,26 +45,15 @@ std::vector<std::vector<double>> log_value_probs(const Memberships& mem) {
 
 void print_predictive_means(FILE* file, const AttrModel& model, const VbPredictive& pred, int K,
                             int g) {
-  const std::vector<int>& attrs = model.groups[static_cast<size_t>(g)].attrs;
-  set_matrix_id("PREDICT-GAUSS-MEAN%d", g);
-  add_column_name("Gauss ID");
-  add_column_name("Class k");
-  add_column_name("Attr. ID");
-  add_column_name("Attr. name");
-  add_column_name("Mean");
-  print_header(file);
-  for (int k = 0; k < K; ++k) {
-    const Vector& mu = *pred.location[static_cast<size_t>(k) * pred.n_groups + g];
-    for (int a = 0; a < static_cast<int>(attrs.size()); ++a) {
-      print_row(file, "%d,%d,%d,%s,%.Ng", g, k, attrs[a], attr_name(model, attrs[a]), mu[a]);
-    }
-  }
+  print_block_means(file, "PREDICT-GAUSS-MEAN%d", model, g, K, false, [&](int k, int a) {
+    return (*pred.location[static_cast<size_t>(k) * pred.n_groups + g])[a];
+  });
 }
 
 void print_predictive_scales(FILE* file, const AttrModel& model, const VbPredictive& pred, int K,
                              int g) {
-  print_block_covariances(file, "PREDICT-GAUSS-COVAR%d", model, g, K, [&](int k) -> const Matrix& {
-    return *pred.scale[static_cast<size_t>(k) * pred.n_groups + g];
+  print_block_covariances(file, "PREDICT-GAUSS-COVAR%d", model, g, K, false, [&](int k, int a, int b) {
+    return (*pred.scale[static_cast<size_t>(k) * pred.n_groups + g])[a][b];
   });
 }
 

@@ -1,0 +1,128 @@
+#include "mlmap/ml_params.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/matrix.h"
+#include "common/misc.h"
+
+namespace veska {
+
+MlLayout make_layout(const AttrModel& model, int K) {
+  MlLayout l;
+  l.K = K;
+  l.n_discrete = model.n_discrete;
+  l.n_groups = model.n_groups;
+  for (int i = 0; i < l.n_discrete; ++i) {
+    const int nv = static_cast<size_t>(i) < model.values.size() ? model.values[i].n_values : 0;
+    l.n_values.push_back(nv);
+    l.cat_offset.push_back(l.cat_stride);
+    l.cat_stride += nv;
+  }
+  for (int b = 0; b < l.n_groups; ++b) {
+    const int d = model.groups[b].size();
+    l.dims.push_back(d);
+    l.mean_offset.push_back(l.mean_stride);
+    l.covar_offset.push_back(l.covar_stride);
+    l.mean_stride += d;
+    l.covar_stride += d * d;
+    l.max_dim = std::max(l.max_dim, d);
+  }
+  return l;
+}
+
+MlParams allocate_params(const MlLayout& l) {
+  MlParams p;
+  p.K = l.K;
+  p.pi.assign(static_cast<size_t>(l.K), 0.0);
+  p.theta.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);
+  p.mean.assign(static_cast<size_t>(l.K) * l.mean_stride, 0.0);
+  p.covar.assign(static_cast<size_t>(l.K) * l.covar_stride, 0.0);
+  p.precision.assign(p.covar.size(), 0.0);
+  p.det.assign(static_cast<size_t>(l.K) * l.n_groups, 0.0);
+  return p;
+}
+
+void recompute_precisions(const MlLayout& l, MlParams& p) {
+  for (int k = 0; k < l.K; ++k) {
+    for (int b = 0; b < l.n_groups; ++b) {
+      const int d = l.dims[b];
+      double* cov = p.covar.data() + l.covar(k, b);
+      double* prec = p.precision.data() + l.covar(k, b);
+      double det;
+      if (d == 1) {
+        det = cov[0];
+        prec[0] = 1.0 / cov[0];
+      } else {
+        Matrix a{d, d, cov, 0};
+        Matrix inv{d, d, prec, 0};
+        const DetResult r = inverse_spd(&inv, &a);
+        det = r.det;
+        // A matrix that is not positive definite has no usable inverse; its
+        // zero determinant sends it to the singular check.
+        if (!r.ok) {
+          det = 0.0;
+          std::fill(prec, prec + d * d, 0.0);
+        }
+      }
+      bool finite = std::isfinite(det);
+      for (int i = 0; i < d * d && finite; ++i) finite = std::isfinite(prec[i]);
+      if (!finite) die("Failed to invert covariances\n");
+      p.det[l.block(k, b)] = det;
+    }
+  }
+}
+
+BlockScales block_scales(const MlContext& ctx, const MlLayout& l) {
+  BlockScales s;
+  s.variance.assign(static_cast<size_t>(l.mean_stride), 1.0);
+  for (int b = 0; b < l.n_groups; ++b) {
+    const Matrix* c = ctx.stats.groups[b].sample_covar;
+    for (int i = 0; i < l.dims[b]; ++i) s.variance[l.mean_offset[b] + i] = (*c)[i][i];
+  }
+  return s;
+}
+
+MlWork allocate_work(const MlLayout& l, const CaseTable& cases) {
+  MlWork w;
+  const int n_entries = cases.n_entries;
+  w.cells.assign(static_cast<size_t>(n_entries) * l.n_discrete, -1);
+  w.count.assign(static_cast<size_t>(n_entries), 0.0);
+  for (int n = 0; n < n_entries; ++n) {
+    const CaseEntry& e = cases.entries[n];
+    w.count[n] = e.total;
+    for (int i = 0; i < l.n_discrete; ++i) {
+      const int code = e.codes()[i];
+      if (code >= 0) w.cells[static_cast<size_t>(n) * l.n_discrete + i] = l.cat_offset[i] + code;
+    }
+  }
+  w.block_values.assign(static_cast<size_t>(n_entries) * l.n_groups, nullptr);
+  w.block_missing.assign(static_cast<size_t>(n_entries) * l.n_groups, 0);
+  for (int n = 0; n < n_entries; ++n) {
+    const CaseEntry& e = cases.entries[n];
+    for (int b = 0; b < l.n_groups; ++b) {
+      w.block_values[static_cast<size_t>(n) * l.n_groups + b] = e.values(b).data();
+      w.block_missing[static_cast<size_t>(n) * l.n_groups + b] = e.gauss_n_missing()[b];
+    }
+  }
+  w.log_norm.assign(static_cast<size_t>(l.K) * l.n_groups, 0.0);
+  const size_t nk = static_cast<size_t>(n_entries) * l.K;
+  w.weight.assign(nk, 0.0);
+  w.norm.assign(static_cast<size_t>(n_entries), 0.0);
+  w.resp.assign(nk, 0.0);
+  w.e_class.assign(static_cast<size_t>(l.K), 0.0);
+  w.e_cat.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);
+  w.s1.assign(static_cast<size_t>(l.K) * l.mean_stride, 0.0);
+  w.s2.assign(static_cast<size_t>(l.K) * l.covar_stride, 0.0);
+  const size_t d = static_cast<size_t>(l.max_dim);
+  w.observed.assign(d, 0);
+  w.missing.assign(d, 0);
+  w.point.assign(d, 0.0);
+  w.diff.assign(d, 0.0);
+  w.sub.assign(d * d, 0.0);
+  w.gain.assign(d * d, 0.0);
+  w.class_scratch.assign(static_cast<size_t>(l.K), 0.0);
+  return w;
+}
+
+}  // namespace veska

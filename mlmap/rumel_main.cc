@@ -1,0 +1,3 @@
+#include "mlmap/run.h"
+
+int main(int argc, char** argv) { return veska::run_rumel(argc, argv); }
