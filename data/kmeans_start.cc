@@ -441,14 +441,27 @@ std::vector<int> kmeans_partition(const AttrModel& model, const CaseTable& cases
 
   double occurrences = 0.0;
   for (double w : p.weight) occurrences += w;
-  const int used = seed_centres(p, c, K, seeding);
-  for (int it = 0; it < kKmeansMaxIterations; ++it) {
-    const double moved = assign(p, c, used, group, own, row);
-    if (it > 0 && moved <= kKmeansSettledShare * occurrences) break;
-    fill_empty_groups(p, used, group, own, members);
-    update_centres(p, group, used, c, sums);
+  std::vector<int> best(static_cast<size_t>(p.n), -1);
+  double best_spread = 0.0;
+  for (int run = 0; run < kKmeansRuns; ++run) {
+    std::fill(group.begin(), group.end(), -1);
+    const int used = seed_centres(p, c, K, seeding);
+    for (int it = 0; it < kKmeansMaxIterations; ++it) {
+      const double moved = assign(p, c, used, group, own, row);
+      if (it > 0 && moved <= kKmeansSettledShare * occurrences) break;
+      fill_empty_groups(p, used, group, own, members);
+      update_centres(p, group, used, c, sums);
+    }
+    // The weighted squared distances to the groups' centres; ties keep the
+    // earlier run.
+    double spread = 0.0;
+    for (int e = 0; e < p.n; ++e) spread += p.weight[static_cast<size_t>(e)] * own[static_cast<size_t>(e)];
+    if (run == 0 || spread < best_spread) {
+      best_spread = spread;
+      best.swap(group);
+    }
   }
-  return group;
+  return best;
 }
 
 }  // namespace veska

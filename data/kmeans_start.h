@@ -1,5 +1,6 @@
 // A data-driven starting partition for the clustering engines: greedy
-// k-means++ seeding followed by Lloyd iterations over the attributes in use.
+// k-means++ seeding followed by Lloyd iterations over the attributes in use,
+// the best of a few such runs.
 //
 // The space: every continuous attribute standardised by its sample standard
 // deviation; every discrete attribute as one-hot columns scaled so that the
@@ -27,6 +28,10 @@ namespace veska {
 // large table take as long as the first ones.
 constexpr int kKmeansMaxIterations = 20;
 constexpr double kKmeansSettledShare = 0.005;
+// Whole k-means runs (seeding and iterations) per partition, the one of
+// least weighted squared distance to its centres kept: a single run now
+// and then splits a compact class and merges two others.
+constexpr int kKmeansRuns = 3;
 
 // The group (0 .. K-1) of every case-table entry. Every entry is assigned.
 // A group left empty by an iteration takes the entry farthest from its
