@@ -23,6 +23,9 @@ void normalise(double* w, int n) {
 // enough to leave the groups' statistics as they are, large enough that a
 // group without entries keeps finite moments.
 constexpr double kPartitionFloor = 1.0e-30;
+// A group's variance below this share of the sample variance: its values
+// are all but equal, and the start would sit on a spike of the likelihood.
+constexpr double kFlatRatio = 1.0e-9;
 
 void set_sample_covariance(const MlContext& ctx, const MlLayout& l, MlParams& p, int k, int b) {
   const int d = l.dims[b];
@@ -117,8 +120,16 @@ void initialise_params_from_partition(const MlContext& ctx, const MlLayout& l,
   }
   compute_expected_stats(ctx, l, p, w);
   m_step(ctx, l, priors, scales, w, p);
-  // Each pass replaces the first singular block; a sample covariance that is
-  // singular itself is left to the run's own check.
+  // A one-dimensional block whose group has (almost) no spread, and every
+  // block the singular check finds, take the sample covariance; a sample
+  // covariance that is singular itself is left to the run's own check.
+  for (int k = 0; k < K; ++k) {
+    for (int b = 0; b < l.n_groups; ++b) {
+      const double var = scales.variance[l.mean_offset[b]];
+      if (l.dims[b] == 1 && p.covar[l.covar(k, b)] <= kFlatRatio * var) set_sample_covariance(ctx, l, p, k, b);
+    }
+  }
+  recompute_precisions(l, p);
   for (int pass = 0; pass < K * l.n_groups; ++pass) {
     const SingularBlock s = find_singular_block(l, scales, p);
     if (!s.found) break;

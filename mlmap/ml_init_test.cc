@@ -132,6 +132,14 @@ TEST(MlInit, PartitionStartTakesEachGroupsStatistics) {
   for (int i = 0; i < 2; ++i) {
     for (int j = 0; j < 2; ++j) EXPECT_EQ(fit.params.covar[l.covar(2, 0) + i * 2 + j], sample[i][j]);
   }
+
+  // One dimension: a group of equal values has no variance of its own.
+  CaseData flat("a,1.0\nb,1.0\na,2.0\nb,4.0\nb,3.5\n", 2, {"1"}, [](Settings& s) { testing::ml_settings(s); });
+  MlFit f(flat, 2);
+  initialise_params_from_partition(f.ctx, f.layout, f.priors, f.scales, std::vector<int>{0, 0, 1, 1, 1},
+                                   f.work, f.params);
+  EXPECT_EQ(f.params.covar[f.layout.covar(0, 0)], (*flat.stats.groups[0].sample_covar)[0][0]);
+  EXPECT_NEAR(f.params.covar[f.layout.covar(1, 0)], (4.0 + 16.0 + 12.25) / 3 - std::pow(9.5 / 3, 2), 1e-12);
 }
 
 TEST(MlPriors, SampleScaleAndDefaults) {
