@@ -136,21 +136,14 @@ class PrintHparams : public PrintVb {
     st_.blocks.resize(2);
     for (int k = 0; k < 2; ++k) {
       VbBlock& b = st_.block(k, 0);
-      b.mu = new_vector(2);
+      b.mu = VectorValue(2);
       (*b.mu)[0] = k + 0.5;
       (*b.mu)[1] = -k;
-      b.sigma = new_matrix(2, 2);
+      b.sigma = MatrixValue(2, 2);
       (*b.sigma)[0][0] = 1 + k;
       (*b.sigma)[0][1] = (*b.sigma)[1][0] = 0.125;
       (*b.sigma)[1][1] = 4;
     }
-  }
-  void TearDown() override {
-    for (VbBlock& b : st_.blocks) {
-      free_vector(b.mu);
-      free_matrix(b.sigma);
-    }
-    PrintVb::TearDown();
   }
 
   AttrModel model_;
@@ -158,10 +151,11 @@ class PrintHparams : public PrintVb {
   Settings settings_;
   CaseTable cases_;
   SampleStats stats_;
+  EntryViews views_;  // nothing reads the entries here
 };
 
 TEST_F(PrintHparams, EveryDataMatrixOfAMixedModel) {
-  VbContext ctx{settings_, model_, cases_, stats_};
+  VbContext ctx{settings_, model_, cases_, stats_, views_};
   print_hparams(file(), ctx, st_);
   EXPECT_EQ(text(),
             "#### ID:HPARAM-CLASS\r\n#### Class k, Class pseudo count delta(k)\r\n####\r\n"
@@ -190,7 +184,7 @@ TEST_F(PrintHparams, NamedAttributesAndTabsWithoutGaussianBlocks) {
   model_.attrs[0].name = "colour, hue";
   model_.n_groups = 0;
   model_.groups.clear();
-  VbContext ctx{settings_, model_, cases_, stats_};
+  VbContext ctx{settings_, model_, cases_, stats_, views_};
   print_hparams(file(), ctx, st_);
   std::string out = text();
   EXPECT_NE(out.find("0\tcolour, hue\t1\tb\t5.5\r\n"), std::string::npos);

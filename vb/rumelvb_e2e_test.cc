@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -239,6 +240,22 @@ TEST(RumelvbRun, RumelOnlyOptionWarnsAndTheRunGoesOn) {
   EXPECT_EQ(r.err.rfind(version() + "Warning: --score not supported\r\n", 0), 0u) << r.err;
   EXPECT_TRUE(std::filesystem::exists(c.dir.file("data_log.txt")));
   EXPECT_FALSE(std::filesystem::exists(c.dir.file("data_msg.txt")));
+}
+
+// Noise this large makes the starting pseudo counts infinite: the run ends
+// at the first free energy instead of running to the limit with "-nan", and
+// no model file is written.
+TEST(RumelvbRun, AFreeEnergyThatIsNotANumberEndsTheRun) {
+  CaseDir c;
+  RunResult r = rumelvb(c.dir, {"-f", "data", "-x", "2", "-k", "2:3:1", "--noise", "1e308", "-r", "1"});
+  EXPECT_EQ(r.status, 1);
+  const std::string message =
+      "Numerical error (compute_free_energy): Computed variational free energy is not a number\n";
+  EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), message.size())), message) << r.err;
+  const std::string log = read_file(c.dir.file("data_log.csv"));
+  EXPECT_EQ(log.substr(log.size() - std::min(log.size(), message.size())), message);
+  EXPECT_EQ(log.find("nan"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(c.dir.file("data_hparam.csv")));
 }
 
 }  // namespace

@@ -7,7 +7,9 @@ namespace veska {
 
 void run_class_range(Settings& s, const AttrModel& model, const CaseTable& cases,
                      const SampleStats& stats) {
-  VbFitEngine engine(s, model, cases, stats);
+  // One set of entry views serves every K, its restarts and the chosen K.
+  const EntryViews views = build_entry_views(cases, model);
+  VbFitEngine engine(s, model, cases, stats, views);
   run_fit(s, engine);
 }
 

@@ -33,8 +33,8 @@ const FitTexts& vb_fit_texts() {
 }
 
 VbFitEngine::VbFitEngine(Settings& settings, const AttrModel& model, const CaseTable& cases,
-                         const SampleStats& stats)
-    : settings_(settings), ctx_{settings, model, cases, stats} {}
+                         const SampleStats& stats, const EntryViews& views)
+    : settings_(settings), ctx_{settings, model, cases, stats, views} {}
 
 VbFitEngine::~VbFitEngine() { free_vb_state(st_); }
 
@@ -89,18 +89,18 @@ double VbFitEngine::score() {
 
 void VbFitEngine::save(FitSlot slot) {
   switch (slot) {
-    case FitSlot::kBestRestart: save_hparams_best(st_, best_); break;
-    case FitSlot::kOptimalK: save_hparams_opt(st_, opt_); break;
+    case FitSlot::kBestRestart: best_ = st_.hparams(); break;
+    case FitSlot::kOptimalK: opt_ = st_.hparams(); break;
     case FitSlot::kBeforeCandidate: take_snapshot(st_, before_); break;
   }
 }
 
 void VbFitEngine::restore(FitSlot slot) {
   switch (slot) {
-    case FitSlot::kBestRestart: restore_hparams_best(best_, st_); break;
+    case FitSlot::kBestRestart: restore_hparams(best_, st_); break;
     case FitSlot::kOptimalK:
-      st_ = allocate_vb_state(ctx_, opt_.K);
-      restore_hparams_opt(opt_, st_);
+      st_ = allocate_vb_state(ctx_, static_cast<int>(opt_.delta.size()));
+      restore_hparams(opt_, st_);
       break;
     case FitSlot::kBeforeCandidate: restore_snapshot(before_, st_); break;
   }
@@ -108,8 +108,8 @@ void VbFitEngine::restore(FitSlot slot) {
 
 void VbFitEngine::drop(FitSlot slot) {
   switch (slot) {
-    case FitSlot::kBestRestart: drop_saved_state(best_); break;
-    case FitSlot::kOptimalK: drop_saved_state(opt_); break;
+    case FitSlot::kBestRestart: best_ = VbHparams{}; break;
+    case FitSlot::kOptimalK: opt_ = VbHparams{}; break;
     case FitSlot::kBeforeCandidate: before_ = VbStateSnapshot{}; break;
   }
 }

@@ -24,7 +24,7 @@ class VbFitEngine : public FitEngine {
   // `settings` is the one the context refers to: the "auto" smoothing
   // constants are resolved in it for each K.
   VbFitEngine(Settings& settings, const AttrModel& model, const CaseTable& cases,
-              const SampleStats& stats);
+              const SampleStats& stats, const EntryViews& views);
   ~VbFitEngine() override;
   VbFitEngine(const VbFitEngine&) = delete;
   VbFitEngine& operator=(const VbFitEngine&) = delete;
@@ -67,7 +67,7 @@ class VbFitEngine : public FitEngine {
   Settings& settings_;
   VbContext ctx_;
   VbState st_;
-  VbSavedState best_, opt_;
+  VbHparams best_, opt_;  // empty when not saved
   VbStateSnapshot before_;
   std::vector<double> outside_;  // the partial run's sums outside the triple
 };

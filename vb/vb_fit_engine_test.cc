@@ -68,7 +68,8 @@ class VbReports : public ::testing::Test {
   AttrModel model_;
   CaseTable cases_;
   SampleStats stats_;
-  ScriptedVb engine_{s_, model_, cases_, stats_};
+  EntryViews views_;
+  ScriptedVb engine_{s_, model_, cases_, stats_, views_};
 };
 
 TEST_F(VbReports, AFallEndsTheRunWithTheLogSection) {
@@ -127,7 +128,7 @@ TEST(VbEngine, IterationsAllocateNothing) {
                          });
     testing::StreamCapture capture;
     rng_seed(5);
-    VbFitEngine engine(data.settings, data.model, data.cases, data.stats);
+    VbFitEngine engine(data.settings, data.model, data.cases, data.stats, data.views);
     engine.state() = allocate_vb_state(*data.ctx, 3);
     engine.random_start();
     FitHistory h;
@@ -160,7 +161,7 @@ TEST(VbEngine, EvaluationIsTheEStepAndTheFreeEnergyAtItsTemperature) {
                        [](Settings& s) { s.daem = true; });
   const VbContext& ctx = *data.ctx;
   rng_seed(3);
-  VbFitEngine engine(data.settings, data.model, data.cases, data.stats);
+  VbFitEngine engine(data.settings, data.model, data.cases, data.stats, data.views);
   VbState& st = engine.state();
   st = allocate_vb_state(ctx, 3);
   engine.random_start();

@@ -149,7 +149,8 @@ void run_read_hparam(Settings& s, AttrModel& model) {
     print_data_size(log_stream(), s, model, cases, {h.K});
 
     const SampleStats no_stats;  // nothing is estimated
-    const VbContext ctx{s, model, cases, no_stats};
+    const EntryViews views = build_entry_views(cases, model);
+    const VbContext ctx{s, model, cases, no_stats, views};
     VbState st = allocate_vb_state(ctx, h.K);
     load_stored_hparams(h, st);
     run_read_hparam_analysis(ctx, st, stored_scalars(h));

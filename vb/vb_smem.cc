@@ -15,41 +15,6 @@ namespace {
 // Floor of the split criterion's sums and densities.
 constexpr double kTiny = 1.0e-60;
 
-// ---- snapshot -------------------------------------------------------------------
-
-void add_vector(std::vector<std::span<double>>& out, Vector* v) {
-  out.emplace_back(v->data, static_cast<size_t>(v->n));
-}
-
-void add_matrix(std::vector<std::span<double>>& out, Matrix* m) {
-  out.emplace_back(m->data, static_cast<size_t>(m->rows) * m->cols);
-}
-
-// Every value of the state that a candidate can change.
-std::vector<std::span<double>> state_fields(VbState& st) {
-  std::vector<std::span<double>> f;
-  for (std::vector<double>* v : {&st.delta0, &st.delta, &st.delta0_cat, &st.delta_cat, &st.n_k,
-                                 &st.n_cat, &st.e_log_pi, &st.e_log_theta, &st.log_rho, &st.resp,
-                                 &st.log_z}) {
-    f.emplace_back(*v);
-  }
-  f.emplace_back(&st.beta, 1);
-  for (VbBlock& blk : st.blocks) {
-    add_vector(f, blk.mu0);
-    add_matrix(f, blk.sigma0);
-    add_matrix(f, blk.w0);
-    f.emplace_back(&blk.det_sigma0, 1);
-    add_vector(f, blk.mu);
-    add_matrix(f, blk.sigma);
-    add_matrix(f, blk.w);
-    f.emplace_back(&blk.det_sigma, 1);
-    add_vector(f, blk.s1);
-    add_vector(f, blk.xbar);
-    add_matrix(f, blk.s2);
-  }
-  return f;
-}
-
 }  // namespace
 
 // ---- criteria ---------------------------------------------------------------------
@@ -198,21 +163,18 @@ void outside_log_sums(const VbState& st, const SmemCandidate& c, std::vector<dou
 
 // ---- snapshot -------------------------------------------------------------------------
 
-void take_snapshot(VbState& st, VbStateSnapshot& snapshot) {
-  snapshot.values.clear();
-  for (std::span<double> f : state_fields(st)) {
-    snapshot.values.insert(snapshot.values.end(), f.begin(), f.end());
-  }
+void take_snapshot(const VbState& st, VbStateSnapshot& snapshot) {
+  snapshot.hparams = st.hparams();
+  snapshot.work = st.work();
 }
 
 void restore_snapshot(const VbStateSnapshot& snapshot, VbState& st) {
-  size_t at = 0;
-  for (std::span<double> f : state_fields(st)) {
-    if (at + f.size() > snapshot.values.size()) die("Internal error: snapshot does not fit the state\n");
-    std::copy_n(snapshot.values.begin() + static_cast<long>(at), f.size(), f.begin());
-    at += f.size();
+  if (snapshot.work.log_rho.size() != st.log_rho.size() ||
+      snapshot.work.moments.size() != st.moments.size()) {
+    die("Internal error: snapshot does not fit the state\n");
   }
-  if (at != snapshot.values.size()) die("Internal error: snapshot does not fit the state\n");
+  restore_hparams(snapshot.hparams, st);
+  st.work() = snapshot.work;
 }
 
 }  // namespace veska

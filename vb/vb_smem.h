@@ -35,12 +35,13 @@ void full_e_step(const VbContext& ctx, VbState& state);
 void outside_log_sums(const VbState& state, const SmemCandidate& candidate,
                       std::vector<double>& out);
 
-// Every value of the state but its scratch areas, to undo a rejected
-// candidate exactly.
+// The record and the work arrays of the state (all but its shape and
+// scratch), to undo a rejected candidate exactly.
 struct VbStateSnapshot {
-  std::vector<double> values;
+  VbHparams hparams;
+  VbWork work;
 };
-void take_snapshot(VbState& state, VbStateSnapshot& snapshot);
+void take_snapshot(const VbState& state, VbStateSnapshot& snapshot);
 void restore_snapshot(const VbStateSnapshot& snapshot, VbState& state);
 
 }  // namespace veska

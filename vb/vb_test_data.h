@@ -17,8 +17,10 @@ class VbData : public CaseData {
   VbData(const std::string& csv, int n_attr, const std::vector<std::string>& gauss,
          const std::function<void(Settings&)>& tweak = {})
       : CaseData(csv, n_attr, gauss, tweak),
-        ctx(std::make_unique<VbContext>(VbContext{settings, model, cases, stats})) {}
+        views(build_entry_views(cases, model)),
+        ctx(std::make_unique<VbContext>(VbContext{settings, model, cases, stats, views})) {}
 
+  EntryViews views;
   std::unique_ptr<VbContext> ctx;
 };
 

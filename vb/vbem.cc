@@ -195,12 +195,12 @@ VbBlockTerms block_terms_of(const VbState& st, const Temper& t, int k, int b) {
 
 // The lanes' copy of block b (see VbState::lane_gauss, here with the
 // chunk's lanes): mu, the full W, A and s / 2 per lane; the per-lane terms
-// also go to st.block_terms for the entries with missing values.
+// also go to st.lanes.block_terms for the entries with missing values.
 template <int V>
 void load_block_lanes(VbState& st, const Temper& t, const LaneChunk<V>& c, int b) {
   constexpr int L = 2 * V;
   const int d = st.dims[static_cast<size_t>(b)];
-  double* mu = st.lane_gauss.data() + st.lane_gauss_offset[static_cast<size_t>(b)];
+  double* mu = st.lanes.lane_gauss.data() + st.lanes.lane_gauss_offset[static_cast<size_t>(b)];
   double* w = mu + d * L;
   double* a = w + d * d * L;
   double* half_scale = a + L;
@@ -208,7 +208,7 @@ void load_block_lanes(VbState& st, const Temper& t, const LaneChunk<V>& c, int b
     const VbBlock& blk = st.block(c.k[l], b);
     for (int i = 0; i < d; ++i) mu[i * L + l] = (*blk.mu)[i];
     for (int i = 0; i < d * d; ++i) w[i * L + l] = blk.w->data[i];
-    VbBlockTerms& terms = st.block_terms[static_cast<size_t>(b) * kClassLanes + l];
+    VbBlockTerms& terms = st.lanes.block_terms[static_cast<size_t>(b) * kClassLanes + l];
     terms = block_terms_of(st, t, c.k[l], b);
     a[l] = terms.a;
     half_scale[l] = 0.5 * terms.scale;
@@ -286,12 +286,13 @@ void observed_block_lanes(const double* x, const double* lanes, int d, double be
 template <int V>
 void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t,
                          const LaneChunk<V>& c) {
+  const EntryViews& views = ctx.views;
   constexpr int L = 2 * V;
   const double beta = t.beta;
   const int nd = st.n_discrete;
   const size_t stride = static_cast<size_t>(st.cat_stride);
   double base_lanes[L];
-  double* theta = st.lane_theta.data();
+  double* theta = st.lanes.lane_theta.data();
   for (int l = 0; l < L; ++l) {
     base_lanes[l] = beta * st.e_log_pi[c.k[l]];
     const double* e_log_theta = st.e_log_theta.data() + c.k[l] * stride;
@@ -302,9 +303,9 @@ void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t,
   for (int b = 0; b < st.n_groups; ++b) load_block_lanes(st, t, c, b);
   double* log_rho[L];
   for (int l = 0; l < L; ++l) log_rho[l] = st.log_rho.data() + st.entry_index(c.k[l], 0);
-  const int* cells = st.entry_cells.data();
+  const int* cells = views.entry_cells.data();
   for (int n = 0; n < st.n_entries; ++n, cells += nd) {
-    const bool complete = st.entry_complete[static_cast<size_t>(n)];
+    const bool complete = views.entry_complete[static_cast<size_t>(n)];
     Pair lr[V];
     for (int v = 0; v < V; ++v) lr[v] = base[v];
     for (int j = 0; j < nd; ++j) {
@@ -320,12 +321,12 @@ void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t,
       const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
       const int m = complete ? 0 : e.gauss_n_missing()[bi];
       if (m == 0) {
-        const double* x = st.entry_reals[static_cast<size_t>(n)] + st.block_offset[bi];
-        observed_block_lanes<V>(x, st.lane_gauss.data() + st.lane_gauss_offset[bi], d, beta,
-                                st.lane_diff.data(), lr);
+        const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
+        observed_block_lanes<V>(x, st.lanes.lane_gauss.data() + st.lanes.lane_gauss_offset[bi], d, beta,
+                                st.lanes.lane_diff.data(), lr);
         continue;
       }
-      const VbBlockTerms* terms = &st.block_terms[bi * kClassLanes];
+      const VbBlockTerms* terms = &st.lanes.block_terms[bi * kClassLanes];
       for (int l = 0; l < c.used; ++l) {
         const double term = missing_block_term(st.block(c.k[l], b), e, b, d, m, terms[l], t.name);
         lr[l / 2][l % 2] += beta * term;
@@ -364,8 +365,8 @@ void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const
   const int d = st.dims[static_cast<size_t>(b)];
   const int m = st.gauss_missing ? e.gauss_n_missing()[static_cast<size_t>(b)] : 0;
   std::span<const double> x = e.values(b);
-  Vector& s1 = *blk.s1;
-  Matrix& s2 = *blk.s2;
+  Vector& s1 = *st.moments_of(k, b).s1;
+  Matrix& s2 = *st.moments_of(k, b).s2;
   if (m == 0) {
     add_observed_moments(x.data(), w, d, s1.data, s2.data);
     return;
@@ -387,10 +388,10 @@ void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const
   int n_obs = 0, n_mis = 0;
   for (int i = 0; i < d; ++i) {
     if (observed[i]) {
-      st.obs_index[n_obs++] = i;
+      st.lanes.obs_index[n_obs++] = i;
     } else {
-      st.mis_position[i] = n_mis;
-      st.mis_index[n_mis++] = i;
+      st.lanes.mis_position[i] = n_mis;
+      st.lanes.mis_index[n_mis++] = i;
     }
   }
   double ln_det_oo = 0.0;
@@ -412,15 +413,15 @@ void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const
   extract_sub_matrix(cond, &sigma, missing, missing);
   subtract_matrix(cond, explained);
 
-  double* z = st.completed.data();
-  for (int p = 0; p < o; ++p) z[st.obs_index[p]] = x[static_cast<size_t>(st.obs_index[p])];
-  for (int p = 0; p < m; ++p) z[st.mis_index[p]] = mu[st.mis_index[p]] + (*shift)[p];
+  double* z = st.lanes.completed.data();
+  for (int p = 0; p < o; ++p) z[st.lanes.obs_index[p]] = x[static_cast<size_t>(st.lanes.obs_index[p])];
+  for (int p = 0; p < m; ++p) z[st.lanes.mis_index[p]] = mu[st.lanes.mis_index[p]] + (*shift)[p];
   for (int i = 0; i < d; ++i) {
     s1[i] += w * z[i];
     for (int j = i; j < d; ++j) {
       double c = 0.0;
       if (!observed[i] && !observed[j]) {
-        c = (*cond)[st.mis_position[i]][st.mis_position[j]] * t.beta / nu_e;
+        c = (*cond)[st.lanes.mis_position[i]][st.lanes.mis_position[j]] * t.beta / nu_e;
       }
       s2[i][j] += w * (z[i] * z[j] + c);
     }
@@ -559,9 +560,9 @@ double block_free_energy_daem(const VbState& st, int k, int b, double beta) {
          h * (d * std::log(2 / beta) - ln_det + digamma_sum(d, nup));
 }
 
-double entry_term(const VbState& st) {
+double entry_term(const EntryViews& views, const VbState& st) {
   double f = 0.0;
-  for (int n = 0; n < st.n_entries; ++n) f += st.entry_count[static_cast<size_t>(n)] * st.log_z[n];
+  for (int n = 0; n < st.n_entries; ++n) f += views.entry_count[static_cast<size_t>(n)] * st.log_z[n];
   return f;
 }
 
@@ -619,26 +620,26 @@ void responsibilities(VbState& st, const ClassList& classes) {
 // N_k = sum_n c_n r_kn and n_kjv = sum_n c_n r_kn [x_nj = v] (missing values
 // left out) of the classes of one chunk of lanes.
 template <int V>
-void count_lanes(VbState& st, const LaneChunk<V>& c) {
+void count_lanes(const EntryViews& views, VbState& st, const LaneChunk<V>& c) {
   constexpr int L = 2 * V;
   const int nd = st.n_discrete;
   const size_t stride = static_cast<size_t>(st.cat_stride);
   const double* resp[L];
   for (int l = 0; l < L; ++l) resp[l] = st.resp.data() + st.entry_index(c.k[l], 0);
-  double* counts = st.lane_counts.data();
+  double* counts = st.lanes.lane_counts.data();
   std::fill(counts, counts + stride * L, 0.0);
   Pair n_k[V];
   for (int v = 0; v < V; ++v) n_k[v] = Pair{0.0, 0.0};
-  const int* cells = st.entry_cells.data();
+  const int* cells = views.entry_cells.data();
   for (int n = 0; n < st.n_entries; ++n, cells += nd) {
-    const double count = st.entry_count[static_cast<size_t>(n)];
+    const double count = views.entry_count[static_cast<size_t>(n)];
     Pair w[V];
     for (int v = 0; v < V; ++v) {
       const Pair r{resp[2 * v][n], resp[2 * v + 1][n]};
       n_k[v] += count * r;
       w[v] = r * count;
     }
-    const bool complete = st.entry_complete[static_cast<size_t>(n)];
+    const bool complete = views.entry_complete[static_cast<size_t>(n)];
     for (int j = 0; j < nd; ++j) {
       if (!complete && cells[j] == kMissingCell) continue;
       double* cell = counts + static_cast<size_t>(cells[j]) * L;
@@ -661,10 +662,11 @@ void count_lanes(VbState& st, const LaneChunk<V>& c) {
 constexpr int kPairedDims = 16;
 
 template <int kDim>
-void observed_moments_run(const VbState& st, const double* const r[2], size_t offset, int first,
-                          int last, int d, double* const s1[2], double* const s2[2], bool both) {
-  const double* count = st.entry_count.data();
-  const double* const* reals = st.entry_reals.data();
+void observed_moments_run(const EntryViews& views, const double* const r[2],
+                          size_t offset, int first, int last, int d, double* const s1[2],
+                          double* const s2[2], bool both) {
+  const double* count = views.entry_count.data();
+  const double* const* reals = views.entry_reals.data();
   const int lanes = both ? 2 : 1;
   if (kDim > 0 || d <= kPairedDims) {
     if constexpr (kDim > 0) d = kDim;
@@ -699,9 +701,10 @@ constexpr int kTileEntries = 256;
 template <int kDim>
 void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, int b,
                    const Temper& t) {
+  const EntryViews& views = ctx.views;
   const int d = st.dims[static_cast<size_t>(b)];
-  const size_t offset = static_cast<size_t>(st.block_offset[static_cast<size_t>(b)]);
-  const std::vector<int>& missing = st.block_missing_entries[static_cast<size_t>(b)];
+  const size_t offset = static_cast<size_t>(views.block_offset[static_cast<size_t>(b)]);
+  const std::vector<int>& missing = views.block_missing_entries[static_cast<size_t>(b)];
   size_t tile_missing = 0;  // the first missing entry of the tile
   for (int tile = 0; tile < st.n_entries; tile += kTileEntries) {
     const int end = std::min(st.n_entries, tile + kTileEntries);
@@ -713,19 +716,19 @@ void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, 
       const bool both = k1 != k0;
       const double* const r[2] = {st.resp.data() + st.entry_index(k0, 0),
                                   st.resp.data() + st.entry_index(k1, 0)};
-      double* const s1[2] = {st.block(k0, b).s1->data, st.block(k1, b).s1->data};
-      double* const s2[2] = {st.block(k0, b).s2->data, st.block(k1, b).s2->data};
+      double* const s1[2] = {st.moments_of(k0, b).s1->data, st.moments_of(k1, b).s1->data};
+      double* const s2[2] = {st.moments_of(k0, b).s2->data, st.moments_of(k1, b).s2->data};
       int first = tile;
       for (size_t p = tile_missing; p < tile_missing_end; ++p) {
         const int n = missing[p];
-        observed_moments_run<kDim>(st, r, offset, first, n, d, s1, s2, both);
+        observed_moments_run<kDim>(views, r, offset, first, n, d, s1, s2, both);
         const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
-        const double count = st.entry_count[static_cast<size_t>(n)];
+        const double count = views.entry_count[static_cast<size_t>(n)];
         expect_block(st, k0, e, b, r[0][n] * count, t);
         if (both) expect_block(st, k1, e, b, r[1][n] * count, t);
         first = n + 1;
       }
-      observed_moments_run<kDim>(st, r, offset, first, end, d, s1, s2, both);
+      observed_moments_run<kDim>(views, r, offset, first, end, d, s1, s2, both);
     }
     tile_missing = tile_missing_end;
   }
@@ -735,12 +738,12 @@ void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, 
 // continuous values imputed under t.
 void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes,
                       const Temper& t) {
-  for_each_chunk(classes, [&](const auto& chunk) { count_lanes(st, chunk); });
+  for_each_chunk(classes, [&](const auto& chunk) { count_lanes(ctx.views, st, chunk); });
   if (st.n_groups > 0) {
     for (int b = 0; b < st.n_groups; ++b) {
       for (int i = 0; i < classes.size(); ++i) {
-        zero_vector(st.block(classes[i], b).s1);
-        zero_matrix(st.block(classes[i], b).s2);
+        zero_vector(st.moments_of(classes[i], b).s1);
+        zero_matrix(st.moments_of(classes[i], b).s2);
       }
       switch (st.dims[static_cast<size_t>(b)]) {
         case 1: block_moments<1>(ctx, st, classes, b, t); break;
@@ -757,9 +760,9 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
       for (int b = 0; b < st.n_groups; ++b) {
-        VbBlock& blk = st.block(k, b);
-        copy_vector(blk.xbar, blk.s1);
-        divide_vector(blk.xbar, st.n_k[k]);
+        VbMoments& mom = st.moments_of(k, b);
+        copy_vector(mom.xbar, mom.s1);
+        divide_vector(mom.xbar, st.n_k[k]);
       }
     }
   }
@@ -779,12 +782,13 @@ void update_gauss(VbState& st, const ClassList& classes) {
     for (int b = 0; b < st.n_groups; ++b) {
       VbBlock& blk = st.block(k, b);
       const int d = st.dims[static_cast<size_t>(b)];
-      const Vector& xbar = *blk.xbar;
+      const VbMoments& mom = st.moments_of(k, b);
+      const Vector& xbar = *mom.xbar;
       const Vector& mu0 = *blk.mu0;
       for (int a = 0; a < d; ++a) (*blk.mu)[a] = (n * xbar[a] + tau0 * mu0[a]) / (n + tau0);
       Matrix& sigma = *blk.sigma;
       const Matrix& sigma0 = *blk.sigma0;
-      const Matrix& s2 = *blk.s2;
+      const Matrix& s2 = *mom.s2;
       if (d == 1) {
         const double dev = mu0[0] - xbar[0];
         sigma[0][0] = s2[0][0] - n * xbar[0] * xbar[0] + 2 * sigma0[0][0] + shrink * dev * dev;
@@ -927,27 +931,39 @@ void update_hparams_part(const VbContext&, VbState& st, std::span<const int> cla
   if (st.n_groups > 0) compute_hparam_precisions_part(st, classes);
 }
 
+namespace {
+
+// A free energy that is not a number or infinite would run on to the limit
+// and be scored: it ends the run instead, naming the step that computed it.
+double checked_free_energy(const char* name, double f) {
+  if (std::isnan(f)) raise_numerical_error(name, "Computed variational free energy is not a number\n");
+  if (std::isinf(f)) raise_numerical_error(name, "Computed variational free energy is not finite\n");
+  return f;
+}
+
+}  // namespace
+
 // F = sum_n c_n ln Z_n - KL(q(pi)||p(pi)) - sum_kj KL(q(theta_kj)||p(theta_kj))
 //     - sum_kb KL(q(mu_kb, Lambda_kb)||p(mu_kb, Lambda_kb))
-double compute_free_energy(const VbContext&, const VbState& st) {
-  double f = entry_term(st);
+double compute_free_energy(const VbContext& ctx, const VbState& st) {
+  double f = entry_term(ctx.views, st);
   f += dirichlet_part(st, 1.0);
   for (int k = 0; k < st.K; ++k) {
     for (int b = 0; b < st.n_groups; ++b) f += block_free_energy(st, k, b);
   }
-  return f;
+  return checked_free_energy("compute_free_energy", f);
 }
 
 // F_beta = E_q[ln p(X, Z, theta)] + H[q] / beta at the tempered optimum:
 // (1/beta) sum_n c_n ln Z_n plus the prior and entropy terms of every factor.
-double compute_free_energy_daem(const VbContext&, const VbState& st) {
+double compute_free_energy_daem(const VbContext& ctx, const VbState& st) {
   const double beta = st.beta;
-  double f = entry_term(st) / beta;
+  double f = entry_term(ctx.views, st) / beta;
   f += dirichlet_part(st, beta);
   for (int k = 0; k < st.K; ++k) {
     for (int b = 0; b < st.n_groups; ++b) f += block_free_energy_daem(st, k, b, beta);
   }
-  return f;
+  return checked_free_energy("compute_free_energy_daem", f);
 }
 
 }  // namespace veska

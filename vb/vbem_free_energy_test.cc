@@ -12,6 +12,7 @@
 #include "vb/vb_init.h"
 #include "vb/vb_test_data.h"
 #include "vb/vbem.h"
+#include "tests/support/test_support.h"
 
 namespace veska {
 namespace {
@@ -276,6 +277,48 @@ TEST(FreeEnergyByHand, MatchesTheEngine) {
     const double tempered = compute_free_energy_daem(ctx, st);
     const double want = free_energy_by_hand(ctx, st, beta);
     EXPECT_NEAR(tempered, want, 1e-10 * std::fabs(want)) << "beta " << beta;
+  }
+  free_vb_state(st);
+}
+
+// A free energy that is not a number or infinite ends the run with the
+// step's name, in either form; a finite one is returned as it is.
+TEST(FreeEnergyCheck, NotANumberAndInfinityEndTheRun) {
+  VbData data(kCases, 5, {"2,3", "4"}, [](Settings& s) { s.daem = true; });
+  const VbContext& ctx = *data.ctx;
+  rng_seed(4);
+  VbState st = allocate_vb_state(ctx, 2);
+  init_hparams_random(ctx, st);
+  st.beta = 0.5;
+  compute_expected_logs(ctx, st);
+  compute_complete_prob_daem(ctx, st);
+  compute_log_normalisers(ctx, st);
+  ASSERT_TRUE(std::isfinite(compute_free_energy_daem(ctx, st)));
+
+  struct Case {
+    double log_z0;
+    bool tempered;
+    const char* want;
+  };
+  const Case cases[] = {
+      {std::nan(""), false,
+       "Numerical error (compute_free_energy): Computed variational free energy is not a number\n"},
+      {INFINITY, false,
+       "Numerical error (compute_free_energy): Computed variational free energy is not finite\n"},
+      {-INFINITY, true,
+       "Numerical error (compute_free_energy_daem): Computed variational free energy is not "
+       "finite\n"},
+      {std::nan(""), true,
+       "Numerical error (compute_free_energy_daem): Computed variational free energy is not a "
+       "number\n"},
+  };
+  for (const Case& c : cases) {
+    st.log_z[0] = c.log_z0;
+    const testing::FatalResult r = testing::run_capturing([&] {
+      c.tempered ? compute_free_energy_daem(ctx, st) : compute_free_energy(ctx, st);
+    });
+    EXPECT_TRUE(r.exited) << c.want;
+    EXPECT_EQ(r.log, c.want);
   }
   free_vb_state(st);
 }

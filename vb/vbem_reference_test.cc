@@ -124,7 +124,7 @@ std::vector<double> plain_responsibilities(const VbState& st) {
 std::vector<double> statistics(const VbState& st) {
   std::vector<double> out = st.n_k;
   out.insert(out.end(), st.n_cat.begin(), st.n_cat.end());
-  for (const VbBlock& blk : st.blocks) {
+  for (const VbMoments& blk : st.moments) {
     out.insert(out.end(), blk.s1->data, blk.s1->data + blk.s1->n);
     out.insert(out.end(), blk.s2->data, blk.s2->data + blk.s2->rows * blk.s2->cols);
   }
@@ -143,7 +143,7 @@ std::vector<double> plain_statistics(const VbContext& ctx, VbState& st) {
     st.n_k[k] = sum;
   }
   std::fill(st.n_cat.begin(), st.n_cat.end(), 0.0);
-  for (VbBlock& blk : st.blocks) {
+  for (VbMoments& blk : st.moments) {
     zero_vector(blk.s1);
     zero_matrix(blk.s2);
   }
@@ -166,7 +166,7 @@ std::vector<double> plain_statistics(const VbContext& ctx, VbState& st) {
         continue;
       }
       for (int b = 0; b < st.n_groups; ++b) {
-        VbBlock& blk = st.block(k, b);
+        VbMoments& blk = st.moments_of(k, b);
         std::span<const double> x = e.values(b);
         for (int i = 0; i < blk.s1->n; ++i) {
           const double wx = w * x[static_cast<size_t>(i)];

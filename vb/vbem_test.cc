@@ -180,14 +180,14 @@ TEST(Annealing, TemperedFormsAtBetaOneEqualThePlainOnes) {
   compute_responsibilities(ctx, st);
   compute_sufficient_stats(ctx, st);  // tempered imputation: annealing is on
   std::vector<std::vector<double>> tempered;
-  for (const VbBlock& b : st.blocks) {
+  for (const VbMoments& b : st.moments) {
     tempered.emplace_back(b.s2->data, b.s2->data + b.s2->rows * b.s2->cols);
     tempered.back().insert(tempered.back().end(), b.s1->data, b.s1->data + b.s1->n);
   }
   data.settings.daem = false;
   compute_sufficient_stats(ctx, st);
-  for (size_t i = 0; i < st.blocks.size(); ++i) {
-    const VbBlock& b = st.blocks[i];
+  for (size_t i = 0; i < st.moments.size(); ++i) {
+    const VbMoments& b = st.moments[i];
     std::vector<double> plain(b.s2->data, b.s2->data + b.s2->rows * b.s2->cols);
     plain.insert(plain.end(), b.s1->data, b.s1->data + b.s1->n);
     for (size_t j = 0; j < plain.size(); ++j) ASSERT_LE(relative(tempered[i][j], plain[j]), 1e-12);
@@ -310,19 +310,20 @@ TEST(Imputation, WholeBlockMissing) {
 
   const int k = 1, n = 1;
   const VbBlock& blk = st.block(k, 0);
-  zero_vector(blk.s1);
-  zero_matrix(blk.s2);
+  VbMoments& mom = st.moments_of(k, 0);
+  zero_vector(mom.s1);
+  zero_matrix(mom.s2);
   const double w = 0.75;
   compute_expect_gauss0_nodaem(*data.ctx, st, k, n, w);
   const double nu = st.n_k[k] + st.alpha0[0];
   for (int i = 0; i < 2; ++i) {
-    EXPECT_NEAR((*blk.s1)[i], w * (*blk.mu)[i], 1e-14);
+    EXPECT_NEAR((*mom.s1)[i], w * (*blk.mu)[i], 1e-14);
     for (int j = i; j < 2; ++j) {
       const double want = w * ((*blk.mu)[i] * (*blk.mu)[j] + (*blk.sigma)[i][j] / nu);
-      EXPECT_NEAR((*blk.s2)[i][j], want, 1e-12);
+      EXPECT_NEAR((*mom.s2)[i][j], want, 1e-12);
     }
   }
-  EXPECT_EQ((*blk.s2)[1][0], 0.0);  // only the upper triangle is collected
+  EXPECT_EQ((*mom.s2)[1][0], 0.0);  // only the upper triangle is collected
 
   // log rho = E[ln pi_k] - ln 2pi + A - [2 ln nu - 2 ln 2pi - ln|Sigma|] / 2, with
   // A = [psi(nu/2) + psi((nu-1)/2) + 2 ln 2 - ln|Sigma| - 2/tau] / 2.
@@ -349,8 +350,9 @@ TEST(Imputation, PartlyMissingBlock) {
 
   const int k = 0, n = 1;
   const VbBlock& blk = st.block(k, 0);
-  zero_vector(blk.s1);
-  zero_matrix(blk.s2);
+  VbMoments& mom = st.moments_of(k, 0);
+  zero_vector(mom.s1);
+  zero_matrix(mom.s2);
   const double w = 1.5;
   compute_expect_gauss0_nodaem(*data.ctx, st, k, n, w);
 
@@ -372,9 +374,9 @@ TEST(Imputation, PartlyMissingBlock) {
   const double z[3] = {2.0, mu[1] + shift, 1.5};
   const double r = (sg[1][1] - explained) / nu;
   for (int i = 0; i < 3; ++i) {
-    EXPECT_NEAR((*blk.s1)[i], w * z[i], 1e-12);
+    EXPECT_NEAR((*mom.s1)[i], w * z[i], 1e-12);
     for (int j = i; j < 3; ++j) {
-      EXPECT_NEAR((*blk.s2)[i][j], w * (z[i] * z[j] + (i == 1 && j == 1 ? r : 0.0)), 1e-12)
+      EXPECT_NEAR((*mom.s2)[i][j], w * (z[i] * z[j] + (i == 1 && j == 1 ? r : 0.0)), 1e-12)
           << i << "," << j;
     }
   }

@@ -1,0 +1,48 @@
+#include "data/entry_views.h"
+
+#include <span>
+
+namespace veska {
+
+EntryViews build_entry_views(const CaseTable& cases, const AttrModel& model) {
+  EntryViews v;
+  v.n_entries = cases.n_entries;
+  v.n_discrete = model.n_discrete;
+  v.n_groups = model.n_groups;
+  v.cat_offset.resize(static_cast<size_t>(v.n_discrete));
+  for (int j = 0; j < v.n_discrete; ++j) {
+    v.cat_offset[static_cast<size_t>(j)] = v.cat_stride;
+    v.cat_stride += model.values[static_cast<size_t>(j)].n_values;
+  }
+  const size_t n_entries = static_cast<size_t>(v.n_entries);
+  const size_t nd = static_cast<size_t>(v.n_discrete);
+  v.entry_cells.assign(n_entries * nd, kMissingCell);
+  v.entry_count.assign(n_entries, 0.0);
+  v.entry_complete.assign(n_entries, 1);
+  v.entry_reals.assign(n_entries, nullptr);
+  v.block_missing_entries.assign(static_cast<size_t>(v.n_groups), {});
+  for (size_t n = 0; n < n_entries; ++n) {
+    const CaseEntry& e = cases.entries[n];
+    v.entry_count[n] = e.total;
+    v.entry_reals[n] = e.reals;
+    std::span<const int> codes = e.codes();
+    std::span<const int> missing = e.disc_missing();
+    for (size_t j = 0; j < nd; ++j) {
+      if (missing[j]) {
+        v.entry_complete[n] = 0;
+      } else {
+        v.entry_cells[n * nd + j] = v.cat_offset[j] + codes[j];
+      }
+    }
+    std::span<const int> block_missing = e.gauss_n_missing();
+    for (size_t b = 0; b < block_missing.size(); ++b) {
+      if (block_missing[b] == 0) continue;
+      v.entry_complete[n] = 0;
+      v.block_missing_entries[b].push_back(static_cast<int>(n));
+    }
+  }
+  if (cases.layout) v.block_offset = cases.layout->group_offset;
+  return v;
+}
+
+}  // namespace veska

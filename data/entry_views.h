@@ -1,0 +1,42 @@
+// Flat per-entry views of a case table, for the estimation loops of the
+// clustering engines: built once per run from the cases and the attribute
+// model, then only read, for every K and every restart.
+//
+// The cells number every value of every discrete attribute side by side:
+// attribute j's value v is cell cat_offset[j] + v, and a per-class table of
+// them has cat_stride cells.
+#pragma once
+
+#include <vector>
+
+#include "common/attributes.h"
+#include "data/read_freq.h"
+
+namespace veska {
+
+// entry_cells of a missing discrete value.
+constexpr int kMissingCell = -1;
+
+struct EntryViews {
+  int n_entries = 0;
+  int n_discrete = 0;
+  int n_groups = 0;
+  std::vector<int> cat_offset;  // per discrete attribute
+  int cat_stride = 0;
+  // Per entry and discrete attribute (n * n_discrete + j): the value's cell,
+  // or kMissingCell.
+  std::vector<int> entry_cells;
+  std::vector<double> entry_count;           // c_n as a double
+  std::vector<unsigned char> entry_complete;  // 1 when the entry misses no value at all
+  // The entry's continuous values, its groups side by side; block b starts
+  // at block_offset[b].
+  std::vector<const double*> entry_reals;
+  std::vector<int> block_offset;
+  // Per block: the entries with a missing value in it, in entry order.
+  std::vector<std::vector<int>> block_missing_entries;
+};
+
+// The views point into `cases`, which must outlive them.
+EntryViews build_entry_views(const CaseTable& cases, const AttrModel& model);
+
+}  // namespace veska
