@@ -150,6 +150,12 @@ TEST(RumelE2e, KmeansStartReachesTheIrisMaximumAndRandomIsTheDefault) {
   for (const char* file : {"iris_log.csv", "iris_param.csv", "iris_cluster.csv"}) {
     EXPECT_EQ(testing::read_file(plain.file(file)), testing::read_file(random.file(file))) << file;
   }
+  // The same seed, the same partitions and bytes.
+  for (const TempDir* dir : {&plain, &random}) {
+    ASSERT_EQ(rumel(*dir, with(kIris, {"-n", "3", "--seed", "4", "--start", "kmeans"})).status, 0);
+  }
+  EXPECT_EQ(testing::read_file(plain.file("iris_log.csv")), testing::read_file(random.file("iris_log.csv")));
+  EXPECT_EQ(testing::read_file(plain.file("iris_param.csv")), testing::read_file(random.file("iris_param.csv")));
 }
 
 TEST(RumelE2e, IrisReachesTheKnownMaximum) {
