@@ -373,6 +373,18 @@ void set_extreme(Settings& s, const char* value) {
   s.extreme_high = 1.0 - x;
 }
 
+void set_start(Settings& s, const char* value) {
+  std::string name = value;
+  lower_in_place(name.data());
+  if (name == "random") {
+    s.start = kStartRandom;
+  } else if (name == "kmeans") {
+    s.start = kStartKmeans;
+  } else {
+    die("Unknown start method -- %s (Use -h for usage)\n", value);
+  }
+}
+
 void set_score(Settings& s, const char* value) {
   std::string name = value;
   upper_in_place(name.data());

@@ -45,6 +45,8 @@ void set_tau(Settings& s, const char* value);
 void set_rank(Settings& s, const char* value);
 void set_itemp(Settings& s, const char* value);
 void set_extreme(Settings& s, const char* value);
+// --start: "random" or "kmeans", any letter case.
+void set_start(Settings& s, const char* value);
 // rumel: the model score, any letter case. Unknown names go
 // to standard error.
 void set_score(Settings& s, const char* value);

@@ -58,6 +58,7 @@ const OptionSpec kVbTable[] = {
     {kOptScore, "score", 'g', 1},
     {kOptInitC, "init-c", kNone, 1},
     {kOptInitA, "init-a", kNone, 1},
+    {kOptStart, "start", kNone, 1},
     {kOptLogScale, "log-scale", 'J', 0},
     {kOptMemProb, "mem-prob", 'D', 0},
     {kOptPredict, "predict", 'P', 0},
@@ -103,6 +104,8 @@ Flags with an argument:
  --epsilon  (-e) Threshold in judging convergence                    [1.0e-6]
  --max-iter (-m) Max num. of EM iterations     [Iterate EM until convergence]
  --restart  (-n) Number of restarts                              [No restart]
+ --start         Starting point of every restart
+                 (random:Random, kmeans:K-means partition)           [Random]
  --rank     (-z) Number of attribute values highly relevant to a class,
                  or threshold for the relevance (Ranking enabled)
                                                            [Ranking disabled]
@@ -148,6 +151,8 @@ Flags with an argument:
  --max-iter-restart (-l)
                  Max num. of preliminary VBEM iterations in random restart
                                              [Iterate VBEM until convergence]
+ --start         Starting point of every restart
+                 (random:Random, kmeans:K-means partition)           [Random]
  --noise         Noises in initialization of categorical hyperparams
  --noise-gauss   Noises in initialization of hyperparams of Gaussian means
  --extreme       Threshold for judging extreme values                  [0.05]
@@ -216,6 +221,8 @@ Flags with an argument:
  --score    (-g) Model score (bic:BIC, cs:Cheeseman-Stutz)              [BIC]
                  [NOTE] AUTOCLASS is available only when smoothing is enabled
  --restart  (-n) Number of restarts                              [No restart]
+ --start         Starting point of every restart
+                 (random:Random, kmeans:K-means partition)           [Random]
  --rank     (-z) Number of attvals highly relevant to a class, or threshold
                  for the relevance (Ranking enabled)    [Ranking is disabled]
 Flags with no argument:
@@ -270,6 +277,8 @@ Flags with an argument:
  --max-iter-restart (-l)
                  Max number of preliminary EM iterations in random restart
                                                [Iterate EM until convergence]
+ --start         Starting point of every restart
+                 (random:Random, kmeans:K-means partition)           [Random]
  --noise         Noises in initialization of categorical parameters
  --noise-gauss   Noises in initialization of means of Gaussians
  --extreme       Threshold for judging extreme values                  [0.05]
@@ -421,6 +430,7 @@ bool take_value_option(int id, const char* value, Settings& s) {
     case kOptRank: set_rank(s, value); return true;
     case kOptItemp: set_itemp(s, value); return true;
     case kOptExtreme: set_extreme(s, value); return true;
+    case kOptStart: set_start(s, value); return true;
     default: return false;
   }
 }

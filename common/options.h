@@ -59,6 +59,7 @@ enum OptionId {
   kOptScore,
   kOptInitC,
   kOptInitA,
+  kOptStart,
   kOptLogScale,
   kOptMemProb,
   kOptPredict,

@@ -146,6 +146,27 @@ TEST(OptionPasses, RumelOnlyOptionsInRumelvbWarn) {
   EXPECT_EQ(s.epsilon, 0.2);
 }
 
+TEST(OptionPasses, StartMethodInBothPrograms) {
+  for (Program p : {Program::kVb, Program::kMlMap}) {
+    EXPECT_EQ(run_passes(p, {"-f", "t", "-x", "3"}).start, kStartRandom);
+    EXPECT_EQ(run_passes(p, {"-f", "t", "-x", "3", "--start", "KMeans"}).start, kStartKmeans);
+    EXPECT_EQ(run_passes(p, {"-f", "t", "-x", "3", "--start", "kmeans", "--start", "random"}).start,
+              kStartRandom);
+    auto r = run_capturing([&] { run_passes(p, {"-f", "t", "-x", "3", "--start", "ward"}); });
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.msg, "Unknown start method -- ward (Use -h for usage)\n");
+    // Long name only, listed in every usage text.
+    EXPECT_EXIT(run_passes(p, {"-f", "t", "-start", "kmeans"}), ::testing::ExitedWithCode(1),
+                "^Unknown/illegal option specification: -start \\(Use -h for usage\\)\n$");
+    const std::string entry =
+        " --start         Starting point of every restart\n"
+        "                 (random:Random, kmeans:K-means partition)           [Random]\n";
+    EXPECT_NE(std::string(usage_short(p)).find(entry), std::string::npos);
+    EXPECT_NE(std::string(usage_full(p)).find(entry), std::string::npos);
+  }
+  EXPECT_EQ(option_label(kOptStart), "--start");
+}
+
 TEST(OptionPasses, RumelAutoclassYieldsToExplicitValues) {
   Settings s = run_passes(Program::kMlMap, {"-f", "t", "-x", "3", "-c", "0.5", "-A", "-g", "bic", "-R"});
   EXPECT_EQ(s.smooth_c, 0.5);

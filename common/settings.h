@@ -29,6 +29,11 @@ constexpr int kInitRandom = 1;
 constexpr int kInitNoisyUniform = 2;
 constexpr int kInitValueFrequency = 3;
 
+// How each restart finds its starting point: the engine's own random draws,
+// or a k-means partition of the cases.
+constexpr int kStartRandom = 1;
+constexpr int kStartKmeans = 2;
+
 constexpr int kMaxIterLimit = 10000;
 // The most --n-sm accepts: the log lists every operation number.
 constexpr int kMaxSmOperations = 10000;
@@ -107,6 +112,7 @@ struct Settings {
   unsigned int seed = static_cast<unsigned int>(time(nullptr));
   bool seed_given = false;
   int restarts = 1;
+  int start = kStartRandom;
   int max_iter_restart = 0;
   double noise = 0.1;
   double noise_gauss = 0.1;

@@ -24,6 +24,15 @@ int restart_limit(const Settings& s) {
   return (l < 1 || l >= full) ? full : l;
 }
 
+void start_restart(FitEngine& engine) {
+  const std::vector<int> groups = engine.start_groups();
+  if (groups.empty()) {
+    engine.random_start();
+  } else {
+    engine.partition_start(groups);
+  }
+}
+
 RunEnd run_restart_loop(const Settings& s, FitEngine& engine, ClassCountFit& fit,
                         FitHistory& history, int limit, bool smem) {
   FitHistory best_history;
@@ -36,7 +45,7 @@ RunEnd run_restart_loop(const Settings& s, FitEngine& engine, ClassCountFit& fit
     // evaluation (or, by the engine's rule, before its start).
     const bool label_first = smem && engine.rules().smem_label_before_start;
     if (label_first) msg_printf("  [%d] #iters ", r);
-    engine.random_start();
+    start_restart(engine);
     const RunPlace place = smem ? RunPlace{&history, "SplitMergeOperation", 0, true}
                                 : RunPlace{&history, "Restart", r};
     if (smem && !label_first) msg_printf("  [%d] #iters ", r);

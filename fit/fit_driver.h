@@ -17,10 +17,15 @@ int restart_limit(const Settings& settings);
 // generator with it.
 void reseed_restart(const Settings& settings, RestartRecord& run);
 
+// The starting model of one restart: the partition of the cases that
+// --start asks for, else the engine's random draws.
+void start_restart(FitEngine& engine);
+
 // The restarts of the engine's K on `history`, each run from index 0 with
-// `limit`: reseeded (unless --seed), started, run, the strictly best kept
-// (ties keep the earlier). Leaves the engine at the best restart's model and
-// `history` at its histories, and returns where its run ended. `smem`: the
+// `limit`: reseeded (unless --seed), started (start_restart), run, the
+// strictly best kept (ties keep the earlier). Leaves the engine at the best
+// restart's model and `history` at its histories, and returns where its run
+// ended. `smem`: the
 // split-and-merge restart phase (histories of operation 0, every restart
 // numbered in the messages).
 RunEnd run_restart_loop(const Settings& settings, FitEngine& engine, ClassCountFit& fit,

@@ -115,6 +115,22 @@ TEST_F(Driver, EachRestartIsReseededFromTheStreamUnlessSeedIsGiven) {
   EXPECT_EQ(fit.runs[1].seed, second);
 }
 
+TEST_F(Driver, EveryRestartStartsFromThePartitionWhenTheEngineGivesOne) {
+  s_.restarts = 2;
+  e_.script = {-1, -1, -1, -1, -1, -1, -1};
+  StreamCapture capture;
+  ClassCountFit fit;
+  run_restarts(s_, e_, fit);
+  EXPECT_TRUE(e_.partition_starts.empty());
+  EXPECT_EQ(e_.starts, 2);
+  e_.groups = {0, 1, 1};
+  e_.starts = 0;
+  e_.script = {-1, -1, -1, -1, -1, -1, -1};
+  run_restarts(s_, e_, fit);
+  EXPECT_EQ(e_.partition_starts, (std::vector<std::vector<int>>{{0, 1, 1}, {0, 1, 1}}));
+  EXPECT_EQ(e_.starts, 2);
+}
+
 // ---- class counts ---------------------------------------------------------------------
 
 TEST_F(Driver, RangeKeepsTheStrictlyBestScoreAndTheSmallerKOnATie) {

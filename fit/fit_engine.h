@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "fit/fit_history.h"
@@ -128,6 +129,15 @@ class FitEngine {
   virtual int classes() const = 0;
   // A random starting model from the process-wide generator.
   virtual void random_start() = 0;
+  // The groups (0 .. K-1) of the case-table entries that --start asks for,
+  // drawn from the process-wide generator; empty for the random start. An
+  // engine without a partition start keeps this default and starts at
+  // random.
+  virtual std::vector<int> start_groups() { return {}; }
+  // A starting model from start_groups' partition: the engine's own first
+  // update from it, without draws. Never called while start_groups gives
+  // nothing.
+  virtual void partition_start(std::span<const int> /*groups*/) {}
   // One update at inverse temperature beta (responsibilities, statistics,
   // new parameters). Returns false to end the current stage at index t
   // without an evaluation, after writing its own message (given t and O[t]).

@@ -37,6 +37,8 @@ class ScriptedEngine : public FitEngine {
   int updates = 0;
   int model = -1;  // random start that produced the current model
   int starts = 0;
+  std::vector<int> groups;                        // what start_groups gives
+  std::vector<std::vector<int>> partition_starts;  // the groups of each partition start
   int K = 0;
   std::vector<int> prepared;
   std::vector<std::string> calls;  // save/restore/drop/write_* in order
@@ -57,6 +59,12 @@ class ScriptedEngine : public FitEngine {
   bool announce_start = false;  // random_start writes "{start}"
   void random_start() override {
     if (announce_start) msg_printf("{start}");
+    model = starts++;
+  }
+  // With groups set, every start is a partition start with them.
+  std::vector<int> start_groups() override { return groups; }
+  void partition_start(std::span<const int> g) override {
+    partition_starts.push_back(std::vector<int>(g.begin(), g.end()));
     model = starts++;
   }
   bool update(double, int, double) override { return refused_updates.count(++updates) == 0; }

@@ -62,6 +62,11 @@ void MlEngine::initialise() {
   if (settings_.verbose) print_current_params(log_stream());
 }
 
+void MlEngine::initialise_from_partition(std::span<const int> groups) {
+  initialise_params_from_partition(ctx_, layout_, priors_, scales_, groups, work_, params_);
+  if (settings_.verbose) print_current_params(log_stream());
+}
+
 MlObjective MlEngine::evaluate(double beta) {
   work_.beta = beta;
   compute_joint(ctx_, layout_, params_, work_);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 
 #include "analysis/memberships.h"
 #include "data/read_hparam.h"
@@ -40,6 +41,8 @@ class MlEngine {
   void start_class_count(int K, bool report = true);
   // Starting parameters for the next run (PARAM-* to the log with --verbose).
   void initialise();
+  // The same from a partition of the case-table entries (--start).
+  void initialise_from_partition(std::span<const int> groups);
   // E-step at beta and normalisers; the objective.
   MlObjective evaluate(double beta);
   // Responsibilities, expected statistics and M-step. When the new

@@ -6,6 +6,7 @@
 #include "analysis/print_membership.h"
 #include "analysis/rank.h"
 #include "common/misc.h"
+#include "data/start_partition.h"
 #include "fit/print_seeds.h"
 #include "fit/print_smem.h"
 #include "mlmap/print_mlmap.h"
@@ -85,6 +86,11 @@ double MlFitEngine::score() {
   if (cs) row.cs = *cs;
   scores_.push_back(row);
   return settings_.score == kScoreCs ? row.cs : row.bic;
+}
+
+std::vector<int> MlFitEngine::start_groups() {
+  const MlContext& c = engine_.context();
+  return start_partition(settings_, c.model, c.cases, c.stats, engine_.K());
 }
 
 void MlFitEngine::save(FitSlot slot) { slots_[slot] = engine_.params(); }

@@ -37,6 +37,10 @@ class MlFitEngine : public FitEngine {
   void release() override {}
   int classes() const override { return engine_.K(); }
   void random_start() override { engine_.initialise(); }
+  std::vector<int> start_groups() override;
+  void partition_start(std::span<const int> groups) override {
+    engine_.initialise_from_partition(groups);
+  }
   // A singular covariance ends the stage (the message here, the parameters
   // the last evaluation belongs to kept).
   bool update(double beta, int t, double objective) override;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "common/random.h"
 #include "mlmap/ml_test_fit.h"
@@ -77,6 +78,68 @@ TEST(MlInit, DrawsClassesThenValuesThenMeansInOrder) {
   rng_seed(3);
   const double w0 = rng_u31() + 32767.0, w1 = rng_u31() + 32767.0;
   EXPECT_DOUBLE_EQ(fit.params.pi[0], w0 / (w0 + w1));
+}
+
+// The start from a partition (ML for the classes and blocks, the attribute
+// smoothing in force): every class takes its group's share, smoothed value
+// frequencies, mean and covariance (divisor: the group's count), computed
+// here straight from the cases; nothing is drawn. A group
+// too small for a covariance takes the sample covariance.
+TEST(MlInit, PartitionStartTakesEachGroupsStatistics) {
+  const char cases[] =
+      "a,x,1.0,2.0\nb,y,2.0,1.5\na,y,0.5,0.7\na,x,1.6,1.1\n"
+      "c,x,7.0,5.2\nc,y,6.1,4.4\nb,x,8.3,5.0\nc,x,6.8,6.1\n"
+      "a,y,3.0,9.0\nb,y,3.5,9.5\n";
+  CaseData data(cases, 4, {"2,3"}, [](Settings& s) { testing::ml_settings(s); });
+  MlFit fit(data, 3);
+  const std::vector<int> groups = {0, 0, 0, 0, 1, 1, 1, 1, 2, 2};
+  rng_seed(6);
+  initialise_params_from_partition(fit.ctx, fit.layout, fit.priors, fit.scales, groups, fit.work,
+                                   fit.params);
+  const double next = rng_real();
+  rng_seed(6);
+  EXPECT_EQ(next, rng_real());
+
+  const MlLayout& l = fit.layout;
+  for (int k = 0; k < 2; ++k) {
+    std::vector<const CaseEntry*> members;
+    for (size_t n = 0; n < groups.size(); ++n) {
+      if (groups[n] == k) members.push_back(&data.cases.entries[n]);
+    }
+    const double nk = static_cast<double>(members.size());
+    EXPECT_NEAR(fit.params.pi[k], nk / 10.0, 1e-12);
+    for (int v = 0; v < l.n_values[0]; ++v) {
+      double c = 0;
+      for (const CaseEntry* e : members) c += e->codes()[0] == v ? 1 : 0;
+      const double a = fit.priors.smooth_a[0];  // the smoothing in force
+      EXPECT_NEAR(fit.params.theta[l.cat(k, 0, v)], (c + a) / (nk + l.n_values[0] * a), 1e-12);
+    }
+    double mean[2] = {0, 0};
+    for (const CaseEntry* e : members) {
+      for (int d = 0; d < 2; ++d) mean[d] += e->values(0)[d] / nk;
+    }
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_NEAR(fit.params.mean[l.mean(k, 0) + i], mean[i], 1e-12);
+      for (int j = 0; j < 2; ++j) {
+        double c = 0;
+        for (const CaseEntry* e : members) c += (e->values(0)[i] - mean[i]) * (e->values(0)[j] - mean[j]) / nk;
+        EXPECT_NEAR(fit.params.covar[l.covar(k, 0) + i * 2 + j], c, 1e-12);
+      }
+    }
+  }
+  // Two cases in two dimensions: no covariance of their own.
+  const Matrix& sample = *data.stats.groups[0].sample_covar;
+  for (int i = 0; i < 2; ++i) {
+    for (int j = 0; j < 2; ++j) EXPECT_EQ(fit.params.covar[l.covar(2, 0) + i * 2 + j], sample[i][j]);
+  }
+
+  // One dimension: a group of equal values has no variance of its own.
+  CaseData flat("a,1.0\nb,1.0\na,2.0\nb,4.0\nb,3.5\n", 2, {"1"}, [](Settings& s) { testing::ml_settings(s); });
+  MlFit f(flat, 2);
+  initialise_params_from_partition(f.ctx, f.layout, f.priors, f.scales, std::vector<int>{0, 0, 1, 1, 1},
+                                   f.work, f.params);
+  EXPECT_EQ(f.params.covar[f.layout.covar(0, 0)], (*flat.stats.groups[0].sample_covar)[0][0]);
+  EXPECT_NEAR(f.params.covar[f.layout.covar(1, 0)], (4.0 + 16.0 + 12.25) / 3 - std::pow(9.5 / 3, 2), 1e-12);
 }
 
 TEST(MlPriors, SampleScaleAndDefaults) {

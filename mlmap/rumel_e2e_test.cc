@@ -131,6 +131,32 @@ TEST(RumelE2e, StoppingRulesAndAnnealing) {
   EXPECT_GT(log.at("LOGLIKE-K3").size(), 5u);
 }
 
+TEST(RumelE2e, KmeansStartReachesTheIrisMaximumAndRandomIsTheDefault) {
+  // Ten restarts from k-means partitions, the default noise and threshold:
+  // the known maximum, within the threshold, whatever the seed.
+  for (const char* seed : {"1", "2", "3"}) {
+    TempDir dir;
+    copy_iris(dir);
+    RunResult r = rumel(dir, with(kIris, {"--start", "kmeans", "-n", "10", "--seed", seed}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NEAR(real_of(final_row(dir, "iris", 3)[2]), -180.99696, 1e-3) << "seed " << seed;
+  }
+  TempDir plain, random;
+  copy_iris(plain);
+  copy_iris(random);
+  ASSERT_EQ(rumel(plain, with(kIris, {"-n", "3", "--seed", "4"})).status, 0);
+  ASSERT_EQ(rumel(random, with(kIris, {"-n", "3", "--seed", "4", "--start", "random"})).status, 0);
+  for (const char* file : {"iris_log.csv", "iris_param.csv", "iris_cluster.csv"}) {
+    EXPECT_EQ(testing::read_file(plain.file(file)), testing::read_file(random.file(file))) << file;
+  }
+  // The same seed, the same partitions and bytes.
+  for (const TempDir* dir : {&plain, &random}) {
+    ASSERT_EQ(rumel(*dir, with(kIris, {"-n", "3", "--seed", "4", "--start", "kmeans"})).status, 0);
+  }
+  EXPECT_EQ(testing::read_file(plain.file("iris_log.csv")), testing::read_file(random.file("iris_log.csv")));
+  EXPECT_EQ(testing::read_file(plain.file("iris_param.csv")), testing::read_file(random.file("iris_param.csv")));
+}
+
 TEST(RumelE2e, IrisReachesTheKnownMaximum) {
   // ML, one 4-D block, K = 3: wide starting means and 20 restarts.
   TempDir dir;

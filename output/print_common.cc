@@ -227,6 +227,8 @@ void print_em(FILE* log, const Settings& s) {
     print_row(log, "Num. of restarts,%d", s.restarts);
     print_row(log, "Max num of EM iterations in restarts,%d", s.max_iter_restart);
   }
+  // Only the data-driven start is named: the default keeps the rows as they were.
+  if (s.start == kStartKmeans) print_row(log, "Initial state,K-means");
   if (is_vb(s)) {
     print_row(log, "Noises in initialization of categorical hyperparameters,%.Ng", s.noise);
     print_row(log, "Noises in initialization of hyperparameters of Gaussian means,%.Ng",

@@ -215,6 +215,7 @@ class PrintSettingsAllOn : public PrintSettings {
     s.smooth_mean_given = true, s.smooth_mean = -2.5;
     s.smooth_var_mode = kSmoothVarConst, s.smooth_var = 4.0;
     s.seed = 4000000000u;
+    s.start = kStartKmeans;
   }
   AttrModel model;
   Settings s;
@@ -284,6 +285,7 @@ TEST_F(PrintSettingsAllOn, EveryOptionalSectionInOrder) {
             "Random restarts\tEnabled\r\n"
             "Num. of restarts\t5\r\n"
             "Max num of EM iterations in restarts\t20\r\n"
+            "Initial state\tK-means\r\n"
             "Noises in initialization of categorical hyperparameters\t0.3\r\n"
             "Noises in initialization of hyperparameters of Gaussian means\t0.4\r\n"
             "Threshold for extreme values (Min.)\t0.1\r\n"

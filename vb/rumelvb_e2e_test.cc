@@ -34,6 +34,8 @@ Flags with an argument:
  --epsilon  (-e) Threshold in judging convergence                    [1.0e-6]
  --max-iter (-m) Max num. of EM iterations     [Iterate EM until convergence]
  --restart  (-n) Number of restarts                              [No restart]
+ --start         Starting point of every restart
+                 (random:Random, kmeans:K-means partition)           [Random]
  --rank     (-z) Number of attribute values highly relevant to a class,
                  or threshold for the relevance (Ranking enabled)
                                                            [Ranking disabled]
@@ -79,6 +81,8 @@ Flags with an argument:
  --max-iter-restart (-l)
                  Max num. of preliminary VBEM iterations in random restart
                                              [Iterate VBEM until convergence]
+ --start         Starting point of every restart
+                 (random:Random, kmeans:K-means partition)           [Random]
  --noise         Noises in initialization of categorical hyperparams
  --noise-gauss   Noises in initialization of hyperparams of Gaussian means
  --extreme       Threshold for judging extreme values                  [0.05]

@@ -4,6 +4,7 @@
 
 #include "common/init.h"
 #include "common/misc.h"
+#include "data/start_partition.h"
 #include "fit/print_seeds.h"
 #include "output/print_data.h"
 #include "vb/print_vb.h"
@@ -49,6 +50,14 @@ void VbFitEngine::prepare(int K) {
 void VbFitEngine::release() { free_vb_state(st_); }
 
 void VbFitEngine::random_start() { init_hparams_random(ctx_, st_); }
+
+std::vector<int> VbFitEngine::start_groups() {
+  return start_partition(settings_, ctx_.model, ctx_.cases, ctx_.stats, st_.K);
+}
+
+void VbFitEngine::partition_start(std::span<const int> groups) {
+  init_hparams_from_partition(ctx_, st_, groups);
+}
 
 bool VbFitEngine::update(double beta, int, double) {
   st_.beta = beta;

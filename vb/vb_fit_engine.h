@@ -39,6 +39,8 @@ class VbFitEngine : public FitEngine {
   void release() override;
   int classes() const override { return st_.K; }
   void random_start() override;
+  std::vector<int> start_groups() override;
+  void partition_start(std::span<const int> groups) override;
   bool update(double beta, int t, double objective) override;
   FitObjective evaluate(double beta) override;
   // The free energy at beta 1 whatever the annealing left.

@@ -7,6 +7,7 @@
 #include "common/options.h"
 #include "common/random.h"
 #include "vb/print_vb.h"
+#include "vb/vbem.h"
 
 namespace veska {
 
@@ -49,6 +50,18 @@ void constant_prior(double s, VbBlock& blk) {
   set_scaled_identity(blk.sigma0, s);
   set_scaled_identity(blk.w0, 1.0 / s);
   blk.det_sigma0 = d == 1 ? s : std::pow(s, d);
+}
+
+// The posteriors start at the priors: delta = delta0, mu = mu0, Sigma =
+// Sigma0 with its precision.
+void posteriors_at_priors(VbState& st) {
+  st.delta = st.delta0;
+  st.delta_cat = st.delta0_cat;
+  for (VbBlock& blk : st.blocks) {
+    copy_vector(blk.mu, blk.mu0);
+    copy_matrix(blk.sigma, blk.sigma0);
+  }
+  if (st.n_groups > 0) compute_hparam_precisions(st);
 }
 
 }  // namespace
@@ -113,15 +126,38 @@ void init_hparams_random(const VbContext& ctx, VbState& st) {
     }
   }
 
-  st.delta = st.delta0;
-  st.delta_cat = st.delta0_cat;
-  for (VbBlock& blk : st.blocks) {
-    copy_vector(blk.mu, blk.mu0);
-    copy_matrix(blk.sigma, blk.sigma0);
-  }
-  if (st.n_groups > 0) compute_hparam_precisions(st);
-
+  posteriors_at_priors(st);
   if (s.verbose) print_hparams(log_stream(), ctx, st);
+}
+
+void init_hparams_from_partition(const VbContext& ctx, VbState& st, std::span<const int> groups) {
+  const Settings& s = ctx.settings;
+  const int K = st.K;
+  if (groups.size() != static_cast<size_t>(st.n_entries)) {
+    die("Internal error: a starting partition does not cover the cases\n");
+  }
+  for (int k = 0; k < K; ++k) st.delta0[k] = s.smooth_c;
+  for (int k = 0; k < K; ++k) {
+    for (int j = 0; j < st.n_discrete; ++j) {
+      const double a0 = s.smooth_a[static_cast<size_t>(j)].value;
+      for (int v = 0; v < st.n_values[static_cast<size_t>(j)]; ++v) st.delta0_cat[st.cat_index(k, j, v)] = a0;
+    }
+  }
+  if (st.n_groups > 0) {
+    set_gauss_priors(ctx, st);
+    for (int k = 0; k < K; ++k) st.n_k[k] = static_cast<double>(ctx.cases.n_cases) / K;
+  }
+  // The statistics impute missing continuous values from the posteriors.
+  posteriors_at_priors(st);
+
+  for (int k = 0; k < K; ++k) {
+    for (int n = 0; n < st.n_entries; ++n) {
+      st.resp[st.entry_index(k, n)] = groups[static_cast<size_t>(n)] == k ? 1.0 : kMinResponsibility;
+    }
+  }
+  st.beta = 1.0;
+  compute_sufficient_stats(ctx, st);
+  update_hparams(ctx, st);
 }
 
 }  // namespace veska

@@ -16,7 +16,6 @@ namespace {
 
 constexpr double kLn2 = 0.69314718055994530942;
 constexpr double kLn2Pi = 1.83787706640934548356;
-constexpr double kMinResponsibility = 1.0e-30;
 // exp(x) < 2^-53 below the first (exp(-37.5) < 5.3e-17), and exp(x) is 0
 // below the second.
 constexpr double kBelowHalfUlpOfOne = -37.5;

@@ -27,7 +27,11 @@ void compute_complete_prob_daem(const VbContext& ctx, VbState& state);
 // ln Z_n = ln sum_k exp(log rho_kn).
 void compute_log_normalisers(const VbContext& ctx, VbState& state);
 
-// r_kn = exp(log rho_kn - ln Z_n), at least 1e-30.
+// The smallest responsibility: every class keeps N_k > 0, so its statistics
+// stay finite even when no case belongs to it.
+constexpr double kMinResponsibility = 1.0e-30;
+
+// r_kn = exp(log rho_kn - ln Z_n), at least kMinResponsibility.
 void compute_responsibilities(const VbContext& ctx, VbState& state);
 
 // N_k, n_kjv and the Gaussian moments (then x-bar = S1 / N_k). The moments
