@@ -247,7 +247,8 @@ TEST(RumelvbRun, RumelOnlyOptionWarnsAndTheRunGoesOn) {
 // no model file is written.
 TEST(RumelvbRun, AFreeEnergyThatIsNotANumberEndsTheRun) {
   CaseDir c;
-  RunResult r = rumelvb(c.dir, {"-f", "data", "-x", "2", "-k", "2:3:1", "--noise", "1e308", "-r", "1"});
+  RunResult r =
+      rumelvb(c.dir, {"-f", "data", "-x", "2", "-k", "2:3:1", "--noise", "1e308", "-r", "1"});
   EXPECT_EQ(r.status, 1);
   const std::string message =
       "Numerical error (compute_free_energy): Computed variational free energy is not a number\n";

@@ -562,7 +562,9 @@ double block_free_energy_daem(const VbState& st, int k, int b, double beta) {
 
 double entry_term(const EntryViews& views, const VbState& st) {
   double f = 0.0;
-  for (int n = 0; n < st.n_entries; ++n) f += views.entry_count[static_cast<size_t>(n)] * st.log_z[n];
+  for (int n = 0; n < st.n_entries; ++n) {
+    f += views.entry_count[static_cast<size_t>(n)] * st.log_z[n];
+  }
   return f;
 }
 
@@ -936,8 +938,12 @@ namespace {
 // A free energy that is not a number or infinite would run on to the limit
 // and be scored: it ends the run instead, naming the step that computed it.
 double checked_free_energy(const char* name, double f) {
-  if (std::isnan(f)) raise_numerical_error(name, "Computed variational free energy is not a number\n");
-  if (std::isinf(f)) raise_numerical_error(name, "Computed variational free energy is not finite\n");
+  if (std::isnan(f)) {
+    raise_numerical_error(name, "Computed variational free energy is not a number\n");
+  }
+  if (std::isinf(f)) {
+    raise_numerical_error(name, "Computed variational free energy is not finite\n");
+  }
   return f;
 }
 
