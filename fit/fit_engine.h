@@ -12,6 +12,7 @@
 
 #include "fit/fit_history.h"
 #include "fit/smem_candidates.h"
+#include "output/print_fit_tables.h"  // RestartRecord
 
 namespace veska {
 
@@ -20,14 +21,6 @@ enum class FitSlot {
   kBestRestart,      // the best restart of the current K
   kOptimalK,         // the model of the best K of a range
   kBeforeCandidate,  // the model before a split-and-merge operation
-};
-
-// One restart's outcome, as the SEED data matrices show it.
-struct RestartRecord {
-  bool seeded = false;  // false with --seed: the stream was not reseeded
-  uint32_t seed = 0;
-  int updates = 0;  // final history index of the restart's run
-  double objective = 0.0;
 };
 
 // The fit of one class count.

@@ -7,9 +7,9 @@
 #include "analysis/rank.h"
 #include "common/misc.h"
 #include "data/start_partition.h"
-#include "fit/print_seeds.h"
 #include "fit/print_smem.h"
 #include "mlmap/print_mlmap.h"
+#include "output/print_fit_tables.h"
 
 namespace veska {
 

@@ -4,6 +4,7 @@
 
 #include "analysis/print_membership.h"
 #include "output/print_case_tables.h"
+#include "output/print_fit_tables.h"
 #include "output/print_value_table.h"
 #include "output/section_writer.h"
 
@@ -35,7 +36,6 @@ void print_covars(FILE* file, const AttrModel& model, const MlLayout& l, const c
     return values[l.covar(k, g) + a * d + b];
   });
 }
-
 
 }  // namespace
 
@@ -109,21 +109,15 @@ void print_ml_decrease(FILE* log, int K, const FitDecrease& d, bool map) {
 
 void print_ml_score(FILE* log, const std::vector<MlScoreRow>& rows, const std::string& criterion,
                     int k_opt) {
-  set_matrix_id("SCORE");
-  add_column_name("Num. of classes");
-  add_column_name("BIC");
-  add_column_name("AUTOCLASS");
-  add_note("Selected criterion = %s", criterion.c_str());
-  add_note("Optimal num. of classes = %d", k_opt);
-  print_header(log);
+  std::vector<int> ks;
+  ScoreColumn columns[2] = {{"BIC", {}, {}}, {"AUTOCLASS", {}, {}}};
   for (const MlScoreRow& r : rows) {
-    if (r.cs_computed) {
-      print_row(log, "%d,%.Ng,%.Ng", r.K, r.bic, r.cs);
-    } else {
-      print_row(log, "%d,%.Ng,N/A", r.K, r.bic);
-    }
+    ks.push_back(r.K);
+    columns[0].values.push_back(r.bic);
+    columns[1].values.push_back(r.cs);
+    columns[1].computed.push_back(r.cs_computed);
   }
-  fflush(log);
+  print_score_table(log, ks, columns, criterion.c_str(), k_opt);
 }
 
 void print_params(FILE* file, const AttrModel& model, const MlLayout& l, const MlParams& p) {

@@ -3,7 +3,7 @@
 // not exist.
 #include "mlmap/print_mlmap.h"
 
-#include "fit/print_seeds.h"
+#include "output/print_fit_tables.h"
 
 #include <gtest/gtest.h>
 

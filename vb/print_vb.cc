@@ -1,8 +1,10 @@
 #include "vb/print_vb.h"
 
 #include <functional>
+#include <span>
 #include <string>
 
+#include "output/print_fit_tables.h"
 #include "output/print_value_table.h"
 #include "output/section_writer.h"
 #include "output/value_text.h"
@@ -59,20 +61,9 @@ void print_alpha_hparams(FILE* file, const VbState& st, int g) {
 }  // namespace
 
 void print_free_energy(FILE* log, int K, const FitHistory& h, bool daem, int t) {
-  set_matrix_id("FREE-ENERGY-K%d", K);
-  add_column_name("Num. of classes");
-  add_column_name("Num. of updates");
-  add_column_name("Variational free energy");
-  if (daem) add_column_name("Inverse temperature");
-  print_header(log);
-  for (int i = 0; i < t; ++i) {
-    if (daem) {
-      print_row(log, "%d,%d,%.Ng,%.Ng", K, i, h.at(i), h.beta_at(i));
-    } else {
-      print_row(log, "%d,%d,%.Ng", K, i, h.at(i));
-    }
-  }
-  fflush(log);
+  const TitledColumn columns[] = {{"Variational free energy", h.objective},
+                                  {"Inverse temperature", h.beta}};
+  print_learning_curve(log, "FREE-ENERGY-K%d", K, std::span(columns, daem ? 2 : 1), t);
 }
 
 void print_decrease_error(FILE* log, int K, const FitDecrease& d) {
@@ -89,13 +80,8 @@ void print_decrease_error(FILE* log, int K, const FitDecrease& d) {
 }
 
 void print_score(FILE* log, const std::vector<int>& ks, const std::vector<double>& f, int k_opt) {
-  set_matrix_id("SCORE");
-  add_column_name("Num. of classes");
-  add_column_name("Variational free energy");
-  add_note("Optimal num. of classes = %d", k_opt);
-  print_header(log);
-  for (size_t i = 0; i < ks.size(); ++i) print_row(log, "%d,%.Ng", ks[i], f[i]);
-  fflush(log);
+  const ScoreColumn column{"Variational free energy", f, {}};
+  print_score_table(log, ks, std::span(&column, 1), nullptr, k_opt);
 }
 
 void print_hparams(FILE* file, const VbContext& ctx, const VbState& st) {

@@ -8,7 +8,7 @@
 #include "common/matrix_store.h"
 #include "common/misc.h"
 #include "data/test_model.h"
-#include "fit/print_seeds.h"
+#include "output/print_fit_tables.h"
 #include "output/print_data.h"
 #include "output/section_writer.h"
 
