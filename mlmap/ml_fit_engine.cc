@@ -2,9 +2,8 @@
 
 #include <cstdio>
 
-#include "analysis/cluster.h"
+#include "analysis/post_analysis.h"
 #include "analysis/print_membership.h"
-#include "analysis/rank.h"
 #include "common/misc.h"
 #include "data/start_partition.h"
 #include "fit/print_smem.h"
@@ -152,10 +151,9 @@ void MlFitEngine::run_post_analysis() {
     print_member_case(log_stream(), in);
     print_member_attributes(log_stream(), in);
   }
-  if (settings_.mem_prob) write_membership_file(in);
-  if (announce) msg_printf("done\n");
-  cluster_cases(in);
-  if (settings_.rank_given) rank_relevant(in);
+  PostAnalysisSteps steps;
+  steps.done_after_membership_file = announce;
+  analyse_memberships(in, steps);
 }
 
 SmemCriteria MlFitEngine::smem_criteria() { return engine_.smem_criteria(); }

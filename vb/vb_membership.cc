@@ -3,10 +3,9 @@
 #include <cmath>
 #include <string>
 
-#include "analysis/cluster.h"
 #include "analysis/output_file.h"
+#include "analysis/post_analysis.h"
 #include "analysis/print_membership.h"
-#include "analysis/rank.h"
 #include "common/matrix.h"
 #include "common/misc.h"
 #include "common/students_t.h"
@@ -255,21 +254,19 @@ void run_post_analysis(const VbContext& ctx, VbState& st, const VbPredictiveScal
   compute_predictive(ctx, st, scalars, pred, mem);
   compute_membership(ctx, pred, mem);
   compute_attr_membership(ctx, pred, mem);
-  const AnalysisInput in{s, ctx.model, ctx.cases, mem};
-  if (s.mem_prob) {
-    write_membership_file(in);
-    msg_printf("done\n");
-  }
+  PostAnalysisSteps steps;
+  steps.done_after_membership_file = s.mem_prob;  // the line begun above
   if (s.predict) {
-    msg_printf("Computing predictive distributions...");
-    {
-      OutputFile file(s.files.predict);
-      print_predictive(file.get(), ctx.model, pred, mem);
-    }
-    msg_printf("done\n");
+    steps.between = [&] {
+      msg_printf("Computing predictive distributions...");
+      {
+        OutputFile file(s.files.predict);
+        print_predictive(file.get(), ctx.model, pred, mem);
+      }
+      msg_printf("done\n");
+    };
   }
-  cluster_cases(in);
-  if (s.rank_given) rank_relevant(in);
+  analyse_memberships(AnalysisInput{s, ctx.model, ctx.cases, mem}, steps);
   free_predictive(pred);
 }
 
@@ -283,10 +280,7 @@ void run_read_hparam_analysis(const VbContext& ctx, const VbState& st,
   compute_membership(ctx, pred, mem);
   compute_attr_membership(ctx, pred, mem);
   msg_printf("done\n");
-  const AnalysisInput in{s, ctx.model, ctx.cases, mem};
-  if (s.mem_prob) write_membership_file(in);
-  cluster_cases(in);
-  if (s.rank_given) rank_relevant(in);
+  analyse_memberships(AnalysisInput{s, ctx.model, ctx.cases, mem});
   free_predictive(pred);
 }
 
