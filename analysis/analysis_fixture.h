@@ -68,6 +68,19 @@ class AnalysisFixture : public ::testing::Test {
     }
   }
 
+  // A discrete attribute, a one-attribute block with a missing value and the
+  // answer class; two classes with their memberships set.
+  void read_two_classes() {
+    read("a,1.5,yes\n"
+         "b,?,no\n"
+         "a,2.5,no\n",
+         Roles(3).eval(2).group({1}));
+    mem_.p_class = {0.3, 0.7};
+    set_case_probs({{0.8, 0.2}, {0.1, 0.9}, {0.5, 0.5}});
+    mem_.values[0].p_class_given_value = {0.6, 0.4, 0.2, 0.8};  // a, b
+    mem_.blocks[0].p_class_given_block = {0.7, 0.3, 0.3, 0.7, 0.55, 0.45};
+  }
+
   AnalysisInput input() const { return AnalysisInput{s_, model_, cases_, mem_}; }
   std::string file(const std::string& path) const { return read_file(path); }
 

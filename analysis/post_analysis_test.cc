@@ -11,21 +11,13 @@ namespace veska {
 namespace {
 
 using testing::AnalysisFixture;
-using testing::Roles;
 using testing::run_capturing;
 
 class PostAnalysis : public AnalysisFixture {
  protected:
   void SetUp() override {
     AnalysisFixture::SetUp();
-    read("a,1.5,yes\n"
-         "b,?,no\n"
-         "a,2.5,no\n",
-         Roles(3).eval(2).group({1}));
-    mem_.p_class = {0.3, 0.7};
-    set_case_probs({{0.8, 0.2}, {0.1, 0.9}, {0.5, 0.5}});
-    mem_.values[0].p_class_given_value = {0.6, 0.4, 0.2, 0.8};
-    mem_.blocks[0].p_class_given_block = {0.7, 0.3, 0.3, 0.7, 0.55, 0.45};
+    read_two_classes();
   }
   bool exists(const std::string& path) const { return std::filesystem::exists(path); }
 };

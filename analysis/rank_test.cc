@@ -11,7 +11,6 @@ namespace veska {
 namespace {
 
 using testing::AnalysisFixture;
-using testing::Roles;
 using testing::run_capturing;
 
 TEST(RankOrder, DecreasingWithEqualValuesInIndexOrder) {
@@ -61,14 +60,7 @@ class Ranking : public AnalysisFixture {
   void SetUp() override {
     AnalysisFixture::SetUp();
     s_.rank_given = true;
-    read("a,1.5,yes\n"
-         "b,?,no\n"
-         "a,2.5,no\n",
-         Roles(3).eval(2).group({1}));
-    mem_.p_class = {0.3, 0.7};
-    set_case_probs({{0.8, 0.2}, {0.1, 0.9}, {0.5, 0.5}});
-    mem_.values[0].p_class_given_value = {0.6, 0.4, 0.2, 0.8};  // a, b
-    mem_.blocks[0].p_class_given_block = {0.7, 0.3, 0.3, 0.7, 0.55, 0.45};
+    read_two_classes();
   }
   testing::FatalResult run() {
     return run_capturing([&] { rank_relevant(input()); });

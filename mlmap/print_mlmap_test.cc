@@ -16,15 +16,7 @@
 namespace veska {
 namespace {
 
-std::string written(const std::function<void(FILE*)>& write) {
-  FILE* f = std::tmpfile();
-  write(f);
-  std::rewind(f);
-  std::string out;
-  for (int c; (c = std::fgetc(f)) != EOF;) out += static_cast<char>(c);
-  std::fclose(f);
-  return out;
-}
+std::string written(const std::function<void(FILE*)>& write) { return testing::written_by(write); }
 
 TEST(PrintMlmap, DecreaseScoreAndSeeds) {
   FitDecrease d;

@@ -9,6 +9,7 @@
 
 #include "common/misc.h"
 #include "output/section_writer.h"
+#include "tests/support/test_support.h"
 
 namespace veska {
 namespace {
@@ -17,13 +18,7 @@ std::string written(const std::function<void(FILE*)>& write) {
   set_conv_precision(6, 12);
   set_output_delimiter(',');
   section_writer_init();
-  FILE* f = std::tmpfile();
-  write(f);
-  std::rewind(f);
-  std::string out;
-  for (int c; (c = std::fgetc(f)) != EOF;) out += static_cast<char>(c);
-  std::fclose(f);
-  return out;
+  return testing::written_by(write);
 }
 
 // The curve prints the first `rows` values of every column and nothing

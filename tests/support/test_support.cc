@@ -69,6 +69,16 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
+std::string written_by(const std::function<void(FILE*)>& write) {
+  FILE* f = std::tmpfile();
+  write(f);
+  std::rewind(f);
+  std::string out;
+  for (int c; (c = std::fgetc(f)) != EOF;) out += static_cast<char>(c);
+  std::fclose(f);
+  return out;
+}
+
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
   size_t at = 0;

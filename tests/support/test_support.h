@@ -47,6 +47,8 @@ FatalResult run_capturing(const std::function<void()>& fn);
 
 // Reads a whole file (binary); empty string if it does not exist.
 std::string read_file(const std::string& path);
+// What `write` writes to a fresh temporary stream.
+std::string written_by(const std::function<void(FILE*)>& write);
 // The lines of a text whose lines end in CR LF, without their ends.
 std::vector<std::string> lines_of(const std::string& text);
 // Writes a whole file (binary).
