@@ -6,6 +6,7 @@
 #include "common/gauss.h"
 #include "common/matrix.h"
 #include "common/misc.h"
+#include "fit/kernels.h"
 
 namespace veska {
 
@@ -64,10 +65,10 @@ double observed_quadratic(std::span<const double> x, const double* mu, int o, Ml
   return q;
 }
 
-// (x - mu)' P (x - mu) from the upper triangle of the symmetric P, and the
-// moments omega x, omega x x' (upper triangle) added to S1 and S2. A block's
-// dimension is fixed for the whole run, so the small dimensions get loops
-// the compiler unrolls; the general loops serve the rest.
+// (x - mu)' P (x - mu) from the upper triangle of the symmetric P, for the
+// membership quantities of one entry and class. A block's dimension is
+// fixed for the whole run, so the small dimensions get loops the compiler
+// unrolls; the general loop serves the rest.
 template <int D>
 [[gnu::always_inline]] inline double quadratic_fixed(const double* x, const double* mu,
                                                      const double* prec) {
@@ -105,86 +106,6 @@ double full_quadratic(const double* x, const double* mu, const double* prec, int
     case 5: return quadratic_fixed<5>(x, mu, prec);
     case 6: return quadratic_fixed<6>(x, mu, prec);
     default: return quadratic_general(x, mu, prec, d, diff);
-  }
-}
-
-template <int D>
-[[gnu::always_inline]] inline void moments_fixed(double omega, const double* x, double* s1,
-                                                 double* s2) {
-  for (int i = 0; i < D; ++i) {
-    const double wx = omega * x[i];
-    s1[i] += wx;
-    for (int j = i; j < D; ++j) s2[i * D + j] += wx * x[j];
-  }
-}
-
-void moments_general(double omega, const double* x, int d, double* s1, double* s2) {
-  for (int i = 0; i < d; ++i) {
-    const double wx = omega * x[i];
-    s1[i] += wx;
-    for (int j = i; j < d; ++j) s2[i * d + j] += wx * x[j];
-  }
-}
-
-// Every class at once for one complete block of one entry, the class
-// parameters lying `stride` apart: acc[k] += ln g_k (E-step) and the
-// moments added with weight omega[k] (statistics). The dimension is
-// dispatched once per entry and block, not per class.
-struct ClassStrides {
-  int mean;
-  int covar;
-  int block;
-};
-
-template <int D>
-void block_logs_fixed(const double* x, const double* mu, const double* prec, const double* ln,
-                      const ClassStrides& st, int K, double* acc) {
-  for (int k = 0; k < K; ++k) {
-    acc[k] += ln[k * st.block] - 0.5 * quadratic_fixed<D>(x, mu + k * st.mean, prec + k * st.covar);
-  }
-}
-
-void block_logs(int d, const double* x, const double* mu, const double* prec, const double* ln,
-                const ClassStrides& st, int K, double* acc, double* diff) {
-  switch (d) {
-    case 1: return block_logs_fixed<1>(x, mu, prec, ln, st, K, acc);
-    case 2: return block_logs_fixed<2>(x, mu, prec, ln, st, K, acc);
-    case 3: return block_logs_fixed<3>(x, mu, prec, ln, st, K, acc);
-    case 4: return block_logs_fixed<4>(x, mu, prec, ln, st, K, acc);
-    case 5: return block_logs_fixed<5>(x, mu, prec, ln, st, K, acc);
-    case 6: return block_logs_fixed<6>(x, mu, prec, ln, st, K, acc);
-    default:
-      for (int k = 0; k < K; ++k) {
-        acc[k] += ln[k * st.block] -
-                  0.5 * quadratic_general(x, mu + k * st.mean, prec + k * st.covar, d, diff);
-      }
-  }
-}
-
-template <int D>
-void block_moments_fixed(const double* x, const double* omega, const ClassStrides& st, int K,
-                         double* s1, double* s2) {
-  // The point in registers: the sums' stores cannot change it.
-  double xs[D];
-  for (int i = 0; i < D; ++i) xs[i] = x[i];
-  for (int k = 0; k < K; ++k) {
-    if (omega[k] != 0.0) moments_fixed<D>(omega[k], xs, s1 + k * st.mean, s2 + k * st.covar);
-  }
-}
-
-void block_moments(int d, const double* x, const double* omega, const ClassStrides& st, int K,
-                   double* s1, double* s2) {
-  switch (d) {
-    case 1: return block_moments_fixed<1>(x, omega, st, K, s1, s2);
-    case 2: return block_moments_fixed<2>(x, omega, st, K, s1, s2);
-    case 3: return block_moments_fixed<3>(x, omega, st, K, s1, s2);
-    case 4: return block_moments_fixed<4>(x, omega, st, K, s1, s2);
-    case 5: return block_moments_fixed<5>(x, omega, st, K, s1, s2);
-    case 6: return block_moments_fixed<6>(x, omega, st, K, s1, s2);
-    default:
-      for (int k = 0; k < K; ++k) {
-        if (omega[k] != 0.0) moments_general(omega[k], x, d, s1 + k * st.mean, s2 + k * st.covar);
-      }
   }
 }
 
@@ -227,34 +148,53 @@ double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, const 
 
 namespace {
 
-// w_kn (or its log) of one entry from its discrete cells and the sum lg of
-// its blocks' log densities in class k.
-inline double class_weight(const MlLayout& l, const MlParams& p, const MlWork& w,
-                           const int* cells, int k, double lg) {
-  const int nd = l.n_discrete;
-  const double beta = w.beta;
-  const bool tempered = beta < 1.0;
-  const double* theta = p.theta.data() + static_cast<size_t>(k) * l.cat_stride;
-  if (w.log_domain) {
-    double s = std::log(p.pi[k]);
-    for (int i = 0; i < nd; ++i) {
-      if (cells[i] >= 0) s += std::log(theta[cells[i]]);
+// What the kernels' callbacks for the entries with missing values read: the
+// model and the work arrays, and for the statistics the block at hand.
+struct MissingValuesContext {
+  const MlLayout& l;
+  const MlParams& p;
+  MlWork& w;
+  const CaseTable& cases;
+  int b = 0;
+};
+
+// The engine's term of a block with a missing value in the E-step.
+double ml_missing_block_term(void* self, int n, int b, int k) {
+  MissingValuesContext& m = *static_cast<MissingValuesContext*>(self);
+  const CaseEntry& e = m.cases.entries[n];
+  return block_term(m.l, m.p, m.w, e, k, b, e.values(b).data(), e.gauss_n_missing()[b]);
+}
+
+// The log joint of the listed classes on the shared kernel (a block's
+// constant its log normaliser, its quadratic form unscaled), then its
+// exponential in the normal domain; annealed, every term is taken times
+// beta. A class gives the same bits whichever classes are listed with it.
+void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
+           const ClassList& classes) {
+  refresh_log_norms(l, p, w);
+  const int K = l.K;
+  for (int k = 0; k < K; ++k) w.log_pi[k] = std::log(p.pi[k]);
+  for (size_t i = 0; i < w.log_theta.size(); ++i) w.log_theta[i] = std::log(p.theta[i]);
+  KernelScratch& ks = w.kernel;
+  for (int k = 0; k < K; ++k) {
+    for (int b = 0; b < l.n_groups; ++b) {
+      const size_t kb = l.block(k, b);
+      ks.mean[kb] = p.mean.data() + l.mean(k, b);
+      ks.precision[kb] = p.precision.data() + l.covar(k, b);
+      ks.log_const[kb] = w.log_norm[kb];
+      ks.scale[kb] = 1.0;
     }
-    s += lg;
-    return tempered ? beta * s : s;
   }
-  if (!tempered) {
-    double x = p.pi[k];
-    for (int i = 0; i < nd; ++i) {
-      if (cells[i] >= 0) x *= theta[cells[i]];
-    }
-    return l.n_groups > 0 ? x * std::exp(lg) : x;
+  MissingValuesContext missing{l, p, w, ctx.cases};
+  const LogJointModel model{w.beta < 1.0 ? w.beta : 1.0, w.log_pi.data(), w.log_theta.data(),
+                            l.dims, MissingBlockTerm{ml_missing_block_term, &missing}};
+  complete_log_joint(w.views, ctx.cases, model, classes, ks,
+                     ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)});
+  if (w.log_domain) return;
+  for (size_t n = 0; n < w.norm.size(); ++n) {
+    double* x = w.weight.data() + n * K;
+    for (int i = 0; i < classes.size(); ++i) x[classes[i]] = std::exp(x[classes[i]]);
   }
-  double x = std::pow(p.pi[k], beta);
-  for (int i = 0; i < nd; ++i) {
-    if (cells[i] >= 0) x *= std::pow(theta[cells[i]], beta);
-  }
-  return l.n_groups > 0 ? x * std::exp(beta * lg) : x;
 }
 
 inline double responsibility(const MlWork& w, double x, double z) {
@@ -265,33 +205,7 @@ inline double responsibility(const MlWork& w, double x, double z) {
 }  // namespace
 
 void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w) {
-  refresh_log_norms(l, p, w);
-  const int K = l.K;
-  const int nd = l.n_discrete;
-  const int G = l.n_groups;
-  const ClassStrides strides{l.mean_stride, l.covar_stride, G};
-  const int n_entries = ctx.cases.n_entries;
-  for (int n = 0; n < n_entries; ++n) {
-    const CaseEntry& e = ctx.cases.entries[n];
-    const int* cells = w.cells.data() + static_cast<size_t>(n) * nd;
-    const double* const* values = w.block_values.data() + static_cast<size_t>(n) * G;
-    const int* missing = w.block_missing.data() + static_cast<size_t>(n) * G;
-    double* out = w.weight.data() + static_cast<size_t>(n) * K;
-    // The blocks' log densities per class; they multiply as one
-    // exponential, a block with every value missing adding 0 (a factor 1).
-    double* lg = w.class_scratch.data();
-    std::fill(lg, lg + K, 0.0);
-    for (int b = 0; b < G; ++b) {
-      if (missing[b] == 0) {
-        block_logs(l.dims[b], values[b], p.mean.data() + l.mean_offset[b],
-                   p.precision.data() + l.covar_offset[b], w.log_norm.data() + b, strides, K, lg,
-                   w.diff.data());
-      } else {
-        for (int k = 0; k < K; ++k) lg[k] += block_term(l, p, w, e, k, b, values[b], missing[b]);
-      }
-    }
-    for (int k = 0; k < K; ++k) out[k] = class_weight(l, p, w, cells, k, lg[k]);
-  }
+  joint(ctx, l, p, w, ClassList::all(l.K));
 }
 
 void compute_normalisers(const MlLayout& l, MlWork& w) {
@@ -385,7 +299,7 @@ void add_block_stats(const MlLayout& l, const MlParams& p, MlWork& w, const Case
     for (int c = 0; c < o; ++c) s += w.gain[a * o + c] * w.diff[c];
     xh[w.missing[a]] = s;
   }
-  moments_general(omega, xh, d, s1, s2);
+  add_block_moments(xh, omega, d, s1, s2);
   // Q_mm = Sigma_mm - gain Sigma_om, added on the missing-missing pairs.
   for (int a = 0; a < m; ++a) {
     for (int c = a; c < m; ++c) {
@@ -397,45 +311,41 @@ void add_block_stats(const MlLayout& l, const MlParams& p, MlWork& w, const Case
   }
 }
 
+// The engine's imputation of an entry with a missing value in the block.
+void ml_add_missing_moments(void* self, int n, int k, double omega) {
+  MissingValuesContext& m = *static_cast<MissingValuesContext*>(self);
+  if (omega != 0.0) add_block_stats(m.l, m.p, m.w, m.cases.entries[n], k, m.b, omega);
+}
+
+// E_c, E_w, S1 and S2 of the listed classes on the shared kernels.
+void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
+                    const ClassList& classes) {
+  const int K = l.K;
+  for (int i = 0; i < classes.size(); ++i) {
+    const long k = classes[i];
+    std::fill_n(w.s1.begin() + k * l.mean_stride, l.mean_stride, 0.0);
+    std::fill_n(w.s2.begin() + k * l.covar_stride, l.covar_stride, 0.0);
+  }
+  KernelScratch& ks = w.kernel;
+  const ConstClassEntryArray resp{w.resp.data(), 1, static_cast<size_t>(K)};
+  class_counts(w.views, resp, classes, ks, w.e_class.data(), w.e_cat.data());
+  for (int b = 0; b < l.n_groups; ++b) {
+    for (int i = 0; i < classes.size(); ++i) {
+      const int k = classes[i];
+      ks.s1[k] = w.s1.data() + l.mean(k, b);
+      ks.s2[k] = w.s2.data() + l.covar(k, b);
+    }
+    MissingValuesContext missing{l, p, w, ctx.cases, b};
+    observed_block_moments(w.views, resp, classes, b, l.dims[b], ks,
+                           MissingBlockMoments{ml_add_missing_moments, &missing});
+  }
+}
+
 }  // namespace
 
 void compute_expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p,
                             MlWork& w) {
-  std::fill(w.e_class.begin(), w.e_class.end(), 0.0);
-  std::fill(w.e_cat.begin(), w.e_cat.end(), 0.0);
-  std::fill(w.s1.begin(), w.s1.end(), 0.0);
-  std::fill(w.s2.begin(), w.s2.end(), 0.0);
-  const int K = l.K;
-  const int nd = l.n_discrete;
-  const int G = l.n_groups;
-  const ClassStrides strides{l.mean_stride, l.covar_stride, G};
-  const int n_entries = ctx.cases.n_entries;
-  for (int n = 0; n < n_entries; ++n) {
-    const CaseEntry& e = ctx.cases.entries[n];
-    const int* cells = w.cells.data() + static_cast<size_t>(n) * nd;
-    const double* const* values = w.block_values.data() + static_cast<size_t>(n) * G;
-    const int* missing = w.block_missing.data() + static_cast<size_t>(n) * G;
-    const double* r = w.resp.data() + static_cast<size_t>(n) * K;
-    double* omega = w.class_scratch.data();
-    for (int k = 0; k < K; ++k) {
-      omega[k] = w.count[n] * r[k];
-      w.e_class[k] += omega[k];
-      double* counts = w.e_cat.data() + static_cast<size_t>(k) * l.cat_stride;
-      for (int i = 0; i < nd; ++i) {
-        if (cells[i] >= 0) counts[cells[i]] += omega[k];
-      }
-    }
-    for (int b = 0; b < G; ++b) {
-      if (missing[b] == 0) {
-        block_moments(l.dims[b], values[b], omega, strides, K, w.s1.data() + l.mean_offset[b],
-                      w.s2.data() + l.covar_offset[b]);
-        continue;
-      }
-      for (int k = 0; k < K; ++k) {
-        if (omega[k] != 0.0) add_block_stats(l, p, w, e, k, b, omega[k]);
-      }
-    }
-  }
+  expected_stats(ctx, l, p, w, ClassList::all(l.K));
 }
 
 namespace {
@@ -570,23 +480,7 @@ SingularBlock find_singular_block(const MlLayout& l, const BlockScales& sc, cons
 
 void compute_joint_part(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
                         const int* triple) {
-  refresh_log_norms(l, p, w);
-  const int K = l.K;
-  const int nd = l.n_discrete;
-  const int G = l.n_groups;
-  for (int n = 0; n < ctx.cases.n_entries; ++n) {
-    const CaseEntry& e = ctx.cases.entries[n];
-    const int* cells = w.cells.data() + static_cast<size_t>(n) * nd;
-    const double* const* values = w.block_values.data() + static_cast<size_t>(n) * G;
-    const int* missing = w.block_missing.data() + static_cast<size_t>(n) * G;
-    double* out = w.weight.data() + static_cast<size_t>(n) * K;
-    for (int c = 0; c < 3; ++c) {
-      const int k = triple[c];
-      double lg = 0.0;
-      for (int b = 0; b < G; ++b) lg += block_term(l, p, w, e, k, b, values[b], missing[b]);
-      out[k] = class_weight(l, p, w, cells, k, lg);
-    }
-  }
+  joint(ctx, l, p, w, ClassList::part(std::span<const int>(triple, 3)));
 }
 
 void keep_outside_weights(const MlLayout& l, MlWork& w, const int* triple) {
@@ -642,42 +536,7 @@ void compute_responsibilities_part(const MlLayout& l, MlWork& w, const int* trip
 
 void compute_expected_stats_part(const MlContext& ctx, const MlLayout& l, const MlParams& p,
                                  MlWork& w, const int* triple) {
-  const int K = l.K;
-  const int nd = l.n_discrete;
-  const int G = l.n_groups;
-  for (int c = 0; c < 3; ++c) {
-    const int k = triple[c];
-    w.e_class[k] = 0.0;
-    std::fill_n(w.e_cat.begin() + static_cast<long>(k) * l.cat_stride, l.cat_stride, 0.0);
-    std::fill_n(w.s1.begin() + static_cast<long>(k) * l.mean_stride, l.mean_stride, 0.0);
-    std::fill_n(w.s2.begin() + static_cast<long>(k) * l.covar_stride, l.covar_stride, 0.0);
-  }
-  const ClassStrides strides{l.mean_stride, l.covar_stride, G};
-  for (int n = 0; n < ctx.cases.n_entries; ++n) {
-    const CaseEntry& e = ctx.cases.entries[n];
-    const int* cells = w.cells.data() + static_cast<size_t>(n) * nd;
-    const double* const* values = w.block_values.data() + static_cast<size_t>(n) * G;
-    const int* missing = w.block_missing.data() + static_cast<size_t>(n) * G;
-    const double* r = w.resp.data() + static_cast<size_t>(n) * K;
-    for (int c = 0; c < 3; ++c) {
-      const int k = triple[c];
-      const double omega = w.count[n] * r[k];
-      w.e_class[k] += omega;
-      double* counts = w.e_cat.data() + static_cast<size_t>(k) * l.cat_stride;
-      for (int i = 0; i < nd; ++i) {
-        if (cells[i] >= 0) counts[cells[i]] += omega;
-      }
-      if (omega == 0.0) continue;
-      for (int b = 0; b < G; ++b) {
-        if (missing[b] == 0) {
-          block_moments(l.dims[b], values[b], &omega, strides, 1, w.s1.data() + l.mean(k, b),
-                        w.s2.data() + l.covar(k, b));
-        } else {
-          add_block_stats(l, p, w, e, k, b, omega);
-        }
-      }
-    }
-  }
+  expected_stats(ctx, l, p, w, ClassList::part(std::span<const int>(triple, 3)));
 }
 
 void m_step_part(const MlLayout& l, const MlPriors& pr, const BlockScales& sc, const MlWork& w,

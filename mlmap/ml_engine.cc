@@ -52,7 +52,7 @@ void MlEngine::start_class_count(int K, bool report) {
   params_ = allocate_params(layout_);
   previous_ = params_;
   scales_ = block_scales(ctx_, layout_);
-  work_ = allocate_work(layout_, ctx_.cases);
+  work_ = allocate_work(layout_, ctx_.model, ctx_.cases);
   // The log domain needs every prior proper.
   work_.log_domain = settings_.log_scale && settings_.all_smoothing;
 }

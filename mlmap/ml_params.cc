@@ -85,7 +85,7 @@ BlockScales block_scales(const MlContext& ctx, const MlLayout& l) {
   return s;
 }
 
-MlWork allocate_work(const MlLayout& l, const CaseTable& cases) {
+MlWork allocate_work(const MlLayout& l, const AttrModel& model, const CaseTable& cases) {
   MlWork w;
   const int n_entries = cases.n_entries;
   w.cells.assign(static_cast<size_t>(n_entries) * l.n_discrete, -1);
@@ -124,6 +124,10 @@ MlWork allocate_work(const MlLayout& l, const CaseTable& cases) {
   w.sub.assign(d * d, 0.0);
   w.gain.assign(d * d, 0.0);
   w.class_scratch.assign(static_cast<size_t>(l.K), 0.0);
+  w.views = build_entry_views(cases, model);
+  w.kernel = allocate_kernel_scratch(l.K, l.cat_stride, l.dims);
+  w.log_pi.assign(static_cast<size_t>(l.K), 0.0);
+  w.log_theta.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);
   w.outside.assign(static_cast<size_t>(n_entries), 0.0);
   return w;
 }

@@ -15,8 +15,10 @@
 
 #include "common/attributes.h"
 #include "common/settings.h"
+#include "data/entry_views.h"
 #include "data/read_freq.h"
 #include "data/stat.h"
+#include "fit/kernels.h"
 
 namespace veska {
 
@@ -133,11 +135,17 @@ struct MlWork {
   std::vector<double> sub;
   std::vector<double> gain;
   std::vector<double> class_scratch;  // K: per-class sums of one entry
+  // The shared kernels' views of the cases and scratch, and the logarithms
+  // of pi and theta they read.
+  EntryViews views;
+  KernelScratch kernel;
+  std::vector<double> log_pi;     // K
+  std::vector<double> log_theta;  // K * cat_stride
   // Split-and-merge's partial runs: per entry the weights of the classes
   // outside the candidate's three (their sum, or its log), which stay fixed.
   std::vector<double> outside;
 };
 
-MlWork allocate_work(const MlLayout& layout, const CaseTable& cases);
+MlWork allocate_work(const MlLayout& layout, const AttrModel& model, const CaseTable& cases);
 
 }  // namespace veska

@@ -37,7 +37,7 @@ struct MlFit {
         params(allocate_params(layout)),
         priors(set_up_priors(ctx, layout)),
         scales(block_scales(ctx, layout)),
-        work(allocate_work(layout, data.cases)) {}
+        work(allocate_work(layout, data.model, data.cases)) {}
 
   bool map() const {
     return priors.smooth_c > 0.0 || priors.gauss_prior || priors.from_file ||

@@ -68,17 +68,8 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
   lanes.mis_index.assign(m, 0);
   lanes.mis_position.assign(m, 0);
   lanes.completed.assign(m, 0.0);
-  const size_t width = static_cast<size_t>(kClassLanes);
-  lanes.lane_theta.assign(static_cast<size_t>(st.cat_stride) * width, 0.0);
-  lanes.lane_counts.assign(static_cast<size_t>(st.cat_stride) * width, 0.0);
-  size_t gauss = 0;
-  for (int d : st.dims) {
-    lanes.lane_gauss_offset.push_back(gauss);
-    gauss += static_cast<size_t>(d + d * d + 2) * width;
-  }
-  lanes.lane_gauss.assign(gauss, 0.0);
-  lanes.lane_diff.assign(m * width, 0.0);
-  lanes.block_terms.assign(static_cast<size_t>(st.n_groups) * width, VbBlockTerms{});
+  lanes.block_terms.assign(k * static_cast<size_t>(st.n_groups), VbBlockTerms{});
+  lanes.kernel = allocate_kernel_scratch(K, st.cat_stride, st.dims);
   return st;
 }
 

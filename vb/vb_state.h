@@ -19,6 +19,7 @@
 #include "data/entry_views.h"
 #include "data/read_freq.h"
 #include "data/stat.h"
+#include "fit/kernels.h"
 
 namespace veska {
 
@@ -62,11 +63,6 @@ struct VbBlockTerms {
   double ln_det = 0.0;
 };
 
-// Most classes handled side by side by the E-step and the statistics: each
-// lane keeps its own sums in the order of the plain loops, so results do
-// not depend on the width.
-constexpr int kClassLanes = 6;
-
 // The model record: every prior and posterior hyperparameter of one K, with
 // the N_k they were last updated from. It is a value: copying it is the
 // best-restart and optimal-K save, assigning it back the restore.
@@ -99,26 +95,16 @@ struct VbWork {
 //   obs_index, mis_index  observed / missing components of a block, in order
 //   mis_position          component -> its place among the missing
 //   completed             observed values with the missing imputed
-// The E-step and the statistics take the classes up to kClassLanes at a
-// time, one class per lane; the rest hold the lanes' parameters, laid out
-// for the L lanes of the chunk at hand:
-//   lane_theta   cell-major beta E[ln theta] (cell * L + lane)
-//   lane_counts  cell-major n_kjv being counted
-//   lane_gauss   per block from lane_gauss_offset[b]: mu (D x lanes),
-//                W (D x D x lanes), then per lane A and 0.5 nu_e / beta
-//   lane_diff    x - mu of the largest block (D x lanes)
-//   block_terms  per block and lane (b * kClassLanes + lane)
+//   block_terms           per class and block (k * n_groups + b), for the
+//                         entries with missing values
+//   kernel                the shared kernels' lanes and parameter pointers
 struct VbLaneScratch {
   std::vector<int> obs_index;
   std::vector<int> mis_index;
   std::vector<int> mis_position;
   std::vector<double> completed;
-  std::vector<double> lane_theta;
-  std::vector<double> lane_counts;
-  std::vector<double> lane_gauss;
-  std::vector<size_t> lane_gauss_offset;
-  std::vector<double> lane_diff;
   std::vector<VbBlockTerms> block_terms;
+  KernelScratch kernel;
 };
 
 // The state of the engine for one K: its shape, the model record, the work

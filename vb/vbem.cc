@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "common/matrix.h"
 #include "common/misc.h"
 #include "common/gamma_functions.h"
+#include "fit/kernels.h"
 #include "vb/print_vb.h"
 #include "vb/print_vb_dumps.h"
 
@@ -45,23 +45,6 @@ constexpr Temper kPlainImputation{false, 1.0, "compute_expect_gauss0_nodaem"};
 Temper tempered_imputation(const VbState& st) {
   return Temper{true, st.beta, "compute_expect_gauss0_daem"};
 }
-
-// The classes a step works on: all K, or the few that split-and-merge
-// refits (the other classes keep their values).
-class ClassList {
- public:
-  static ClassList all(int K) { return ClassList(K, {}); }
-  static ClassList part(std::span<const int> listed) {
-    return ClassList(static_cast<int>(listed.size()), listed);
-  }
-  int size() const { return n_; }
-  int operator[](int i) const { return listed_.empty() ? i : listed_[static_cast<size_t>(i)]; }
-
- private:
-  ClassList(int n, std::span<const int> listed) : n_(n), listed_(listed) {}
-  int n_;
-  std::span<const int> listed_;
-};
 
 // sum_{i=1..D} psi((nu + 1 - i) / 2)
 double digamma_sum(int d, double nu) {
@@ -121,62 +104,6 @@ double missing_block_term(const VbBlock& blk, const CaseEntry& e, int b, int d, 
   return a - 0.5 * (s * q + m * std::log(s) - m * kLn2Pi - ln_det + ln_det_oo);
 }
 
-// ---- lanes: classes side by side --------------------------------------------
-//
-// The E-step and the counts take the listed classes in chunks of up to
-// kClassLanes lanes, one class per lane, so that one read of an entry serves
-// every class of the chunk and the lanes' independent sums run in SSE
-// registers two at a time. Each lane adds its terms in the order of the
-// one-class loop, so the results are the same bits. A chunk short of
-// classes repeats its last class in the spare lane, whose results are
-// dropped.
-
-// Two doubles in one register (GCC's vector extension): every operation is
-// the ordinary double operation on each element.
-typedef double Pair __attribute__((vector_size(16)));
-
-Pair load_pair(const double* p) {
-  Pair v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-void store_pair(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
-
-// V pairs: 2V lanes, of which `used` hold a class of their own.
-template <int V>
-struct LaneChunk {
-  static constexpr int kLanes = 2 * V;
-  int k[kLanes];
-  int used;
-};
-
-// Calls f(LaneChunk<V>) for consecutive chunks of the listed classes: six
-// lanes while at least five classes are left, four while three are, then
-// two. (Wider chunks would spill the lanes' registers.)
-template <typename F>
-void for_each_chunk(const ClassList& classes, F&& f) {
-  static_assert(kClassLanes == 6, "chunks of up to three pairs");
-  int first = 0;
-  auto take = [&](auto chunk) {
-    chunk.used = std::min(chunk.kLanes, classes.size() - first);
-    for (int l = 0; l < chunk.kLanes; ++l) {
-      chunk.k[l] = classes[first + std::min(l, chunk.used - 1)];
-    }
-    first += chunk.used;
-    f(chunk);
-  };
-  while (classes.size() - first >= 5) take(LaneChunk<3>{});
-  while (classes.size() - first >= 3) take(LaneChunk<2>{});
-  if (classes.size() - first >= 1) take(LaneChunk<1>{});
-}
-
-// The pairs of lanes of per-lane values laid out lane by lane.
-template <int V>
-void load_lanes(const double* p, Pair* out) {
-  for (int v = 0; v < V; ++v) out[v] = load_pair(p + 2 * v);
-}
-
 // A, nu_e / beta and ln|Sigma| of block b in class k:
 //   A = [sum_i psi((nu_e + 1 - i)/2) + D ln(2/beta) - ln|Sigma|] / 2 - D / (2 tau_k beta),
 // the expected log normaliser of the Gaussian under the (tempered) posterior.
@@ -193,164 +120,50 @@ VbBlockTerms block_terms_of(const VbState& st, const Temper& t, int k, int b) {
   return c;
 }
 
-// The lanes' copy of block b (see VbState::lane_gauss, here with the
-// chunk's lanes): mu, the full W, A and s / 2 per lane; the per-lane terms
-// also go to st.lanes.block_terms for the entries with missing values.
-template <int V>
-void load_block_lanes(VbState& st, const Temper& t, const LaneChunk<V>& c, int b) {
-  constexpr int L = 2 * V;
-  const int d = st.dims[static_cast<size_t>(b)];
-  double* mu = st.lanes.lane_gauss.data() + st.lanes.lane_gauss_offset[static_cast<size_t>(b)];
-  double* w = mu + d * L;
-  double* a = w + d * d * L;
-  double* half_scale = a + L;
-  for (int l = 0; l < L; ++l) {
-    const VbBlock& blk = st.block(c.k[l], b);
-    for (int i = 0; i < d; ++i) mu[i * L + l] = (*blk.mu)[i];
-    for (int i = 0; i < d * d; ++i) w[i * L + l] = blk.w->data[i];
-    VbBlockTerms& terms = st.lanes.block_terms[static_cast<size_t>(b) * kClassLanes + l];
-    terms = block_terms_of(st, t, c.k[l], b);
-    a[l] = terms.a;
-    half_scale[l] = 0.5 * terms.scale;
-  }
-}
+// The engine's term of a block with a missing value in the E-step.
+struct MissingTermContext {
+  const VbContext& ctx;
+  const VbState& st;
+  const char* name;
+};
 
-// lr += beta (A - (s / 2) Q) lane by lane for an observed block x, with
-// Q = (x - mu)' W (x - mu) summed as quadratic_form does: the diagonal
-// terms, plus twice the sum of the rows of the upper triangle. kDim is the
-// block dimension when it is one of the small fixed sizes, else 0 and the
-// dimension is d (then x - mu goes to the scratch `spill`).
-template <int V, int kDim>
-void observed_block_lanes(const double* x, const double* lanes, int d, double beta, double* spill,
-                          Pair* lr) {
-  constexpr int L = 2 * V;
-  if constexpr (kDim > 0) d = kDim;
-  const double* mu = lanes;
-  const double* w = mu + d * L;
-  Pair fixed[kDim > 0 ? kDim * V : 1];
-  auto diff = [&](int i, int v) {
-    if constexpr (kDim > 0) {
-      return fixed[i * V + v];
-    } else {
-      return load_pair(spill + (i * V + v) * 2);
-    }
-  };
-  for (int i = 0; i < d; ++i) {
-    for (int v = 0; v < V; ++v) {
-      const Pair di = x[i] - load_pair(mu + i * L + 2 * v);
-      if constexpr (kDim > 0) {
-        fixed[i * V + v] = di;
-      } else {
-        store_pair(spill + (i * V + v) * 2, di);
-      }
-    }
-  }
-  Pair diagonal[V], off[V];
-  for (int v = 0; v < V; ++v) diagonal[v] = off[v] = Pair{0.0, 0.0};
-  for (int i = 0; i < d; ++i) {
-    const double* wi = w + i * d * L;
-    for (int v = 0; v < V; ++v) {
-      const Pair di = diff(i, v);
-      diagonal[v] += load_pair(wi + i * L + 2 * v) * di * di;
-      Pair row{0.0, 0.0};
-      for (int j = i + 1; j < d; ++j) row += load_pair(wi + j * L + 2 * v) * diff(j, v);
-      off[v] += di * row;
-    }
-  }
-  Pair a[V], half_scale[V];
-  load_lanes<V>(w + d * d * L, a);
-  load_lanes<V>(w + d * d * L + L, half_scale);
-  for (int v = 0; v < V; ++v) lr[v] += beta * (a[v] - half_scale[v] * (diagonal[v] + 2.0 * off[v]));
-}
-
-template <int V>
-void observed_block_lanes(const double* x, const double* lanes, int d, double beta, double* spill,
-                          Pair* lr) {
-  switch (d) {
-    case 1: observed_block_lanes<V, 1>(x, lanes, d, beta, spill, lr); break;
-    case 2: observed_block_lanes<V, 2>(x, lanes, d, beta, spill, lr); break;
-    case 3: observed_block_lanes<V, 3>(x, lanes, d, beta, spill, lr); break;
-    case 4: observed_block_lanes<V, 4>(x, lanes, d, beta, spill, lr); break;
-    case 5: observed_block_lanes<V, 5>(x, lanes, d, beta, spill, lr); break;
-    case 6: observed_block_lanes<V, 6>(x, lanes, d, beta, spill, lr); break;
-    case 7: observed_block_lanes<V, 7>(x, lanes, d, beta, spill, lr); break;
-    case 8: observed_block_lanes<V, 8>(x, lanes, d, beta, spill, lr); break;
-    default: observed_block_lanes<V, 0>(x, lanes, d, beta, spill, lr); break;
-  }
+double vb_missing_block_term(void* self, int n, int b, int k) {
+  const MissingTermContext& m = *static_cast<const MissingTermContext*>(self);
+  const CaseEntry& e = m.ctx.cases.entries[static_cast<size_t>(n)];
+  const size_t bi = static_cast<size_t>(b);
+  const size_t kb = static_cast<size_t>(k) * m.st.n_groups + bi;
+  return missing_block_term(m.st.block(k, b), e, b, m.st.dims[bi], e.gauss_n_missing()[bi],
+                            m.st.lanes.block_terms[kb], m.name);
 }
 
 // log rho_kn = beta (E[ln pi_k] + sum_j E[ln theta_kj,x_nj]
 //                    + sum_b [-(D/2) ln 2pi + block term])
-// for the classes of one chunk, with the block terms above. At beta = 1
-// this is the plain E-step term by term.
-template <int V>
-void complete_prob_lanes(const VbContext& ctx, VbState& st, const Temper& t,
-                         const LaneChunk<V>& c) {
-  const EntryViews& views = ctx.views;
-  constexpr int L = 2 * V;
-  const double beta = t.beta;
-  const int nd = st.n_discrete;
-  const size_t stride = static_cast<size_t>(st.cat_stride);
-  double base_lanes[L];
-  double* theta = st.lanes.lane_theta.data();
-  for (int l = 0; l < L; ++l) {
-    base_lanes[l] = beta * st.e_log_pi[c.k[l]];
-    const double* e_log_theta = st.e_log_theta.data() + c.k[l] * stride;
-    for (size_t v = 0; v < stride; ++v) theta[v * L + l] = beta * e_log_theta[v];
-  }
-  Pair base[V];
-  load_lanes<V>(base_lanes, base);
-  for (int b = 0; b < st.n_groups; ++b) load_block_lanes(st, t, c, b);
-  double* log_rho[L];
-  for (int l = 0; l < L; ++l) log_rho[l] = st.log_rho.data() + st.entry_index(c.k[l], 0);
-  const int* cells = views.entry_cells.data();
-  for (int n = 0; n < st.n_entries; ++n, cells += nd) {
-    const bool complete = views.entry_complete[static_cast<size_t>(n)];
-    Pair lr[V];
-    for (int v = 0; v < V; ++v) lr[v] = base[v];
-    for (int j = 0; j < nd; ++j) {
-      if (!complete && cells[j] == kMissingCell) continue;
-      const double* cell = theta + static_cast<size_t>(cells[j]) * L;
-      for (int v = 0; v < V; ++v) lr[v] += load_pair(cell + 2 * v);
-    }
-    for (int b = 0; b < st.n_groups; ++b) {
-      const size_t bi = static_cast<size_t>(b);
-      const int d = st.dims[bi];
-      const double ln_2pi_term = beta * 0.5 * d * kLn2Pi;
-      for (int v = 0; v < V; ++v) lr[v] -= ln_2pi_term;
-      const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
-      const int m = complete ? 0 : e.gauss_n_missing()[bi];
-      if (m == 0) {
-        const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
-        observed_block_lanes<V>(x, st.lanes.lane_gauss.data() + st.lanes.lane_gauss_offset[bi], d, beta,
-                                st.lanes.lane_diff.data(), lr);
-        continue;
-      }
-      const VbBlockTerms* terms = &st.lanes.block_terms[bi * kClassLanes];
-      for (int l = 0; l < c.used; ++l) {
-        const double term = missing_block_term(st.block(c.k[l], b), e, b, d, m, terms[l], t.name);
-        lr[l / 2][l % 2] += beta * term;
-      }
-    }
-    for (int l = 0; l < c.used; ++l) log_rho[l][n] = lr[l / 2][l % 2];
-  }
-}
-
+// for the listed classes: A - (nu_e / 2 beta) Q for an observed block, the
+// terms above for one with missing values. At beta = 1 this is the plain
+// E-step term by term.
 void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const ClassList& classes) {
-  for_each_chunk(classes, [&](const auto& chunk) { complete_prob_lanes(ctx, st, t, chunk); });
-}
-
-// S1 += w x and S2_ij += (w x_i) x_j (i <= j) for an observed block x of
-// dimension d; S2 is d x d, row by row. T is double, or Pair for two
-// classes at once.
-template <typename T>
-inline void add_observed_moments(const double* x, T w, int d, T* s1, T* s2) {
-  for (int i = 0; i < d; ++i) {
-    const T wx = w * x[i];
-    s1[i] += wx;
-    T* row = s2 + static_cast<size_t>(i) * d;
-    for (int j = i; j < d; ++j) row[j] += wx * x[j];
+  KernelScratch& ks = st.lanes.kernel;
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
+    for (int b = 0; b < st.n_groups; ++b) {
+      const size_t kb = static_cast<size_t>(k) * st.n_groups + b;
+      const VbBlock& blk = st.block(k, b);
+      const VbBlockTerms terms = block_terms_of(st, t, k, b);
+      st.lanes.block_terms[kb] = terms;
+      ks.mean[kb] = blk.mu->data;
+      ks.precision[kb] = blk.w->data;
+      ks.log_const[kb] = terms.a;
+      ks.scale[kb] = terms.scale;
+    }
   }
+  for (int b = 0; b < st.n_groups; ++b) {
+    ks.block_shift[static_cast<size_t>(b)] = t.beta * 0.5 * st.dims[static_cast<size_t>(b)] * kLn2Pi;
+  }
+  MissingTermContext missing{ctx, st, t.name};
+  const LogJointModel model{t.beta, st.e_log_pi.data(), st.e_log_theta.data(), st.dims,
+                            MissingBlockTerm{vb_missing_block_term, &missing}};
+  complete_log_joint(ctx.views, ctx.cases, model, classes, ks,
+                     ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
 }
 
 // Adds w times the completed moments of entry n's block b to S1 and S2
@@ -368,7 +181,7 @@ void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const
   Vector& s1 = *st.moments_of(k, b).s1;
   Matrix& s2 = *st.moments_of(k, b).s2;
   if (m == 0) {
-    add_observed_moments(x.data(), w, d, s1.data, s2.data);
+    add_block_moments(x.data(), w, d, s1.data, s2.data);
     return;
   }
   const double nu_e = t.dof(st, b, st.n_k[k]);
@@ -619,145 +432,38 @@ void responsibilities(VbState& st, const ClassList& classes) {
   }
 }
 
-// N_k = sum_n c_n r_kn and n_kjv = sum_n c_n r_kn [x_nj = v] (missing values
-// left out) of the classes of one chunk of lanes.
-template <int V>
-void count_lanes(const EntryViews& views, VbState& st, const LaneChunk<V>& c) {
-  constexpr int L = 2 * V;
-  const int nd = st.n_discrete;
-  const size_t stride = static_cast<size_t>(st.cat_stride);
-  const double* resp[L];
-  for (int l = 0; l < L; ++l) resp[l] = st.resp.data() + st.entry_index(c.k[l], 0);
-  double* counts = st.lanes.lane_counts.data();
-  std::fill(counts, counts + stride * L, 0.0);
-  Pair n_k[V];
-  for (int v = 0; v < V; ++v) n_k[v] = Pair{0.0, 0.0};
-  const int* cells = views.entry_cells.data();
-  for (int n = 0; n < st.n_entries; ++n, cells += nd) {
-    const double count = views.entry_count[static_cast<size_t>(n)];
-    Pair w[V];
-    for (int v = 0; v < V; ++v) {
-      const Pair r{resp[2 * v][n], resp[2 * v + 1][n]};
-      n_k[v] += count * r;
-      w[v] = r * count;
-    }
-    const bool complete = views.entry_complete[static_cast<size_t>(n)];
-    for (int j = 0; j < nd; ++j) {
-      if (!complete && cells[j] == kMissingCell) continue;
-      double* cell = counts + static_cast<size_t>(cells[j]) * L;
-      for (int v = 0; v < V; ++v) store_pair(cell + 2 * v, load_pair(cell + 2 * v) + w[v]);
-    }
-  }
-  for (int l = 0; l < c.used; ++l) {
-    st.n_k[c.k[l]] = n_k[l / 2][l % 2];
-    double* n_cat = st.n_cat.data() + c.k[l] * stride;
-    for (size_t v = 0; v < stride; ++v) n_cat[v] = counts[v * L + l];
-  }
-}
+// The engine's imputation of an entry with a missing value in the block.
+struct MissingMomentsContext {
+  const VbContext& ctx;
+  VbState& st;
+  int b;
+  const Temper& t;
+};
 
-// add_observed_moments over the entries first..last-1 (all observed in the
-// block at `offset`) for a pair of classes with responsibilities r[0], r[1]
-// and sums s1[0], s2[0] and s1[1], s2[1]; the second class is left alone
-// unless `both`. The two classes' sums run side by side in SSE pairs, held
-// in registers when kDim fixes the dimension; with kDim 0 the dimension is
-// d, and a block above kPairedDims sums one class after the other in place.
-constexpr int kPairedDims = 16;
-
-template <int kDim>
-void observed_moments_run(const EntryViews& views, const double* const r[2],
-                          size_t offset, int first, int last, int d, double* const s1[2],
-                          double* const s2[2], bool both) {
-  const double* count = views.entry_count.data();
-  const double* const* reals = views.entry_reals.data();
-  const int lanes = both ? 2 : 1;
-  if (kDim > 0 || d <= kPairedDims) {
-    if constexpr (kDim > 0) d = kDim;
-    constexpr int kSize = kDim > 0 ? kDim : kPairedDims;
-    Pair a1[kSize], a2[kSize * kSize];
-    for (int i = 0; i < d; ++i) a1[i] = Pair{s1[0][i], s1[1][i]};
-    for (int i = 0; i < d * d; ++i) a2[i] = Pair{s2[0][i], s2[1][i]};
-    for (int n = first; n < last; ++n) {
-      const Pair w = Pair{r[0][n], r[1][n]} * count[n];
-      add_observed_moments(reals[n] + offset, w, d, a1, a2);
-    }
-    for (int lane = 0; lane < lanes; ++lane) {
-      for (int i = 0; i < d; ++i) s1[lane][i] = a1[i][lane];
-      for (int i = 0; i < d * d; ++i) s2[lane][i] = a2[i][lane];
-    }
-    return;
-  }
-  for (int lane = 0; lane < lanes; ++lane) {
-    for (int n = first; n < last; ++n) {
-      add_observed_moments(reals[n] + offset, r[lane][n] * count[n], d, s1[lane], s2[lane]);
-    }
-  }
-}
-
-// S1 and S2 of block b in the listed classes over all entries, in entry
-// order: runs of observed entries, and expect_block for each entry with a
-// missing value in the block. The classes go in pairs (a class alone pairs
-// with itself) over tiles of kTileEntries entries, so that an entry's values
-// are read from memory once for all classes.
-constexpr int kTileEntries = 256;
-
-template <int kDim>
-void block_moments(const VbContext& ctx, VbState& st, const ClassList& classes, int b,
-                   const Temper& t) {
-  const EntryViews& views = ctx.views;
-  const int d = st.dims[static_cast<size_t>(b)];
-  const size_t offset = static_cast<size_t>(views.block_offset[static_cast<size_t>(b)]);
-  const std::vector<int>& missing = views.block_missing_entries[static_cast<size_t>(b)];
-  size_t tile_missing = 0;  // the first missing entry of the tile
-  for (int tile = 0; tile < st.n_entries; tile += kTileEntries) {
-    const int end = std::min(st.n_entries, tile + kTileEntries);
-    size_t tile_missing_end = tile_missing;
-    while (tile_missing_end < missing.size() && missing[tile_missing_end] < end) ++tile_missing_end;
-    for (int i = 0; i < classes.size(); i += 2) {
-      const int k0 = classes[i];
-      const int k1 = classes[std::min(i + 1, classes.size() - 1)];
-      const bool both = k1 != k0;
-      const double* const r[2] = {st.resp.data() + st.entry_index(k0, 0),
-                                  st.resp.data() + st.entry_index(k1, 0)};
-      double* const s1[2] = {st.moments_of(k0, b).s1->data, st.moments_of(k1, b).s1->data};
-      double* const s2[2] = {st.moments_of(k0, b).s2->data, st.moments_of(k1, b).s2->data};
-      int first = tile;
-      for (size_t p = tile_missing; p < tile_missing_end; ++p) {
-        const int n = missing[p];
-        observed_moments_run<kDim>(views, r, offset, first, n, d, s1, s2, both);
-        const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
-        const double count = views.entry_count[static_cast<size_t>(n)];
-        expect_block(st, k0, e, b, r[0][n] * count, t);
-        if (both) expect_block(st, k1, e, b, r[1][n] * count, t);
-        first = n + 1;
-      }
-      observed_moments_run<kDim>(views, r, offset, first, end, d, s1, s2, both);
-    }
-    tile_missing = tile_missing_end;
-  }
+void vb_add_missing_moments(void* self, int n, int k, double w) {
+  MissingMomentsContext& m = *static_cast<MissingMomentsContext*>(self);
+  expect_block(m.st, k, m.ctx.cases.entries[static_cast<size_t>(n)], m.b, w, m.t);
 }
 
 // N_k, n_kjv and the Gaussian moments of the listed classes, missing
 // continuous values imputed under t.
 void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes,
                       const Temper& t) {
-  for_each_chunk(classes, [&](const auto& chunk) { count_lanes(ctx.views, st, chunk); });
+  KernelScratch& ks = st.lanes.kernel;
+  const ConstClassEntryArray resp{st.resp.data(), static_cast<size_t>(st.n_entries), 1};
+  class_counts(ctx.views, resp, classes, ks, st.n_k.data(), st.n_cat.data());
   if (st.n_groups > 0) {
     for (int b = 0; b < st.n_groups; ++b) {
       for (int i = 0; i < classes.size(); ++i) {
-        zero_vector(st.moments_of(classes[i], b).s1);
-        zero_matrix(st.moments_of(classes[i], b).s2);
+        VbMoments& mom = st.moments_of(classes[i], b);
+        zero_vector(mom.s1);
+        zero_matrix(mom.s2);
+        ks.s1[static_cast<size_t>(classes[i])] = mom.s1->data;
+        ks.s2[static_cast<size_t>(classes[i])] = mom.s2->data;
       }
-      switch (st.dims[static_cast<size_t>(b)]) {
-        case 1: block_moments<1>(ctx, st, classes, b, t); break;
-        case 2: block_moments<2>(ctx, st, classes, b, t); break;
-        case 3: block_moments<3>(ctx, st, classes, b, t); break;
-        case 4: block_moments<4>(ctx, st, classes, b, t); break;
-        case 5: block_moments<5>(ctx, st, classes, b, t); break;
-        case 6: block_moments<6>(ctx, st, classes, b, t); break;
-        case 7: block_moments<7>(ctx, st, classes, b, t); break;
-        case 8: block_moments<8>(ctx, st, classes, b, t); break;
-        default: block_moments<0>(ctx, st, classes, b, t); break;
-      }
+      MissingMomentsContext missing{ctx, st, b, t};
+      observed_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], ks,
+                             MissingBlockMoments{vb_add_missing_moments, &missing});
     }
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];

@@ -1,0 +1,233 @@
+// The shared kernels against plain loops (one class at a time, every entry
+// in order, every term in the order of the formulas), bit for bit: every
+// chunk width and a spare lane, a listed part of the classes, both array
+// layouts, blocks of fixed and of general dimension (also past the paired
+// sums), tiles of entries, and missing values handed to the engine in their
+// place.
+#include "fit/kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/support/case_data.h"
+
+namespace veska {
+namespace {
+
+using testing::CaseData;
+using testing::Shape;
+
+struct Data {
+  Data() : shape(make_shape()), data(testing::random_cases(shape), shape.n_attr(), shape.gauss()) {
+    views = build_entry_views(data.cases, data.model);
+    dims = shape.blocks;
+  }
+  static Shape make_shape() {
+    Shape s;
+    s.discrete = {3, 4};
+    s.blocks = {2, 3, 10, 17};
+    s.lines = 700;  // several tiles
+    s.p_missing = 0.04;
+    s.p_block_missing = 0.03;
+    return s;
+  }
+  int missing_in(int n, int b) const { return data.cases.entries[n].gauss_n_missing()[b]; }
+  const double* x(int n, int b) const { return views.entry_reals[n] + views.block_offset[b]; }
+  Shape shape;
+  CaseData data;
+  EntryViews views;
+  std::vector<int> dims;
+};
+
+// Random per-class parameters in the kernels' scratch and arrays.
+struct Model {
+  Model(const Data& d, int K, double beta) : ks(allocate_kernel_scratch(K, d.views.cat_stride, d.dims)) {
+    std::mt19937 gen(K * 7 + 1);
+    std::normal_distribution<double> z(0.0, 1.0);
+    const size_t G = d.dims.size();
+    for (int k = 0; k < K; ++k) log_pi.push_back(-1.0 + 0.3 * z(gen));
+    for (int i = 0; i < K * d.views.cat_stride; ++i) log_theta.push_back(-1.5 + 0.5 * z(gen));
+    for (size_t kb = 0; kb < K * G; ++kb) {
+      const int dim = d.dims[kb % G];
+      means.emplace_back();
+      precisions.emplace_back();
+      for (int i = 0; i < dim; ++i) means.back().push_back(z(gen));
+      for (int i = 0; i < dim * dim; ++i) precisions.back().push_back(0.2 * z(gen) + (i % (dim + 1) ? 0 : 1));
+      ks.mean[kb] = means.back().data();
+      ks.precision[kb] = precisions.back().data();
+      ks.log_const[kb] = z(gen);
+      ks.scale[kb] = 1.0 + 0.1 * z(gen);
+    }
+    for (size_t b = 0; b < G; ++b) ks.block_shift[b] = 0.3 * b;
+    model = LogJointModel{beta, log_pi.data(), log_theta.data(), d.dims, {}};
+  }
+  KernelScratch ks;
+  std::vector<double> log_pi, log_theta;
+  std::vector<std::vector<double>> means, precisions;
+  LogJointModel model;
+};
+
+// The engine's term of a missing block: any value of (n, b, k), here one
+// that names its arguments; a call for an observed block is counted.
+struct FakeEngine {
+  const Data* d;
+  int wrong_calls = 0;
+  static double term(void* self, int n, int b, int k) {
+    FakeEngine& e = *static_cast<FakeEngine*>(self);
+    if (e.d->missing_in(n, b) == 0) ++e.wrong_calls;
+    return 0.01 * n - 0.3 * b + 0.7 * k;
+  }
+};
+
+double plain_log_joint(const Data& d, const Model& m, int k, int n, MissingBlockTerm missing) {
+  const double beta = m.model.beta;
+  const size_t G = d.dims.size();
+  double lr = beta * m.log_pi[k];
+  for (int j = 0; j < d.views.n_discrete; ++j) {
+    const int cell = d.views.entry_cells[n * d.views.n_discrete + j];
+    if (cell != kMissingCell) lr += beta * m.log_theta[k * d.views.cat_stride + cell];
+  }
+  for (size_t b = 0; b < G; ++b) {
+    lr -= m.ks.block_shift[b];
+    if (d.missing_in(n, b) > 0) {
+      lr += beta * missing.term(missing.self, n, b, k);
+      continue;
+    }
+    const int dim = d.dims[b];
+    const double* mu = m.ks.mean[k * G + b];
+    const double* p = m.ks.precision[k * G + b];
+    std::vector<double> diff(dim);
+    for (int i = 0; i < dim; ++i) diff[i] = d.x(n, b)[i] - mu[i];
+    double diagonal = 0.0, off = 0.0;
+    for (int i = 0; i < dim; ++i) {
+      diagonal += p[i * dim + i] * diff[i] * diff[i];
+      double row = 0.0;
+      for (int j = i + 1; j < dim; ++j) row += p[i * dim + j] * diff[j];
+      off += diff[i] * row;
+    }
+    lr += beta * (m.ks.log_const[k * G + b] - 0.5 * m.ks.scale[k * G + b] * (diagonal + 2.0 * off));
+  }
+  return lr;
+}
+
+// Every K up to nine (chunks of six, four and two lanes, odd counts with a
+// spare lane) and a listed part, in both layouts.
+struct Case {
+  int K;
+  std::vector<int> listed;  // empty: all
+  bool class_major;
+};
+std::vector<Case> cases() {
+  std::vector<Case> out;
+  for (int K : {1, 2, 3, 4, 5, 6, 7, 9}) {
+    for (bool major : {true, false}) out.push_back({K, {}, major});
+  }
+  out.push_back({7, {4, 1, 6}, false});
+  out.push_back({9, {8, 0, 3, 5, 2}, true});
+  return out;
+}
+
+TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
+  const Data d;
+  const int M = d.views.n_entries;
+  const size_t G = d.dims.size();
+  for (const Case& c : cases()) {
+    for (double beta : {1.0, 0.6}) {
+      SCOPED_TRACE(::testing::Message() << "K=" << c.K << " listed=" << c.listed.size()
+                                        << " class-major=" << c.class_major << " beta=" << beta);
+      Model m(d, c.K, beta);
+      FakeEngine engine{&d};
+      m.model.missing = MissingBlockTerm{FakeEngine::term, &engine};
+      const ClassList classes = c.listed.empty() ? ClassList::all(c.K) : ClassList::part(c.listed);
+      const size_t cs = c.class_major ? M : 1, es = c.class_major ? 1 : c.K;
+      std::vector<double> out(static_cast<size_t>(M) * c.K, -7.0);
+      complete_log_joint(d.views, d.data.cases, m.model, classes, m.ks, {out.data(), cs, es});
+      EXPECT_EQ(engine.wrong_calls, 0);
+      std::vector<char> listed(c.K, 0);
+      for (int i = 0; i < classes.size(); ++i) listed[classes[i]] = 1;
+      for (int k = 0; k < c.K; ++k) {
+        for (int n = 0; n < M; ++n) {
+          const double want = listed[k] ? plain_log_joint(d, m, k, n, m.model.missing) : -7.0;
+          ASSERT_EQ(out[k * cs + n * es], want) << "k=" << k << " n=" << n;
+        }
+      }
+
+      // The responsibilities: any positive values will do.
+      std::vector<double> resp(out.size());
+      for (size_t i = 0; i < resp.size(); ++i) resp[i] = 0.05 + (i * 7919 % 101) / 101.0;
+      const ConstClassEntryArray r{resp.data(), cs, es};
+      std::vector<double> n_k(c.K, -1.0), n_cat(c.K * d.views.cat_stride, -1.0);
+      class_counts(d.views, r, classes, m.ks, n_k.data(), n_cat.data());
+      for (int k = 0; k < c.K; ++k) {
+        double want_k = listed[k] ? 0.0 : -1.0;
+        std::vector<double> want_cat(d.views.cat_stride, want_k);
+        for (int n = 0; n < M && listed[k]; ++n) {
+          const double w = resp[k * cs + n * es] * d.views.entry_count[n];
+          want_k += w;
+          for (int j = 0; j < d.views.n_discrete; ++j) {
+            const int cell = d.views.entry_cells[n * d.views.n_discrete + j];
+            if (cell != kMissingCell) want_cat[cell] += w;
+          }
+        }
+        ASSERT_EQ(n_k[k], want_k) << "k=" << k;
+        for (int v = 0; v < d.views.cat_stride; ++v) {
+          ASSERT_EQ(n_cat[k * d.views.cat_stride + v], want_cat[v]) << "k=" << k << " cell=" << v;
+        }
+      }
+
+      // The moments, the engine adding its own (here w times a marker) in
+      // the place of each entry with a missing value.
+      for (size_t b = 0; b < G; ++b) {
+        const int dim = d.dims[b];
+        std::vector<std::vector<double>> s1(c.K, std::vector<double>(dim, 0.0));
+        std::vector<std::vector<double>> s2(c.K, std::vector<double>(dim * dim, 0.0));
+        for (int k = 0; k < c.K; ++k) {
+          m.ks.s1[k] = s1[k].data();
+          m.ks.s2[k] = s2[k].data();
+        }
+        struct Imputer {
+          std::vector<std::vector<double>>* s1;
+          static void add(void* self, int n, int k, double w) {
+            (*static_cast<Imputer*>(self)->s1)[k][0] += w * (n + 0.5);
+          }
+        } imputer{&s1};
+        observed_block_moments(d.views, r, classes, static_cast<int>(b), dim, m.ks,
+                               MissingBlockMoments{Imputer::add, &imputer});
+        for (int k = 0; k < c.K; ++k) {
+          std::vector<double> want1(dim, 0.0), want2(dim * dim, 0.0);
+          for (int n = 0; n < M && listed[k]; ++n) {
+            const double w = resp[k * cs + n * es] * d.views.entry_count[n];
+            if (d.missing_in(n, b) > 0) {
+              want1[0] += w * (n + 0.5);
+              continue;
+            }
+            const double* x = d.x(n, b);
+            for (int i = 0; i < dim; ++i) {
+              const double wx = w * x[i];
+              want1[i] += wx;
+              for (int j = i; j < dim; ++j) want2[i * dim + j] += wx * x[j];
+            }
+          }
+          ASSERT_EQ(s1[k], want1) << "k=" << k << " b=" << b;
+          ASSERT_EQ(s2[k], want2) << "k=" << k << " b=" << b;
+        }
+      }
+    }
+  }
+}
+
+// The one-point moments are the definition: S1 = w x, S2_ij = (w x_i) x_j
+// on the upper triangle, the lower one untouched.
+TEST(Kernels, OnePointMomentsFillTheUpperTriangle) {
+  const double x[3] = {1.5, -2.0, 0.25};
+  double s1[3] = {1.0, 1.0, 1.0}, s2[9] = {};
+  add_block_moments(x, 2.0, 3, s1, s2);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(s1[i], 1.0 + 2.0 * x[i]);
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(s2[i * 3 + j], j >= i ? 2.0 * x[i] * x[j] : 0.0);
+  }
+}
+
+}  // namespace
+}  // namespace veska
