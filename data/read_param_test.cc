@@ -21,8 +21,7 @@ using testing::run_capturing;
 using testing::TempDir;
 using testing::write_file;
 
-// Attributes 0 and 3 discrete, block 0 = {1, 2}, block 1 = {4}: two classes.
-Roles mixed_roles() { return Roles(5).group({1, 2}).group({4}); }
+using testing::mixed_roles;
 
 const char kModel[] =
     "#### ID:PARAM-CLASS\r\n####\r\n0,0.75\r\n1,0.25\r\n"

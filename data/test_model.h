@@ -75,4 +75,8 @@ inline Settings make_settings(const std::string& cases, const std::string& names
   return s;
 }
 
+// The model files' test layout: attributes 0 and 3 discrete, block 0 =
+// {1, 2}, block 1 = {4}.
+inline Roles mixed_roles() { return Roles(5).group({1, 2}).group({4}); }
+
 }  // namespace veska::testing
