@@ -139,7 +139,8 @@ void observed_block_lanes(const double* x, const double* lanes, int d, double be
 
 template <int V>
 void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
-                     const LaneChunk<V>& c, KernelScratch& s, ClassEntryArray out) {
+                     const LaneChunk<V>& c, EntryRange range, KernelScratch& s,
+                     ClassEntryArray out) {
   constexpr int L = 2 * V;
   const double beta = model.beta;
   const int nd = views.n_discrete;
@@ -157,8 +158,8 @@ void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJ
   for (int b = 0; b < n_groups; ++b) load_block_lanes(s, n_groups, c, b, model.dims[static_cast<size_t>(b)]);
   double* lanes_out[L];
   for (int l = 0; l < L; ++l) lanes_out[l] = out.data + static_cast<size_t>(c.k[l]) * out.class_stride;
-  const int* cells = views.entry_cells.data();
-  for (int n = 0; n < views.n_entries; ++n, cells += nd) {
+  const int* cells = views.entry_cells.data() + static_cast<size_t>(range.first) * nd;
+  for (int n = range.first; n < range.last; ++n, cells += nd) {
     const bool complete = views.entry_complete[static_cast<size_t>(n)];
     Pair lr[V];
     for (int v = 0; v < V; ++v) lr[v] = base[v];
@@ -180,7 +181,8 @@ void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJ
         continue;
       }
       for (int l = 0; l < c.used; ++l) {
-        lr[l / 2][l % 2] += beta * model.missing.term(model.missing.self, n, b, c.k[l]);
+        lr[l / 2][l % 2] +=
+            beta * model.missing.term(model.missing.self, n, b, c.k[l], s.missing_work.data());
       }
     }
     const size_t at = static_cast<size_t>(n) * out.entry_stride;
@@ -190,7 +192,7 @@ void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJ
 
 template <int V>
 void count_lanes(const EntryViews& views, ConstClassEntryArray resp, const LaneChunk<V>& c,
-                 KernelScratch& s, double* n_k_out, double* n_cat_out) {
+                 EntryRange range, KernelScratch& s, double* n_k_out, double* n_cat_out) {
   constexpr int L = 2 * V;
   const int nd = views.n_discrete;
   const size_t stride = static_cast<size_t>(views.cat_stride);
@@ -200,9 +202,9 @@ void count_lanes(const EntryViews& views, ConstClassEntryArray resp, const LaneC
   std::fill(counts, counts + stride * L, 0.0);
   Pair n_k[V];
   for (int v = 0; v < V; ++v) n_k[v] = Pair{0.0, 0.0};
-  const int* cells = views.entry_cells.data();
-  size_t at = 0;
-  for (int n = 0; n < views.n_entries; ++n, cells += nd, at += resp.entry_stride) {
+  const int* cells = views.entry_cells.data() + static_cast<size_t>(range.first) * nd;
+  size_t at = static_cast<size_t>(range.first) * resp.entry_stride;
+  for (int n = range.first; n < range.last; ++n, cells += nd, at += resp.entry_stride) {
     const double count = views.entry_count[static_cast<size_t>(n)];
     Pair w[V];
     for (int v = 0; v < V; ++v) {
@@ -245,10 +247,17 @@ inline void add_observed_moments(const double* x, T w, int d, T* s1, T* s2) {
 // d, and a block above kPairedDims sums one class after the other in place.
 constexpr int kPairedDims = 16;
 
+// The block's values of entry n, less the centre (into y) when there is one.
+inline const double* centred(const double* x, const double* centre, int d, double* y) {
+  if (centre == nullptr) return x;
+  for (int i = 0; i < d; ++i) y[i] = x[i] - centre[i];
+  return y;
+}
+
 template <int kDim>
 void observed_moments_run(const EntryViews& views, const double* const r[2], size_t r_stride,
-                          size_t offset, int first, int last, int d, double* const s1[2],
-                          double* const s2[2], bool both) {
+                          size_t offset, const double* centre, double* y, int first, int last,
+                          int d, double* const s1[2], double* const s2[2], bool both) {
   const double* count = views.entry_count.data();
   const double* const* reals = views.entry_reals.data();
   const int lanes = both ? 2 : 1;
@@ -261,7 +270,7 @@ void observed_moments_run(const EntryViews& views, const double* const r[2], siz
     for (int n = first; n < last; ++n) {
       const size_t at = static_cast<size_t>(n) * r_stride;
       const Pair w = Pair{r[0][at], r[1][at]} * count[n];
-      add_observed_moments(reals[n] + offset, w, d, a1, a2);
+      add_observed_moments(centred(reals[n] + offset, centre, d, y), w, d, a1, a2);
     }
     for (int lane = 0; lane < lanes; ++lane) {
       for (int i = 0; i < d; ++i) s1[lane][i] = a1[i][lane];
@@ -271,8 +280,9 @@ void observed_moments_run(const EntryViews& views, const double* const r[2], siz
   }
   for (int lane = 0; lane < lanes; ++lane) {
     for (int n = first; n < last; ++n) {
-      add_observed_moments(reals[n] + offset, r[lane][static_cast<size_t>(n) * r_stride] * count[n],
-                           d, s1[lane], s2[lane]);
+      add_observed_moments(centred(reals[n] + offset, centre, d, y),
+                           r[lane][static_cast<size_t>(n) * r_stride] * count[n], d, s1[lane],
+                           s2[lane]);
     }
   }
 }
@@ -285,12 +295,16 @@ constexpr int kTileEntries = 256;
 
 template <int kDim>
 void block_moments(const EntryViews& views, ConstClassEntryArray resp, const ClassList& classes,
-                   int b, int d, KernelScratch& s, MissingBlockMoments add_missing) {
+                   int b, int d, const double* centre, EntryRange range, KernelScratch& s,
+                   MissingBlockMoments add_missing) {
   const size_t offset = static_cast<size_t>(views.block_offset[static_cast<size_t>(b)]);
   const std::vector<int>& missing = views.block_missing_entries[static_cast<size_t>(b)];
-  size_t tile_missing = 0;  // the first missing entry of the tile
-  for (int tile = 0; tile < views.n_entries; tile += kTileEntries) {
-    const int end = std::min(views.n_entries, tile + kTileEntries);
+  double* y = s.lane_diff.data();  // the centred values of one entry
+  // the first missing entry of the tile
+  size_t tile_missing = static_cast<size_t>(
+      std::lower_bound(missing.begin(), missing.end(), range.first) - missing.begin());
+  for (int tile = range.first; tile < range.last; tile += kTileEntries) {
+    const int end = std::min(range.last, tile + kTileEntries);
     size_t tile_missing_end = tile_missing;
     while (tile_missing_end < missing.size() && missing[tile_missing_end] < end) ++tile_missing_end;
     for (int i = 0; i < classes.size(); i += 2) {
@@ -304,14 +318,17 @@ void block_moments(const EntryViews& views, ConstClassEntryArray resp, const Cla
       int first = tile;
       for (size_t p = tile_missing; p < tile_missing_end; ++p) {
         const int n = missing[p];
-        observed_moments_run<kDim>(views, r, resp.entry_stride, offset, first, n, d, s1, s2, both);
+        observed_moments_run<kDim>(views, r, resp.entry_stride, offset, centre, y, first, n, d, s1,
+                                   s2, both);
         const double count = views.entry_count[static_cast<size_t>(n)];
         const size_t at = static_cast<size_t>(n) * resp.entry_stride;
-        add_missing.add(add_missing.self, n, k0, r[0][at] * count);
-        if (both) add_missing.add(add_missing.self, n, k1, r[1][at] * count);
+        double* work = s.missing_work.data();
+        add_missing.add(add_missing.self, n, k0, r[0][at] * count, s1[0], s2[0], work);
+        if (both) add_missing.add(add_missing.self, n, k1, r[1][at] * count, s1[1], s2[1], work);
         first = n + 1;
       }
-      observed_moments_run<kDim>(views, r, resp.entry_stride, offset, first, end, d, s1, s2, both);
+      observed_moments_run<kDim>(views, r, resp.entry_stride, offset, centre, y, first, end, d, s1,
+                                 s2, both);
     }
     tile_missing = tile_missing_end;
   }
@@ -345,16 +362,17 @@ KernelScratch allocate_kernel_scratch(int K, int cat_stride, std::span<const int
 }
 
 void complete_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
-                        const ClassList& classes, KernelScratch& scratch, ClassEntryArray out) {
+                        const ClassList& classes, EntryRange range, KernelScratch& scratch,
+                        ClassEntryArray out) {
   for_each_chunk(classes, [&](const auto& chunk) {
-    log_joint_lanes(views, cases, model, chunk, scratch, out);
+    log_joint_lanes(views, cases, model, chunk, range, scratch, out);
   });
 }
 
 void class_counts(const EntryViews& views, ConstClassEntryArray resp, const ClassList& classes,
-                  KernelScratch& scratch, double* n_k, double* n_cat) {
+                  EntryRange range, KernelScratch& scratch, double* n_k, double* n_cat) {
   for_each_chunk(classes, [&](const auto& chunk) {
-    count_lanes(views, resp, chunk, scratch, n_k, n_cat);
+    count_lanes(views, resp, chunk, range, scratch, n_k, n_cat);
   });
 }
 
@@ -363,18 +381,18 @@ void add_block_moments(const double* x, double w, int d, double* s1, double* s2)
 }
 
 void observed_block_moments(const EntryViews& views, ConstClassEntryArray resp,
-                            const ClassList& classes, int b, int d, KernelScratch& scratch,
-                            MissingBlockMoments missing) {
+                            const ClassList& classes, int b, int d, const double* centre,
+                            EntryRange range, KernelScratch& scratch, MissingBlockMoments missing) {
   switch (d) {
-    case 1: block_moments<1>(views, resp, classes, b, d, scratch, missing); break;
-    case 2: block_moments<2>(views, resp, classes, b, d, scratch, missing); break;
-    case 3: block_moments<3>(views, resp, classes, b, d, scratch, missing); break;
-    case 4: block_moments<4>(views, resp, classes, b, d, scratch, missing); break;
-    case 5: block_moments<5>(views, resp, classes, b, d, scratch, missing); break;
-    case 6: block_moments<6>(views, resp, classes, b, d, scratch, missing); break;
-    case 7: block_moments<7>(views, resp, classes, b, d, scratch, missing); break;
-    case 8: block_moments<8>(views, resp, classes, b, d, scratch, missing); break;
-    default: block_moments<0>(views, resp, classes, b, d, scratch, missing); break;
+    case 1: block_moments<1>(views, resp, classes, b, d, centre, range, scratch, missing); break;
+    case 2: block_moments<2>(views, resp, classes, b, d, centre, range, scratch, missing); break;
+    case 3: block_moments<3>(views, resp, classes, b, d, centre, range, scratch, missing); break;
+    case 4: block_moments<4>(views, resp, classes, b, d, centre, range, scratch, missing); break;
+    case 5: block_moments<5>(views, resp, classes, b, d, centre, range, scratch, missing); break;
+    case 6: block_moments<6>(views, resp, classes, b, d, centre, range, scratch, missing); break;
+    case 7: block_moments<7>(views, resp, classes, b, d, centre, range, scratch, missing); break;
+    case 8: block_moments<8>(views, resp, classes, b, d, centre, range, scratch, missing); break;
+    default: block_moments<0>(views, resp, classes, b, d, centre, range, scratch, missing); break;
   }
 }
 

@@ -21,6 +21,16 @@ namespace veska {
 
 constexpr int kClassLanes = 6;
 
+// A run of consecutive entries [first, last): one chunk of the work. A
+// kernel's result over a chunk depends on that chunk's entries alone, so
+// chunks may run on different threads and their sums be combined in chunk
+// order, which keeps the bits whatever the number of threads.
+struct EntryRange {
+  int first;
+  int last;
+};
+inline EntryRange all_entries(const EntryViews& views) { return {0, views.n_entries}; }
+
 // The classes a step works on: all K, or the few that split-and-merge
 // refits (the other classes keep their values).
 class ClassList {
@@ -74,15 +84,20 @@ struct KernelScratch {
   std::vector<double> block_shift;
   std::vector<double*> s1;
   std::vector<double*> s2;
+  // The engine's own scratch for its missing-value callbacks, sized by the
+  // engine; each thread has its own.
+  std::vector<double> missing_work;
 };
 
 KernelScratch allocate_kernel_scratch(int K, int cat_stride, std::span<const int> dims);
 
 // The term of block b of entry n in class k when the entry misses a value
-// of the block (before the factor beta); `self` is the engine's context.
+// of the block (before the factor beta); `self` is the engine's context and
+// `work` the calling thread's KernelScratch::missing_work. Callbacks may run
+// on several threads at once: they write nothing but `work`.
 struct MissingBlockTerm {
-  double (*term)(void* self, int n, int b, int k);
-  void* self;
+  double (*term)(const void* self, int n, int b, int k, double* work);
+  const void* self;
 };
 
 // The log joint of every entry and listed class:
@@ -101,25 +116,29 @@ struct LogJointModel {
   MissingBlockTerm missing{};
 };
 void complete_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
-                        const ClassList& classes, KernelScratch& scratch, ClassEntryArray out);
+                        const ClassList& classes, EntryRange range, KernelScratch& scratch,
+                        ClassEntryArray out);
 
 // N_k = sum_n c_n r_kn and n_k,cell = sum_n c_n r_kn [x_nj in the cell]
-// (missing values left out) of the listed classes; n_cat at k * cat_stride.
+// (missing values left out) of the listed classes over the entries of the
+// range, written over n_k and n_cat (n_cat at k * cat_stride).
 void class_counts(const EntryViews& views, ConstClassEntryArray resp, const ClassList& classes,
-                  KernelScratch& scratch, double* n_k, double* n_cat);
+                  EntryRange range, KernelScratch& scratch, double* n_k, double* n_cat);
 
-// S1 += w x and S2_ij += (w x_i) x_j (i <= j, S2 row by row D x D) of block
-// b in the listed classes over all entries in entry order, w = c_n r_kn,
-// into scratch.s1[k] and scratch.s2[k]. An entry with a missing value in
-// the block goes to the engine's imputation instead, in its place in the
-// order.
+// S1 += w y and S2_ij += (w y_i) y_j (i <= j, S2 row by row D x D) with
+// y = x - centre (centre nullptr: y = x) of block b in the listed classes
+// over the entries of the range in entry order, w = c_n r_kn, into
+// scratch.s1[k] and scratch.s2[k]. An entry with a missing value in the
+// block goes to the engine's imputation instead, in its place in the order:
+// it adds to the s1 and s2 it is given (the same sums) and writes nothing
+// else but `work` (see MissingBlockTerm).
 struct MissingBlockMoments {
-  void (*add)(void* self, int n, int k, double w);
-  void* self;
+  void (*add)(const void* self, int n, int k, double w, double* s1, double* s2, double* work);
+  const void* self;
 };
 void observed_block_moments(const EntryViews& views, ConstClassEntryArray resp,
-                            const ClassList& classes, int b, int d, KernelScratch& scratch,
-                            MissingBlockMoments missing);
+                            const ClassList& classes, int b, int d, const double* centre,
+                            EntryRange range, KernelScratch& scratch, MissingBlockMoments missing);
 
 // The same sums for one point x of dimension d and one weight (the
 // engines' imputations add their completed points with it).

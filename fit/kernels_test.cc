@@ -72,9 +72,9 @@ struct Model {
 // that names its arguments; a call for an observed block is counted.
 struct FakeEngine {
   const Data* d;
-  int wrong_calls = 0;
-  static double term(void* self, int n, int b, int k) {
-    FakeEngine& e = *static_cast<FakeEngine*>(self);
+  mutable int wrong_calls = 0;
+  static double term(const void* self, int n, int b, int k, double*) {
+    const FakeEngine& e = *static_cast<const FakeEngine*>(self);
     if (e.d->missing_in(n, b) == 0) ++e.wrong_calls;
     return 0.01 * n - 0.3 * b + 0.7 * k;
   }
@@ -91,7 +91,7 @@ double plain_log_joint(const Data& d, const Model& m, int k, int n, MissingBlock
   for (size_t b = 0; b < G; ++b) {
     lr -= m.ks.block_shift[b];
     if (d.missing_in(n, b) > 0) {
-      lr += beta * missing.term(missing.self, n, b, k);
+      lr += beta * missing.term(missing.self, n, b, k, nullptr);
       continue;
     }
     const int dim = d.dims[b];
@@ -142,7 +142,12 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
       const ClassList classes = c.listed.empty() ? ClassList::all(c.K) : ClassList::part(c.listed);
       const size_t cs = c.class_major ? M : 1, es = c.class_major ? 1 : c.K;
       std::vector<double> out(static_cast<size_t>(M) * c.K, -7.0);
-      complete_log_joint(d.views, d.data.cases, m.model, classes, m.ks, {out.data(), cs, es});
+      // In two chunks: a kernel's result over a chunk is its entries' alone.
+      const int cut = M / 3 + 1;
+      complete_log_joint(d.views, d.data.cases, m.model, classes, {0, cut}, m.ks,
+                         {out.data(), cs, es});
+      complete_log_joint(d.views, d.data.cases, m.model, classes, {cut, M}, m.ks,
+                         {out.data(), cs, es});
       EXPECT_EQ(engine.wrong_calls, 0);
       std::vector<char> listed(c.K, 0);
       for (int i = 0; i < classes.size(); ++i) listed[classes[i]] = 1;
@@ -158,7 +163,7 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
       for (size_t i = 0; i < resp.size(); ++i) resp[i] = 0.05 + (i * 7919 % 101) / 101.0;
       const ConstClassEntryArray r{resp.data(), cs, es};
       std::vector<double> n_k(c.K, -1.0), n_cat(c.K * d.views.cat_stride, -1.0);
-      class_counts(d.views, r, classes, m.ks, n_k.data(), n_cat.data());
+      class_counts(d.views, r, classes, all_entries(d.views), m.ks, n_k.data(), n_cat.data());
       for (int k = 0; k < c.K; ++k) {
         double want_k = listed[k] ? 0.0 : -1.0;
         std::vector<double> want_cat(d.views.cat_stride, want_k);
@@ -176,10 +181,13 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
         }
       }
 
-      // The moments, the engine adding its own (here w times a marker) in
-      // the place of each entry with a missing value.
+      // The moments about a centre, the engine adding its own (here w times
+      // a marker) in the place of each entry with a missing value; the
+      // entries in two chunks that split a tile.
       for (size_t b = 0; b < G; ++b) {
         const int dim = d.dims[b];
+        std::vector<double> centre(dim);
+        for (int i = 0; i < dim; ++i) centre[i] = 0.25 * i - 0.5;
         std::vector<std::vector<double>> s1(c.K, std::vector<double>(dim, 0.0));
         std::vector<std::vector<double>> s2(c.K, std::vector<double>(dim * dim, 0.0));
         for (int k = 0; k < c.K; ++k) {
@@ -187,13 +195,16 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
           m.ks.s2[k] = s2[k].data();
         }
         struct Imputer {
-          std::vector<std::vector<double>>* s1;
-          static void add(void* self, int n, int k, double w) {
-            (*static_cast<Imputer*>(self)->s1)[k][0] += w * (n + 0.5);
+          static void add(const void*, int n, int, double w, double* s1, double*, double*) {
+            s1[0] += w * (n + 0.5);
           }
-        } imputer{&s1};
-        observed_block_moments(d.views, r, classes, static_cast<int>(b), dim, m.ks,
-                               MissingBlockMoments{Imputer::add, &imputer});
+        } imputer;
+        const MissingBlockMoments missing{Imputer::add, &imputer};
+        const int tile_cut = 300;
+        observed_block_moments(d.views, r, classes, static_cast<int>(b), dim, centre.data(),
+                               {0, tile_cut}, m.ks, missing);
+        observed_block_moments(d.views, r, classes, static_cast<int>(b), dim, centre.data(),
+                               {tile_cut, M}, m.ks, missing);
         for (int k = 0; k < c.K; ++k) {
           std::vector<double> want1(dim, 0.0), want2(dim * dim, 0.0);
           for (int n = 0; n < M && listed[k]; ++n) {
@@ -202,7 +213,8 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
               want1[0] += w * (n + 0.5);
               continue;
             }
-            const double* x = d.x(n, b);
+            std::vector<double> x(dim);
+            for (int i = 0; i < dim; ++i) x[i] = d.x(n, b)[i] - centre[i];
             for (int i = 0; i < dim; ++i) {
               const double wx = w * x[i];
               want1[i] += wx;

@@ -159,8 +159,8 @@ struct MissingValuesContext {
 };
 
 // The engine's term of a block with a missing value in the E-step.
-double ml_missing_block_term(void* self, int n, int b, int k) {
-  MissingValuesContext& m = *static_cast<MissingValuesContext*>(self);
+double ml_missing_block_term(const void* self, int n, int b, int k, double*) {
+  const MissingValuesContext& m = *static_cast<const MissingValuesContext*>(self);
   const CaseEntry& e = m.cases.entries[n];
   return block_term(m.l, m.p, m.w, e, k, b, e.values(b).data(), e.gauss_n_missing()[b]);
 }
@@ -188,7 +188,7 @@ void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w
   MissingValuesContext missing{l, p, w, ctx.cases};
   const LogJointModel model{w.beta < 1.0 ? w.beta : 1.0, w.log_pi.data(), w.log_theta.data(),
                             l.dims, MissingBlockTerm{ml_missing_block_term, &missing}};
-  complete_log_joint(w.views, ctx.cases, model, classes, ks,
+  complete_log_joint(w.views, ctx.cases, model, classes, all_entries(w.views), ks,
                      ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)});
   if (w.log_domain) return;
   for (size_t n = 0; n < w.norm.size(); ++n) {
@@ -265,12 +265,10 @@ namespace {
 // by their conditional mean given the observed part, and the conditional
 // covariance of the missing part to S2.
 void add_block_stats(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e, int k,
-                     int b, double omega) {
+                     int b, double omega, double* s1, double* s2) {
   const int d = l.dims[b];
   const double* mu = p.mean.data() + l.mean(k, b);
   const double* cov = p.covar.data() + l.covar(k, b);
-  double* s1 = w.s1.data() + l.mean(k, b);
-  double* s2 = w.s2.data() + l.covar(k, b);
   const int n_missing = e.gauss_n_missing()[b];
   const std::span<const double> x = e.values(b);
   if (n_missing == d) {
@@ -312,9 +310,10 @@ void add_block_stats(const MlLayout& l, const MlParams& p, MlWork& w, const Case
 }
 
 // The engine's imputation of an entry with a missing value in the block.
-void ml_add_missing_moments(void* self, int n, int k, double omega) {
-  MissingValuesContext& m = *static_cast<MissingValuesContext*>(self);
-  if (omega != 0.0) add_block_stats(m.l, m.p, m.w, m.cases.entries[n], k, m.b, omega);
+void ml_add_missing_moments(const void* self, int n, int k, double omega, double* s1, double* s2,
+                            double*) {
+  const MissingValuesContext& m = *static_cast<const MissingValuesContext*>(self);
+  if (omega != 0.0) add_block_stats(m.l, m.p, m.w, m.cases.entries[n], k, m.b, omega, s1, s2);
 }
 
 // E_c, E_w, S1 and S2 of the listed classes on the shared kernels.
@@ -328,7 +327,8 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
   }
   KernelScratch& ks = w.kernel;
   const ConstClassEntryArray resp{w.resp.data(), 1, static_cast<size_t>(K)};
-  class_counts(w.views, resp, classes, ks, w.e_class.data(), w.e_cat.data());
+  class_counts(w.views, resp, classes, all_entries(w.views), ks, w.e_class.data(),
+               w.e_cat.data());
   for (int b = 0; b < l.n_groups; ++b) {
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
@@ -336,7 +336,7 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
       ks.s2[k] = w.s2.data() + l.covar(k, b);
     }
     MissingValuesContext missing{l, p, w, ctx.cases, b};
-    observed_block_moments(w.views, resp, classes, b, l.dims[b], ks,
+    observed_block_moments(w.views, resp, classes, b, l.dims[b], nullptr, all_entries(w.views), ks,
                            MissingBlockMoments{ml_add_missing_moments, &missing});
   }
 }

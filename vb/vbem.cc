@@ -127,7 +127,7 @@ struct MissingTermContext {
   const char* name;
 };
 
-double vb_missing_block_term(void* self, int n, int b, int k) {
+double vb_missing_block_term(const void* self, int n, int b, int k, double*) {
   const MissingTermContext& m = *static_cast<const MissingTermContext*>(self);
   const CaseEntry& e = m.ctx.cases.entries[static_cast<size_t>(n)];
   const size_t bi = static_cast<size_t>(b);
@@ -162,7 +162,7 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
   MissingTermContext missing{ctx, st, t.name};
   const LogJointModel model{t.beta, st.e_log_pi.data(), st.e_log_theta.data(), st.dims,
                             MissingBlockTerm{vb_missing_block_term, &missing}};
-  complete_log_joint(ctx.views, ctx.cases, model, classes, ks,
+  complete_log_joint(ctx.views, ctx.cases, model, classes, all_entries(ctx.views), ks,
                      ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
 }
 
@@ -173,15 +173,14 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
 // and the conditional covariance (Sigma_qq - Sigma_qo Sigma_oo^-1 Sigma_oq) beta / nu_e
 // (mu and Sigma beta / nu_e when the whole block is missing), the degrees of
 // freedom nu_e taken with the N_k just counted.
-void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const Temper& t) {
+void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const Temper& t,
+                  double* s1, double* s2) {
   VbBlock& blk = st.block(k, b);
   const int d = st.dims[static_cast<size_t>(b)];
   const int m = st.gauss_missing ? e.gauss_n_missing()[static_cast<size_t>(b)] : 0;
   std::span<const double> x = e.values(b);
-  Vector& s1 = *st.moments_of(k, b).s1;
-  Matrix& s2 = *st.moments_of(k, b).s2;
   if (m == 0) {
-    add_block_moments(x.data(), w, d, s1.data, s2.data);
+    add_block_moments(x.data(), w, d, s1, s2);
     return;
   }
   const double nu_e = t.dof(st, b, st.n_k[k]);
@@ -190,7 +189,7 @@ void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const
   if (m == d) {
     for (int i = 0; i < d; ++i) {
       s1[i] += w * mu[i];
-      for (int j = i; j < d; ++j) s2[i][j] += w * (mu[i] * mu[j] + sigma[i][j] * t.beta / nu_e);
+      for (int j = i; j < d; ++j) s2[i * d + j] += w * (mu[i] * mu[j] + sigma[i][j] * t.beta / nu_e);
     }
     return;
   }
@@ -236,7 +235,7 @@ void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const
       if (!observed[i] && !observed[j]) {
         c = (*cond)[st.lanes.mis_position[i]][st.lanes.mis_position[j]] * t.beta / nu_e;
       }
-      s2[i][j] += w * (z[i] * z[j] + c);
+      s2[i * d + j] += w * (z[i] * z[j] + c);
     }
   }
 
@@ -253,7 +252,10 @@ void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const
 
 void expect_gauss0(const VbContext& ctx, VbState& st, int k, int n, double w, const Temper& t) {
   const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
-  for (int b = 0; b < st.n_groups; ++b) expect_block(st, k, e, b, w, t);
+  for (int b = 0; b < st.n_groups; ++b) {
+    VbMoments& mom = st.moments_of(k, b);
+    expect_block(st, k, e, b, w, t, mom.s1->data, mom.s2->data);
+  }
 }
 
 // lnGamma(sum a0) - lnGamma(sum a)/beta + sum_v [lnGamma(a_v)/beta - lnGamma(a0_v)]:
@@ -440,9 +442,10 @@ struct MissingMomentsContext {
   const Temper& t;
 };
 
-void vb_add_missing_moments(void* self, int n, int k, double w) {
-  MissingMomentsContext& m = *static_cast<MissingMomentsContext*>(self);
-  expect_block(m.st, k, m.ctx.cases.entries[static_cast<size_t>(n)], m.b, w, m.t);
+void vb_add_missing_moments(const void* self, int n, int k, double w, double* s1, double* s2,
+                            double*) {
+  const MissingMomentsContext& m = *static_cast<const MissingMomentsContext*>(self);
+  expect_block(m.st, k, m.ctx.cases.entries[static_cast<size_t>(n)], m.b, w, m.t, s1, s2);
 }
 
 // N_k, n_kjv and the Gaussian moments of the listed classes, missing
@@ -451,7 +454,8 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
                       const Temper& t) {
   KernelScratch& ks = st.lanes.kernel;
   const ConstClassEntryArray resp{st.resp.data(), static_cast<size_t>(st.n_entries), 1};
-  class_counts(ctx.views, resp, classes, ks, st.n_k.data(), st.n_cat.data());
+  class_counts(ctx.views, resp, classes, all_entries(ctx.views), ks, st.n_k.data(),
+               st.n_cat.data());
   if (st.n_groups > 0) {
     for (int b = 0; b < st.n_groups; ++b) {
       for (int i = 0; i < classes.size(); ++i) {
@@ -462,8 +466,8 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
         ks.s2[static_cast<size_t>(classes[i])] = mom.s2->data;
       }
       MissingMomentsContext missing{ctx, st, b, t};
-      observed_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], ks,
-                             MissingBlockMoments{vb_add_missing_moments, &missing});
+      observed_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], nullptr,
+                             all_entries(ctx.views), ks, MissingBlockMoments{vb_add_missing_moments, &missing});
     }
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
