@@ -4,8 +4,8 @@ BayesianGaussianMixture and GaussianMixture, on the same generated data and
 the same iteration count, and how each scales in cases, classes, block
 dimension and threads. Run through bench/compare_sklearn.sh.
 
-Every figure is the difference between a run of 1 + M iterations and a run of
-1 iteration on the same data and seed, divided by M, so reading the cases,
+Every figure is the difference between a run of 3 + M iterations and a run of
+3 iterations on the same data and seed, divided by M, so reading the cases,
 the start and the output cancel out. M is chosen per case so that the M
 iterations take about --target seconds (at least 3, at most 100). VESKA's
 iteration count is forced with a negative --epsilon and checked in its
@@ -76,25 +76,32 @@ def sklearn_worker(path, k, models, target, tries, seed):
 # ----------------------------------------------------------------------------
 # The measurement both sides share.
 
+# Iterations of the shorter run of each difference. Not 1: on 10^6 cases and
+# more, what follows the fit (memberships, clusters) costs measurably more
+# after one iteration from the start than after a few, which would make the
+# difference too small, even negative.
+BASE_ITERS = 3
+
+
 def measure(run, target, tries):
     """Per-iteration CPU and wall ns of run(m) -> (cpu_ns, wall_ns): the best
-    of `tries` differences of 1 + M and 1 iterations."""
-    one = run(1)
-    four = run(4)
-    pilot = max((four[0] - one[0]) / 3.0, 1.0)
-    m = max(3, min(100, round(target * 1e9 / pilot)))
+    of `tries` differences of BASE_ITERS + M and BASE_ITERS iterations."""
+    base = run(BASE_ITERS)
+    pilot_run = run(BASE_ITERS + 3)
+    pilot = (pilot_run[0] - base[0]) / 3.0
+    m = 3 if pilot <= 0 else max(3, min(100, round(target * 1e9 / pilot)))
     try:
-        many = four if m == 3 else run(1 + m)
+        many = pilot_run if m == 3 else run(BASE_ITERS + m)
     except RuntimeError:
         # The fit stops early (rumel: a collapsing class on few cases): the
         # pilot's three iterations are the figure.
-        m, many, tries = 3, four, 1
-    best_cpu = (many[0] - one[0]) / m
-    best_wall = (many[1] - one[1]) / m
+        m, many, tries = 3, pilot_run, 1
+    best_cpu = (many[0] - base[0]) / m
+    best_wall = (many[1] - base[1]) / m
     for _ in range(tries - 1):
-        one, many = run(1), run(1 + m)
-        best_cpu = min(best_cpu, (many[0] - one[0]) / m)
-        best_wall = min(best_wall, (many[1] - one[1]) / m)
+        base, many = run(BASE_ITERS), run(BASE_ITERS + m)
+        best_cpu = min(best_cpu, (many[0] - base[0]) / m)
+        best_wall = min(best_wall, (many[1] - base[1]) / m)
     return dict(iters=m, cpu_ns=best_cpu, wall_ns=best_wall)
 
 
@@ -191,7 +198,10 @@ def memory_table(veska, data, sizes, k, dim, iters):
     print("%10s %10s %14s %14s %14s" % ("cases", "bound MB", "rumelvb MB", "rumel MB", ""))
     peaks = {}
     for n in sizes:
-        name, _ = data_file(data, n, dim)
+        name, path = data_file(data, n, dim)
+        link = os.path.join(veska.work, name + "_freq.csv")
+        if not os.path.exists(link):
+            os.symlink(path, link)
         line = "%10d %10.1f" % (n, per_entry * n / 1e6)
         for program in ("rumelvb", "rumel"):
             peaks[(program, n)] = veska.peak_kb(program, name, k, dim, iters)
@@ -231,11 +241,15 @@ def main(argv):
     data = a.data or os.path.join(a.build, "bench-data")
     os.makedirs(data, exist_ok=True)
     out_csv = a.csv or os.path.join(a.build, "bench-results.csv")
-    veska = Veska(a.build, data, a.seed)
     if a.memory:
+        # A folder of its own, so that the outputs of a timing run on the
+        # same data at the same time do not mix with these.
+        veska = Veska(a.build, os.path.join(data, "memory"), a.seed)
+        os.makedirs(veska.work, exist_ok=True)
         sizes = (10000, 100000, 1000000) if a.quick else (10000, 100000, 1000000, 10000000)
         memory_table(veska, data, sizes, 5, 4, 3)
         return 0
+    veska = Veska(a.build, data, a.seed)
     thread_counts = (1, 2) if veska.has_threads else (1,)
     started = time.perf_counter()
     print("# %s; %s; target %.2f s of iterations per figure, best of %d"
@@ -280,11 +294,12 @@ def main(argv):
                 figures[(r["program"], 1)] = add(sweep, r["program"], 1, n, dim, k, r)
         print_point(n, dim, k, figures, thread_counts)
         sys.stdout.flush()
+        # Written after every point, so that a run cut short keeps its figures.
+        with open(out_csv, "w", newline="") as f:
+            w = csv.DictWriter(f, fieldnames=FIELDS)
+            w.writeheader()
+            w.writerows(rows)
 
-    with open(out_csv, "w", newline="") as f:
-        w = csv.DictWriter(f, fieldnames=FIELDS)
-        w.writeheader()
-        w.writerows(rows)
     print("# %d figures in %s; %.0f s in all" % (len(rows), out_csv, time.perf_counter() - started))
     return 0
 

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Times reading a large case file: 1,000,000 lines of 10 discrete attributes
 # (a few thousand distinct patterns, merged into entries) and 1,000,000 lines
-# of 8 continuous attributes in one Gaussian block.
+# of 8 continuous attributes in one Gaussian block; with LARGE=1 also
+# 10,000,000 lines of 4 continuous values in one block (gen_data.py
+# continuous, about 380 MB; kept in the build directory once made).
 #
 # Usage: bench/read_cases.sh [build-dir]   (default: build-read-bench, Release)
+#        LARGE=1 bench/read_cases.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-read-bench}
@@ -41,3 +44,11 @@ echo "10 discrete attributes, 1,000,000 lines ($(du -h "$work/disc_freq.csv" | c
 run "$work/disc_freq.csv" 10 0
 echo "8 continuous attributes, 1,000,000 lines ($(du -h "$work/cont_freq.csv" | cut -f1)):"
 run "$work/cont_freq.csv" 8 1
+if [ "${LARGE:-0}" = 1 ]; then
+  large="$build/bench-data/c_10000000_4"
+  mkdir -p "$build/bench-data"
+  [ -f "${large}_freq.csv" ] ||
+    python3 bench/gen_data.py continuous "$large" --cases 10000000 --dim 4 --clusters 5 --seed 1
+  echo "4 continuous attributes, 10,000,000 lines ($(du -h "${large}_freq.csv" | cut -f1)):"
+  run "${large}_freq.csv" 4 1
+fi
