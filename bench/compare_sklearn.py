@@ -225,6 +225,8 @@ def main(argv):
     p.add_argument("--target", type=float, help="seconds of the timed iterations per figure")
     p.add_argument("--tries", type=int, help="best of this many differences")
     p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--sweeps", default="cases,classes,dims",
+                   help="which of the sweeps cases, classes, dims to run (comma-separated)")
     p.add_argument("--memory", action="store_true",
                    help="peak resident memory of 10^4 to 10^7 cases instead of the times")
     p.add_argument("--sklearn-worker", nargs=6, metavar=("FILE", "K", "MODELS", "TARGET", "TRIES", "SEED"),
@@ -268,7 +270,10 @@ def main(argv):
         rows.append(row)
         return row
 
+    sweeps = a.sweeps.split(",")
     for sweep, n, dim, k, with_sklearn in plan(a.quick):
+        if sweep not in sweeps:
+            continue
         name, path = data_file(data, n, dim)
         # The side-by-side point (10^5 cases, 4-D, K = 5) belongs to every sweep.
         key = (n, dim, k)

@@ -8,6 +8,7 @@
 # Usage: bench/compare_sklearn.sh            (full: about 15 minutes)
 #        bench/compare_sklearn.sh --quick    (three sizes up to 10^5, a few points)
 #        bench/compare_sklearn.sh --memory   (peak resident memory, 10^4 to 10^7 cases)
+#        bench/compare_sklearn.sh --sweeps classes,dims   (some of the sweeps only)
 #        BUILD=/path/to/build bench/compare_sklearn.sh --csv figures.csv
 # The figures go to a CSV (default BUILD/bench-results.csv) that
 # bench/plot_scaling.py draws; the generated data stay in BUILD/bench-data.

@@ -3,7 +3,7 @@
 # (a few thousand distinct patterns, merged into entries) and 1,000,000 lines
 # of 8 continuous attributes in one Gaussian block; with LARGE=1 also
 # 10,000,000 lines of 4 continuous values in one block (gen_data.py
-# continuous, about 380 MB; kept in the build directory once made).
+# continuous, about 340 MB; kept in the build directory once made).
 #
 # Usage: bench/read_cases.sh [build-dir]   (default: build-read-bench, Release)
 #        LARGE=1 bench/read_cases.sh
