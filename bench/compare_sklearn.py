@@ -84,8 +84,9 @@ BASE_ITERS = 3
 
 
 def measure(run, target, tries):
-    """Per-iteration CPU and wall ns of run(m) -> (cpu_ns, wall_ns): the best
-    of `tries` differences of BASE_ITERS + M and BASE_ITERS iterations."""
+    """Per-iteration CPU and wall ns of run(m) -> (cpu_ns, wall_ns): the
+    difference of the best of `tries` runs of BASE_ITERS + M iterations and
+    of BASE_ITERS iterations, over M."""
     base = run(BASE_ITERS)
     pilot_run = run(BASE_ITERS + 3)
     pilot = (pilot_run[0] - base[0]) / 3.0
@@ -96,13 +97,14 @@ def measure(run, target, tries):
         # The fit stops early (rumel: a collapsing class on few cases): the
         # pilot's three iterations are the figure.
         m, many, tries = 3, pilot_run, 1
-    best_cpu = (many[0] - base[0]) / m
-    best_wall = (many[1] - base[1]) / m
+    # The least time of each run length, then their difference: the least
+    # difference would pick a try whose short run was slowed down.
+    base_cpu, base_wall, many_cpu, many_wall = base[0], base[1], many[0], many[1]
     for _ in range(tries - 1):
         base, many = run(BASE_ITERS), run(BASE_ITERS + m)
-        best_cpu = min(best_cpu, (many[0] - base[0]) / m)
-        best_wall = min(best_wall, (many[1] - base[1]) / m)
-    return dict(iters=m, cpu_ns=best_cpu, wall_ns=best_wall)
+        base_cpu, base_wall = min(base_cpu, base[0]), min(base_wall, base[1])
+        many_cpu, many_wall = min(many_cpu, many[0]), min(many_wall, many[1])
+    return dict(iters=m, cpu_ns=(many_cpu - base_cpu) / m, wall_ns=(many_wall - base_wall) / m)
 
 
 # ----------------------------------------------------------------------------
