@@ -7,6 +7,7 @@
 #include "common/matrix.h"
 #include "common/misc.h"
 #include "fit/kernels.h"
+#include "fit/missing_patterns.h"
 
 namespace veska {
 
@@ -17,52 +18,9 @@ constexpr double kTinyNormaliser = 1e-60;
 constexpr double kCovarianceFloor = 1e-12;
 constexpr double kSingularRatio = 1e-12;
 
-// The observed and missing components of block b of an entry into the work
-// lists; returns the number observed.
-int split_components(const CaseEntry& e, int b, int d, MlWork& w) {
-  const std::span<const int> observed = e.gauss_observed(b);
-  int o = 0, m = 0;
-  for (int i = 0; i < d; ++i) {
-    if (observed[i]) {
-      w.observed[o++] = i;
-    } else {
-      w.missing[m++] = i;
-    }
-  }
-  return o;
-}
-
-// Sigma_oo^-1 of class k's block into work.sub (o x o); returns ln |Sigma_oo|.
-double invert_observed(const double* cov, int d, int o, MlWork& w) {
-  for (int r = 0; r < o; ++r) {
-    for (int c = 0; c < o; ++c) w.sub[r * o + c] = cov[w.observed[r] * d + w.observed[c]];
-  }
-  double det;
-  if (o == 1) {
-    det = w.sub[0];
-    w.sub[0] = 1.0 / det;
-  } else {
-    Matrix a{o, o, w.sub.data(), 0};
-    const DetResult r = inverse_spd(&a, &a);
-    det = r.ok ? r.det : 0.0;
-  }
-  if (!(det > 0.0) || !std::isfinite(det)) {
-    raise_numerical_error("compute_expect_gauss0",
-                          "Failed to invert covariances of the observed part\n");
-  }
-  return std::log(det);
-}
-
-// (x_o - mu_o) into work.diff; returns its quadratic form with work.sub.
-double observed_quadratic(std::span<const double> x, const double* mu, int o, MlWork& w) {
-  for (int r = 0; r < o; ++r) w.diff[r] = x[w.observed[r]] - mu[w.observed[r]];
-  double q = 0.0;
-  for (int r = 0; r < o; ++r) {
-    double row = 0.0;
-    for (int c = 0; c < o; ++c) row += w.sub[r * o + c] * w.diff[c];
-    q += w.diff[r] * row;
-  }
-  return q;
+[[noreturn]] void fail_observed_part() {
+  raise_numerical_error("compute_expect_gauss0",
+                        "Failed to invert covariances of the observed part\n");
 }
 
 // (x - mu)' P (x - mu) from the upper triangle of the symmetric P, for the
@@ -122,47 +80,71 @@ void refresh_log_norms(const MlLayout& l, const MlParams& p, MlWork& w) {
 
 namespace {
 
-// ln g_kbn of entry e's block b, whose values and missing count the work's
-// flat views give.
-double block_term(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e, int k,
-                  int b, const double* x, int n_missing) {
-  const int d = l.dims[b];
-  if (n_missing == d) return 0.0;
-  const double* mu = p.mean.data() + l.mean(k, b);
-  if (n_missing == 0) {
-    const double q = full_quadratic(x, mu, p.precision.data() + l.covar(k, b), d, w.diff.data());
-    return w.log_norm[l.block(k, b)] - 0.5 * q;
+// ln g_kbn of a block with a missing value from its pattern's tables: the
+// density of the observed part, 0 when the whole block is missing.
+double missing_block_density(const PatternView& pv, const double* x, const double* mu,
+                             double* work) {
+  const int o = pv.o();
+  if (o == 0) return 0.0;
+  const double q = observed_quadratic(pv, x, mu, work);
+  return -0.5 * (o * kLn2Pi + pv.ln_det_oo + q);
+}
+
+// The pattern tables of the listed classes from their current covariances.
+void refresh_missing_tables(const MlLayout& l, const MlParams& p, MlWork& w,
+                            const ClassList& classes) {
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
+    for (int b = 0; b < l.n_groups; ++b) {
+      if (!w.missing_tables.fill_block(w.views, b, k, p.covar.data() + l.covar(k, b), l.dims[b])) {
+        fail_observed_part();
+      }
+    }
   }
-  const int o = split_components(e, b, d, w);
-  const double ln_det = invert_observed(p.covar.data() + l.covar(k, b), d, o, w);
-  const double q = observed_quadratic(e.values(b), mu, o, w);
-  return -0.5 * (o * kLn2Pi + ln_det + q);
+}
+
+const double* block_values(const EntryViews& views, int n, int b) {
+  return views.entry_reals[static_cast<size_t>(n)] + views.block_offset[static_cast<size_t>(b)];
 }
 
 }  // namespace
 
-double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e,
-                         int k, int b) {
-  return block_term(l, p, w, e, k, b, e.values(b).data(), e.gauss_n_missing()[b]);
+double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, int n, int k, int b) {
+  const double* x = block_values(w.views, n, b);
+  const double* mu = p.mean.data() + l.mean(k, b);
+  const int pattern = w.views.pattern_of(n, b);
+  if (pattern == kNoPattern) {
+    const double q =
+        full_quadratic(x, mu, p.precision.data() + l.covar(k, b), l.dims[b], w.diff.data());
+    return -0.5 * (l.dims[b] * kLn2Pi + std::log(p.det[l.block(k, b)])) - 0.5 * q;
+  }
+  // One entry alone: its pattern's tables from the current covariance.
+  if (!w.missing_tables.fill(w.views, b, pattern, k, p.covar.data() + l.covar(k, b), l.dims[b])) {
+    fail_observed_part();
+  }
+  return missing_block_density(w.missing_tables.view(w.views, b, pattern, k), x, mu,
+                               w.kernel.missing_work.data());
 }
 
 namespace {
 
 // What the kernels' callbacks for the entries with missing values read: the
-// model and the work arrays, and for the statistics the block at hand.
+// model and the pattern tables, and for the statistics the block at hand
+// and the centre of its sums.
 struct MissingValuesContext {
   const MlLayout& l;
   const MlParams& p;
-  MlWork& w;
-  const CaseTable& cases;
+  const MlWork& w;
   int b = 0;
+  const double* centre = nullptr;
 };
 
 // The engine's term of a block with a missing value in the E-step.
-double ml_missing_block_term(const void* self, int n, int b, int k, double*) {
+double ml_missing_block_term(const void* self, int n, int b, int k, double* work) {
   const MissingValuesContext& m = *static_cast<const MissingValuesContext*>(self);
-  const CaseEntry& e = m.cases.entries[n];
-  return block_term(m.l, m.p, m.w, e, k, b, e.values(b).data(), e.gauss_n_missing()[b]);
+  const EntryViews& views = m.w.views;
+  return missing_block_density(m.w.missing_tables.view(views, b, views.pattern_of(n, b), k),
+                               block_values(views, n, b), m.p.mean.data() + m.l.mean(k, b), work);
 }
 
 // The log joint of the listed classes on the shared kernel (a block's
@@ -185,7 +167,8 @@ void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w
       ks.scale[kb] = 1.0;
     }
   }
-  MissingValuesContext missing{l, p, w, ctx.cases};
+  refresh_missing_tables(l, p, w, classes);
+  MissingValuesContext missing{l, p, w};
   const LogJointModel model{w.beta < 1.0 ? w.beta : 1.0, w.log_pi.data(), w.log_theta.data(),
                             l.dims, MissingBlockTerm{ml_missing_block_term, &missing}};
   complete_log_joint(w.views, ctx.cases, model, classes, all_entries(w.views), ks,
@@ -260,64 +243,21 @@ void compute_responsibilities(const MlLayout& l, MlWork& w) {
 
 namespace {
 
-// Adds omega times the completed point and its second moments to the sums
-// of a block with missing values: observed values as they are, missing ones
-// by their conditional mean given the observed part, and the conditional
-// covariance of the missing part to S2.
-void add_block_stats(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e, int k,
-                     int b, double omega, double* s1, double* s2) {
-  const int d = l.dims[b];
-  const double* mu = p.mean.data() + l.mean(k, b);
-  const double* cov = p.covar.data() + l.covar(k, b);
-  const int n_missing = e.gauss_n_missing()[b];
-  const std::span<const double> x = e.values(b);
-  if (n_missing == d) {
-    for (int i = 0; i < d; ++i) {
-      s1[i] += omega * mu[i];
-      for (int j = i; j < d; ++j) s2[i * d + j] += omega * (mu[i] * mu[j] + cov[i * d + j]);
-    }
-    return;
-  }
-  const int o = split_components(e, b, d, w);
-  const int m = d - o;
-  invert_observed(cov, d, o, w);
-  for (int r = 0; r < o; ++r) w.diff[r] = x[w.observed[r]] - mu[w.observed[r]];
-  // gain = Sigma_mo Sigma_oo^-1 (m x o)
-  for (int a = 0; a < m; ++a) {
-    for (int c = 0; c < o; ++c) {
-      double s = 0.0;
-      for (int r = 0; r < o; ++r) s += cov[w.missing[a] * d + w.observed[r]] * w.sub[r * o + c];
-      w.gain[a * o + c] = s;
-    }
-  }
-  double* xh = w.point.data();
-  for (int r = 0; r < o; ++r) xh[w.observed[r]] = x[w.observed[r]];
-  for (int a = 0; a < m; ++a) {
-    double s = mu[w.missing[a]];
-    for (int c = 0; c < o; ++c) s += w.gain[a * o + c] * w.diff[c];
-    xh[w.missing[a]] = s;
-  }
-  add_block_moments(xh, omega, d, s1, s2);
-  // Q_mm = Sigma_mm - gain Sigma_om, added on the missing-missing pairs.
-  for (int a = 0; a < m; ++a) {
-    for (int c = a; c < m; ++c) {
-      const int i = w.missing[a], j = w.missing[c];
-      double s = cov[i * d + j];
-      for (int r = 0; r < o; ++r) s -= w.gain[a * o + r] * cov[w.observed[r] * d + j];
-      s2[i * d + j] += omega * s;
-    }
-  }
-}
-
-// The engine's imputation of an entry with a missing value in the block.
+// The engine's imputation of an entry with a missing value in the block:
+// the completed point, missing values by their conditional mean given the
+// observed part, and the conditional covariance of the missing part.
 void ml_add_missing_moments(const void* self, int n, int k, double omega, double* s1, double* s2,
-                            double*) {
+                            double* work) {
+  if (omega == 0.0) return;
   const MissingValuesContext& m = *static_cast<const MissingValuesContext*>(self);
-  if (omega != 0.0) add_block_stats(m.l, m.p, m.w, m.cases.entries[n], k, m.b, omega, s1, s2);
+  const EntryViews& views = m.w.views;
+  add_imputed_moments(m.w.missing_tables.view(views, m.b, views.pattern_of(n, m.b), k),
+                      block_values(views, n, m.b), m.p.mean.data() + m.l.mean(k, m.b), m.centre,
+                      omega, 1.0, m.l.dims[m.b], s1, s2, work);
 }
 
 // E_c, E_w, S1 and S2 of the listed classes on the shared kernels.
-void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
+void expected_stats(const MlContext&, const MlLayout& l, const MlParams& p, MlWork& w,
                     const ClassList& classes) {
   const int K = l.K;
   for (int i = 0; i < classes.size(); ++i) {
@@ -325,6 +265,7 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
     std::fill_n(w.s1.begin() + k * l.mean_stride, l.mean_stride, 0.0);
     std::fill_n(w.s2.begin() + k * l.covar_stride, l.covar_stride, 0.0);
   }
+  refresh_missing_tables(l, p, w, classes);
   KernelScratch& ks = w.kernel;
   const ConstClassEntryArray resp{w.resp.data(), 1, static_cast<size_t>(K)};
   class_counts(w.views, resp, classes, all_entries(w.views), ks, w.e_class.data(),
@@ -335,7 +276,7 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
       ks.s1[k] = w.s1.data() + l.mean(k, b);
       ks.s2[k] = w.s2.data() + l.covar(k, b);
     }
-    MissingValuesContext missing{l, p, w, ctx.cases, b};
+    MissingValuesContext missing{l, p, w, b, nullptr};
     observed_block_moments(w.views, resp, classes, b, l.dims[b], nullptr, all_entries(w.views), ks,
                            MissingBlockMoments{ml_add_missing_moments, &missing});
   }

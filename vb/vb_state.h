@@ -20,6 +20,7 @@
 #include "data/read_freq.h"
 #include "data/stat.h"
 #include "fit/kernels.h"
+#include "fit/missing_patterns.h"
 
 namespace veska {
 
@@ -86,23 +87,20 @@ struct VbWork {
   std::vector<double> log_rho;
   std::vector<double> resp;
   std::vector<double> log_z;
+  // Per pattern of observed dimensions and class: Sigma_oo^-1 and the
+  // conditional Gaussian of the missing part, refreshed before each step
+  // that reads them (the E-step term and the imputation).
+  PatternTables missing_tables;
   double beta = 1.0;  // inverse temperature
   bool operator==(const VbWork&) const = default;
 };
 
 // Scratch of the hot loops (vbem.cc alone reads it), sized once so that an
 // iteration takes nothing from the system.
-//   obs_index, mis_index  observed / missing components of a block, in order
-//   mis_position          component -> its place among the missing
-//   completed             observed values with the missing imputed
 //   block_terms           per class and block (k * n_groups + b), for the
 //                         entries with missing values
 //   kernel                the shared kernels' lanes and parameter pointers
 struct VbLaneScratch {
-  std::vector<int> obs_index;
-  std::vector<int> mis_index;
-  std::vector<int> mis_position;
-  std::vector<double> completed;
   std::vector<VbBlockTerms> block_terms;
   KernelScratch kernel;
 };

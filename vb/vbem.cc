@@ -53,34 +53,6 @@ double digamma_sum(int d, double nu) {
   return s;
 }
 
-[[noreturn]] void fail_observed_part(const char* name, Matrix* inv) {
-  free_matrix(inv);
-  raise_numerical_error(name, kObservedPartFailure);
-}
-
-// Sigma_oo^-1 of the components with a nonzero mask, into a new matrix from
-// the store (o x o), and ln |Sigma_oo|.
-Matrix* invert_observed(const Matrix* sigma, const int* observed, int o, const char* name,
-                        double* ln_det) {
-  Matrix* inv = new_matrix(o, o);
-  extract_sub_matrix(inv, sigma, observed, observed);
-  const DetResult r = inverse_spd(inv, inv);
-  if (!r.ok) fail_observed_part(name, inv);
-  *ln_det = std::log(r.det);
-  return inv;
-}
-
-// x_o - mu_o into a new vector from the store.
-Vector* observed_difference(std::span<const double> x, const Vector* mu, const int* observed,
-                            int o) {
-  Vector* diff = new_vector(o);
-  int p = 0;
-  for (size_t i = 0; i < x.size(); ++i) {
-    if (observed[i]) (*diff)[p++] = x[i] - (*mu)[static_cast<int>(i)];
-  }
-  return diff;
-}
-
 // The block term of log rho_kn before the factor beta, for entry e in block
 // b with missing values (A, the precision scale s = nu_e / beta and
 // ln|Sigma| of class k in c; the observed case is observed_block_lanes):
@@ -89,19 +61,29 @@ Vector* observed_difference(std::span<const double> x, const Vector* mu, const i
 //   all missing:   A - [D ln s - D ln 2pi - ln|Sigma|] / 2
 // The missing part is integrated out under its optimal Gaussian, whose
 // entropy brings the logarithmic terms.
-double missing_block_term(const VbBlock& blk, const CaseEntry& e, int b, int d, int m,
-                          const VbBlockTerms& c, const char* name) {
+double missing_block_term(const VbBlock& blk, const PatternView& pv, const double* x, int d,
+                          const VbBlockTerms& c, double* work) {
   const double a = c.a, s = c.scale, ln_det = c.ln_det;
+  const int m = pv.m();
   if (m == d) return a - 0.5 * (d * std::log(s) - d * kLn2Pi - ln_det);
-  const int o = d - m;
-  const int* observed = e.gauss_observed(b).data();
-  double ln_det_oo = 0.0;
-  Matrix* inv = invert_observed(blk.sigma, observed, o, name, &ln_det_oo);
-  Vector* diff = observed_difference(e.values(b), blk.mu, observed, o);
-  double q = quadratic_form(inv, diff);
-  free_vector(diff);
-  free_matrix(inv);
-  return a - 0.5 * (s * q + m * std::log(s) - m * kLn2Pi - ln_det + ln_det_oo);
+  const double q = observed_quadratic(pv, x, blk.mu->data, work);
+  return a - 0.5 * (s * q + m * std::log(s) - m * kLn2Pi - ln_det + pv.ln_det_oo);
+}
+
+// The pattern tables of the listed classes from their current Sigma; `name`
+// is the step a Sigma_oo that cannot be inverted is reported under.
+void refresh_missing_tables(const VbContext& ctx, VbState& st, const ClassList& classes,
+                            const char* name) {
+  if (!st.gauss_missing) return;
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
+    for (int b = 0; b < st.n_groups; ++b) {
+      if (!st.missing_tables.fill_block(ctx.views, b, k, st.block(k, b).sigma->data,
+                                        st.dims[static_cast<size_t>(b)])) {
+        raise_numerical_error(name, kObservedPartFailure);
+      }
+    }
+  }
 }
 
 // A, nu_e / beta and ln|Sigma| of block b in class k:
@@ -124,16 +106,17 @@ VbBlockTerms block_terms_of(const VbState& st, const Temper& t, int k, int b) {
 struct MissingTermContext {
   const VbContext& ctx;
   const VbState& st;
-  const char* name;
 };
 
-double vb_missing_block_term(const void* self, int n, int b, int k, double*) {
+double vb_missing_block_term(const void* self, int n, int b, int k, double* work) {
   const MissingTermContext& m = *static_cast<const MissingTermContext*>(self);
-  const CaseEntry& e = m.ctx.cases.entries[static_cast<size_t>(n)];
+  const EntryViews& views = m.ctx.views;
   const size_t bi = static_cast<size_t>(b);
   const size_t kb = static_cast<size_t>(k) * m.st.n_groups + bi;
-  return missing_block_term(m.st.block(k, b), e, b, m.st.dims[bi], e.gauss_n_missing()[bi],
-                            m.st.lanes.block_terms[kb], m.name);
+  const PatternView pv = m.st.missing_tables.view(views, b, views.pattern_of(n, b), k);
+  const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
+  return missing_block_term(m.st.block(k, b), pv, x, m.st.dims[bi], m.st.lanes.block_terms[kb],
+                            work);
 }
 
 // log rho_kn = beta (E[ln pi_k] + sum_j E[ln theta_kj,x_nj]
@@ -159,102 +142,45 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
   for (int b = 0; b < st.n_groups; ++b) {
     ks.block_shift[static_cast<size_t>(b)] = t.beta * 0.5 * st.dims[static_cast<size_t>(b)] * kLn2Pi;
   }
-  MissingTermContext missing{ctx, st, t.name};
+  refresh_missing_tables(ctx, st, classes, t.name);
+  MissingTermContext missing{ctx, st};
   const LogJointModel model{t.beta, st.e_log_pi.data(), st.e_log_theta.data(), st.dims,
                             MissingBlockTerm{vb_missing_block_term, &missing}};
   complete_log_joint(ctx.views, ctx.cases, model, classes, all_entries(ctx.views), ks,
                      ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
 }
 
-// Adds w times the completed moments of entry n's block b to S1 and S2
-// (upper triangle). Missing components are imputed from mu and Sigma of
-// class k before this update: the conditional mean
+// Adds w times the completed moments of entry n's block b, less the centre
+// (nullptr: none), to S1 and S2 (upper triangle). Missing components are
+// imputed from mu and Sigma of class k before this update: the conditional
+// mean
 //   x_q = mu_q + Sigma_qo Sigma_oo^-1 (x_o - mu_o)
 // and the conditional covariance (Sigma_qq - Sigma_qo Sigma_oo^-1 Sigma_oq) beta / nu_e
 // (mu and Sigma beta / nu_e when the whole block is missing), the degrees of
-// freedom nu_e taken with the N_k just counted.
-void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const Temper& t,
-                  double* s1, double* s2) {
-  VbBlock& blk = st.block(k, b);
+// freedom nu_e taken with the N_k just counted. The pattern tables of class
+// k must be fresh.
+void expect_block(const VbContext& ctx, const VbState& st, int k, int n, int b, double w,
+                  const Temper& t, const double* centre, double* s1, double* s2, double* work) {
+  const EntryViews& views = ctx.views;
   const int d = st.dims[static_cast<size_t>(b)];
-  const int m = st.gauss_missing ? e.gauss_n_missing()[static_cast<size_t>(b)] : 0;
-  std::span<const double> x = e.values(b);
-  if (m == 0) {
-    add_block_moments(x.data(), w, d, s1, s2);
+  const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[static_cast<size_t>(b)];
+  const int p = st.gauss_missing ? views.pattern_of(n, b) : kNoPattern;
+  if (p == kNoPattern) {
+    add_block_moments(x, w, d, s1, s2);
     return;
   }
   const double nu_e = t.dof(st, b, st.n_k[k]);
-  const Vector& mu = *blk.mu;
-  const Matrix& sigma = *blk.sigma;
-  if (m == d) {
-    for (int i = 0; i < d; ++i) {
-      s1[i] += w * mu[i];
-      for (int j = i; j < d; ++j) s2[i * d + j] += w * (mu[i] * mu[j] + sigma[i][j] * t.beta / nu_e);
-    }
-    return;
-  }
-
-  const int o = d - m;
-  const int* observed = e.gauss_observed(b).data();
-  const int* missing = e.gauss_missing(b).data();
-  int n_obs = 0, n_mis = 0;
-  for (int i = 0; i < d; ++i) {
-    if (observed[i]) {
-      st.lanes.obs_index[n_obs++] = i;
-    } else {
-      st.lanes.mis_position[i] = n_mis;
-      st.lanes.mis_index[n_mis++] = i;
-    }
-  }
-  double ln_det_oo = 0.0;
-  Matrix* inv = invert_observed(&sigma, observed, o, t.name, &ln_det_oo);
-  Vector* diff = observed_difference(x, &mu, observed, o);
-  Vector* gain = new_vector(o);  // Sigma_oo^-1 (x_o - mu_o)
-  multiply_matrix_vector(gain, inv, diff);
-  Matrix* s_qo = new_matrix(m, o);
-  extract_sub_matrix(s_qo, &sigma, missing, observed);
-  Vector* shift = new_vector(m);  // Sigma_qo Sigma_oo^-1 (x_o - mu_o)
-  multiply_matrix_vector(shift, s_qo, gain);
-  Matrix* s_oq = new_matrix(o, m);
-  transpose_matrix(s_oq, s_qo);
-  Matrix* reg = new_matrix(m, o);  // Sigma_qo Sigma_oo^-1
-  multiply_matrix(reg, s_qo, inv);
-  Matrix* explained = new_matrix(m, m);
-  multiply_matrix(explained, reg, s_oq);
-  Matrix* cond = new_matrix(m, m);  // the conditional covariance
-  extract_sub_matrix(cond, &sigma, missing, missing);
-  subtract_matrix(cond, explained);
-
-  double* z = st.lanes.completed.data();
-  for (int p = 0; p < o; ++p) z[st.lanes.obs_index[p]] = x[static_cast<size_t>(st.lanes.obs_index[p])];
-  for (int p = 0; p < m; ++p) z[st.lanes.mis_index[p]] = mu[st.lanes.mis_index[p]] + (*shift)[p];
-  for (int i = 0; i < d; ++i) {
-    s1[i] += w * z[i];
-    for (int j = i; j < d; ++j) {
-      double c = 0.0;
-      if (!observed[i] && !observed[j]) {
-        c = (*cond)[st.lanes.mis_position[i]][st.lanes.mis_position[j]] * t.beta / nu_e;
-      }
-      s2[i * d + j] += w * (z[i] * z[j] + c);
-    }
-  }
-
-  free_matrix(cond);
-  free_matrix(explained);
-  free_matrix(reg);
-  free_matrix(s_oq);
-  free_vector(shift);
-  free_matrix(s_qo);
-  free_vector(gain);
-  free_vector(diff);
-  free_matrix(inv);
+  add_imputed_moments(st.missing_tables.view(views, b, p, k), x, st.block(k, b).mu->data, centre,
+                      w, t.beta / nu_e, d, s1, s2, work);
 }
 
 void expect_gauss0(const VbContext& ctx, VbState& st, int k, int n, double w, const Temper& t) {
-  const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
+  const int only[1] = {k};
+  refresh_missing_tables(ctx, st, ClassList::part(only), t.name);
   for (int b = 0; b < st.n_groups; ++b) {
     VbMoments& mom = st.moments_of(k, b);
-    expect_block(st, k, e, b, w, t, mom.s1->data, mom.s2->data);
+    expect_block(ctx, st, k, n, b, w, t, nullptr, mom.s1->data, mom.s2->data,
+                 st.lanes.kernel.missing_work.data());
   }
 }
 
@@ -437,15 +363,16 @@ void responsibilities(VbState& st, const ClassList& classes) {
 // The engine's imputation of an entry with a missing value in the block.
 struct MissingMomentsContext {
   const VbContext& ctx;
-  VbState& st;
+  const VbState& st;
   int b;
   const Temper& t;
+  const double* centre;
 };
 
 void vb_add_missing_moments(const void* self, int n, int k, double w, double* s1, double* s2,
-                            double*) {
+                            double* work) {
   const MissingMomentsContext& m = *static_cast<const MissingMomentsContext*>(self);
-  expect_block(m.st, k, m.ctx.cases.entries[static_cast<size_t>(n)], m.b, w, m.t, s1, s2);
+  expect_block(m.ctx, m.st, k, n, m.b, w, m.t, m.centre, s1, s2, work);
 }
 
 // N_k, n_kjv and the Gaussian moments of the listed classes, missing
@@ -454,6 +381,7 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
                       const Temper& t) {
   KernelScratch& ks = st.lanes.kernel;
   const ConstClassEntryArray resp{st.resp.data(), static_cast<size_t>(st.n_entries), 1};
+  refresh_missing_tables(ctx, st, classes, t.name);
   class_counts(ctx.views, resp, classes, all_entries(ctx.views), ks, st.n_k.data(),
                st.n_cat.data());
   if (st.n_groups > 0) {
@@ -465,7 +393,7 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
         ks.s1[static_cast<size_t>(classes[i])] = mom.s1->data;
         ks.s2[static_cast<size_t>(classes[i])] = mom.s2->data;
       }
-      MissingMomentsContext missing{ctx, st, b, t};
+      MissingMomentsContext missing{ctx, st, b, t, nullptr};
       observed_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], nullptr,
                              all_entries(ctx.views), ks, MissingBlockMoments{vb_add_missing_moments, &missing});
     }
