@@ -256,10 +256,22 @@ void ml_add_missing_moments(const void* self, int n, int k, double omega, double
                       omega, 1.0, m.l.dims[m.b], s1, s2, work);
 }
 
-// E_c, E_w, S1 and S2 of the listed classes on the shared kernels.
-void expected_stats(const MlContext&, const MlLayout& l, const MlParams& p, MlWork& w,
+// The centres of the block sums: the sample means (zero without statistics).
+void set_block_centres(const MlContext& ctx, const MlLayout& l, MlWork& w) {
+  std::fill(w.centre.begin(), w.centre.end(), 0.0);
+  if (ctx.stats.groups.empty()) return;
+  for (int b = 0; b < l.n_groups; ++b) {
+    const Vector& mean = *ctx.stats.groups[static_cast<size_t>(b)].mean;
+    std::copy(mean.data, mean.data + l.dims[b], w.centre.begin() + l.mean_offset[b]);
+  }
+}
+
+// E_c, E_w, S1 and S2 of the listed classes on the shared kernels, S1 and S2
+// the sums of x - c (MlWork::centre).
+void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
                     const ClassList& classes) {
   const int K = l.K;
+  set_block_centres(ctx, l, w);
   for (int i = 0; i < classes.size(); ++i) {
     const long k = classes[i];
     std::fill_n(w.s1.begin() + k * l.mean_stride, l.mean_stride, 0.0);
@@ -276,8 +288,9 @@ void expected_stats(const MlContext&, const MlLayout& l, const MlParams& p, MlWo
       ks.s1[k] = w.s1.data() + l.mean(k, b);
       ks.s2[k] = w.s2.data() + l.covar(k, b);
     }
-    MissingValuesContext missing{l, p, w, b, nullptr};
-    observed_block_moments(w.views, resp, classes, b, l.dims[b], nullptr, all_entries(w.views), ks,
+    const double* centre = w.centre.data() + l.mean_offset[b];
+    MissingValuesContext missing{l, p, w, b, centre};
+    observed_block_moments(w.views, resp, classes, b, l.dims[b], centre, all_entries(w.views), ks,
                            MissingBlockMoments{ml_add_missing_moments, &missing});
   }
 }
@@ -303,16 +316,20 @@ void gauss_m_step_class(const MlLayout& l, const MlPriors& pr, const BlockScales
     double* mu = p.mean.data() + l.mean(k, b);
     double* cov = p.covar.data() + l.covar(k, b);
     const double* var = sc.variance.data() + l.mean_offset[b];
+    // In the coordinates of the sums, x - c: mu - c into mu first, then c
+    // added back.
+    const double* c = w.centre.data() + l.mean_offset[b];
     if (pr.gauss_prior) {
       const double tau = pr.tau[k];
       const double* m0 = pr.m0.data() + l.mean(k, b);
       const double* b0 = pr.b0.data() + l.covar(k, b);
       const double denom = nk + pr.alpha[l.block(k, b)] - d;
-      for (int i = 0; i < d; ++i) mu[i] = (s1[i] + tau * m0[i]) / (nk + tau);
+      auto m0c = [&](int i) { return m0[i] - c[i]; };
+      for (int i = 0; i < d; ++i) mu[i] = (s1[i] + tau * m0c(i)) / (nk + tau);
       for (int i = 0; i < d; ++i) {
         for (int j = i; j < d; ++j) {
           cov[i * d + j] = (s2[i * d + j] + b0[i * d + j] - mu[i] * s1[j] - s1[i] * mu[j] +
-                            nk * mu[i] * mu[j] + tau * (m0[i] - mu[i]) * (m0[j] - mu[j])) /
+                            nk * mu[i] * mu[j] + tau * (m0c(i) - mu[i]) * (m0c(j) - mu[j])) /
                            denom;
         }
       }
@@ -322,6 +339,7 @@ void gauss_m_step_class(const MlLayout& l, const MlPriors& pr, const BlockScales
         for (int j = i; j < d; ++j) cov[i * d + j] = s2[i * d + j] / nk - mu[i] * mu[j];
       }
     }
+    for (int i = 0; i < d; ++i) mu[i] += c[i];
     // The floor is measured in the data's own units.
     for (int i = 0; i < d; ++i) {
       for (int j = i; j < d; ++j) {

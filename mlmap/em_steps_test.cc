@@ -187,11 +187,13 @@ TEST(EmSteps, MissingBlockValuesAddTheirConditionalMoments) {
   const double x0 = 0.5 + 0.6 / 1.0 * (3.0 - 1.5);  // mu_0 + S01 / S11 (x1 - mu1)
   const double q = 2.0 - 0.6 * 0.6 / 1.0;
   const std::vector<double> s1 = {1.0 + x0 + 0.5 + 0.5, 2.0 + 3.0 + 1.5 + 0.25};
-  EXPECT_NEAR(fit.work.s1[0], s1[0], 1e-14);
-  EXPECT_NEAR(fit.work.s1[1], s1[1], 1e-14);
-  EXPECT_NEAR(fit.work.s2[0], 1.0 + (x0 * x0 + q) + (0.25 + 2.0) + 0.25, 1e-13);
-  EXPECT_NEAR(fit.work.s2[1], 2.0 + x0 * 3.0 + (0.75 + 0.6) + 0.125, 1e-13);
-  EXPECT_NEAR(fit.work.s2[3], 4.0 + 9.0 + (2.25 + 1.0) + 0.0625, 1e-13);
+  std::vector<double> raw1, raw2;  // the sums on the data's scale
+  raw_block_sums(fit.layout, fit.work, raw1, raw2);
+  EXPECT_NEAR(raw1[0], s1[0], 1e-14);
+  EXPECT_NEAR(raw1[1], s1[1], 1e-14);
+  EXPECT_NEAR(raw2[0], 1.0 + (x0 * x0 + q) + (0.25 + 2.0) + 0.25, 1e-13);
+  EXPECT_NEAR(raw2[1], 2.0 + x0 * 3.0 + (0.75 + 0.6) + 0.125, 1e-13);
+  EXPECT_NEAR(raw2[3], 4.0 + 9.0 + (2.25 + 1.0) + 0.0625, 1e-13);
   EXPECT_DOUBLE_EQ(fit.work.e_class[0], 4.0);
 
   // The ML M-step of complete data is the sample mean and the covariance
@@ -212,6 +214,8 @@ TEST(EmSteps, MissingBlockValuesAddTheirConditionalMoments) {
 // (the density module's sufficient-statistics form) plus the log-prior.
 double map_objective(const MlFit& f, const MlParams& p) {
   const MlLayout& l = f.layout;
+  std::vector<double> raw1, raw2;  // the sums on the data's scale
+  raw_block_sums(l, f.work, raw1, raw2);
   double q = 0.0;
   for (int k = 0; k < l.K; ++k) {
     q += f.work.e_class[k] * std::log(p.pi[k]);
@@ -222,9 +226,8 @@ double map_objective(const MlFit& f, const MlParams& p) {
     }
     for (int b = 0; b < l.n_groups; ++b) {
       const int d = l.dims[b];
-      std::vector<double> s1(f.work.s1.begin() + l.mean(k, b), f.work.s1.begin() + l.mean(k, b) + d);
-      std::vector<double> s2(f.work.s2.begin() + l.covar(k, b),
-                             f.work.s2.begin() + l.covar(k, b) + d * d);
+      std::vector<double> s1(raw1.begin() + l.mean(k, b), raw1.begin() + l.mean(k, b) + d);
+      std::vector<double> s2(raw2.begin() + l.covar(k, b), raw2.begin() + l.covar(k, b) + d * d);
       std::vector<double> mu(p.mean.begin() + l.mean(k, b), p.mean.begin() + l.mean(k, b) + d);
       std::vector<double> prec(p.precision.begin() + l.covar(k, b),
                                p.precision.begin() + l.covar(k, b) + d * d);

@@ -99,6 +99,7 @@ MlWork allocate_work(const MlLayout& l, const AttrModel& model, const CaseTable&
   w.e_cat.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);
   w.s1.assign(static_cast<size_t>(l.K) * l.mean_stride, 0.0);
   w.s2.assign(static_cast<size_t>(l.K) * l.covar_stride, 0.0);
+  w.centre.assign(static_cast<size_t>(l.mean_stride), 0.0);
   const size_t d = static_cast<size_t>(l.max_dim);
   w.diff.assign(d, 0.0);
   w.class_scratch.assign(static_cast<size_t>(l.K), 0.0);
@@ -110,6 +111,26 @@ MlWork allocate_work(const MlLayout& l, const AttrModel& model, const CaseTable&
   w.log_theta.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);
   w.outside.assign(static_cast<size_t>(n_entries), 0.0);
   return w;
+}
+
+void raw_block_sums(const MlLayout& l, const MlWork& w, std::vector<double>& s1,
+                    std::vector<double>& s2) {
+  s1 = w.s1;
+  s2 = w.s2;
+  for (int k = 0; k < l.K; ++k) {
+    const double nk = w.e_class[k];
+    for (int b = 0; b < l.n_groups; ++b) {
+      const int d = l.dims[b];
+      const double* c = w.centre.data() + l.mean_offset[b];
+      const double* t1 = w.s1.data() + l.mean(k, b);
+      double* r1 = s1.data() + l.mean(k, b);
+      double* r2 = s2.data() + l.covar(k, b);
+      for (int i = 0; i < d; ++i) {
+        r1[i] += nk * c[i];
+        for (int j = i; j < d; ++j) r2[i * d + j] += c[i] * t1[j] + t1[i] * c[j] + nk * c[i] * c[j];
+      }
+    }
+  }
 }
 
 }  // namespace veska

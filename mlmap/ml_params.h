@@ -115,8 +115,11 @@ struct MlWork {
   std::vector<double> resp;    // r_kn, n * K + k
   std::vector<double> e_class; // E_c[k]
   std::vector<double> e_cat;   // E_w, K * cat_stride
+  // The block sums of x - c, c the block's sample mean (centre, the mean
+  // layout of one class), so that a large common offset costs no digits.
   std::vector<double> s1;      // mean layout
   std::vector<double> s2;      // covariance layout, upper triangle filled
+  std::vector<double> centre;
   std::vector<double> count;  // per entry c_n
   // Per class and block (layout.block): -(D ln 2pi + ln |Sigma|) / 2.
   std::vector<double> log_norm;
@@ -138,5 +141,10 @@ struct MlWork {
 };
 
 MlWork allocate_work(const MlLayout& layout, const AttrModel& model, const CaseTable& cases);
+
+// S1 and S2 of the work on the data's own scale (S1 + N c, S2 + c S1' +
+// S1 c' + N c c'), for the printed statistics.
+void raw_block_sums(const MlLayout& layout, const MlWork& work, std::vector<double>& s1,
+                    std::vector<double>& s2);
 
 }  // namespace veska

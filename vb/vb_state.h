@@ -47,8 +47,10 @@ struct VbBlock {
 };
 
 // The sufficient statistics of one Gaussian block in one class: the first
-// moment (then the weighted mean x-bar) and the second-moment matrix (upper
-// triangle used).
+// moment and the second-moment matrix (upper triangle used) of the values
+// less the block's sample mean c, sums of w (x - c) and w (x - c)(x - c)',
+// which keep their digits whatever the data's offset; and the weighted
+// mean x-bar = c + S1 / N_k on the data's own scale.
 struct VbMoments {
   VectorValue s1;
   VectorValue xbar;

@@ -40,6 +40,13 @@ struct Temper {
   }
 };
 
+// Where the block moments are centred: the block's sample mean (none when
+// the run has no statistics).
+const double* block_centre(const VbContext& ctx, int b) {
+  if (ctx.stats.groups.empty()) return nullptr;
+  return ctx.stats.groups[static_cast<size_t>(b)].mean->data;
+}
+
 // The imputation of missing continuous values in the statistics.
 constexpr Temper kPlainImputation{false, 1.0, "compute_expect_gauss0_nodaem"};
 Temper tempered_imputation(const VbState& st) {
@@ -166,7 +173,9 @@ void expect_block(const VbContext& ctx, const VbState& st, int k, int n, int b, 
   const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[static_cast<size_t>(b)];
   const int p = st.gauss_missing ? views.pattern_of(n, b) : kNoPattern;
   if (p == kNoPattern) {
-    add_block_moments(x, w, d, s1, s2);
+    double* y = work;
+    for (int i = 0; i < d; ++i) y[i] = centre ? x[i] - centre[i] : x[i];
+    add_block_moments(y, w, d, s1, s2);
     return;
   }
   const double nu_e = t.dof(st, b, st.n_k[k]);
@@ -179,7 +188,7 @@ void expect_gauss0(const VbContext& ctx, VbState& st, int k, int n, double w, co
   refresh_missing_tables(ctx, st, ClassList::part(only), t.name);
   for (int b = 0; b < st.n_groups; ++b) {
     VbMoments& mom = st.moments_of(k, b);
-    expect_block(ctx, st, k, n, b, w, t, nullptr, mom.s1->data, mom.s2->data,
+    expect_block(ctx, st, k, n, b, w, t, block_centre(ctx, b), mom.s1->data, mom.s2->data,
                  st.lanes.kernel.missing_work.data());
   }
 }
@@ -376,7 +385,8 @@ void vb_add_missing_moments(const void* self, int n, int k, double w, double* s1
 }
 
 // N_k, n_kjv and the Gaussian moments of the listed classes, missing
-// continuous values imputed under t.
+// continuous values imputed under t. The moments are sums of x - c, c the
+// block's sample mean, so that a large common offset costs no digits.
 void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes,
                       const Temper& t) {
   KernelScratch& ks = st.lanes.kernel;
@@ -393,16 +403,19 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
         ks.s1[static_cast<size_t>(classes[i])] = mom.s1->data;
         ks.s2[static_cast<size_t>(classes[i])] = mom.s2->data;
       }
-      MissingMomentsContext missing{ctx, st, b, t, nullptr};
-      observed_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], nullptr,
+      const double* centre = block_centre(ctx, b);
+      MissingMomentsContext missing{ctx, st, b, t, centre};
+      observed_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], centre,
                              all_entries(ctx.views), ks, MissingBlockMoments{vb_add_missing_moments, &missing});
     }
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
       for (int b = 0; b < st.n_groups; ++b) {
         VbMoments& mom = st.moments_of(k, b);
-        copy_vector(mom.xbar, mom.s1);
-        divide_vector(mom.xbar, st.n_k[k]);
+        const double* centre = block_centre(ctx, b);
+        for (int a = 0; a < mom.s1->n; ++a) {
+          (*mom.xbar)[a] = (centre ? centre[a] : 0.0) + (*mom.s1)[a] / st.n_k[k];
+        }
       }
     }
   }
@@ -413,7 +426,9 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
 //   mu = (N xbar + tau0 mu0) / (N + tau0)
 //   Sigma = Sigma0 + (S2 - N xbar xbar') + d (mu0 - xbar)(mu0 - xbar)',
 //   d = tau0 N / (tau0 + N); one-dimensional blocks add 2 Sigma0.
-void update_gauss(VbState& st, const ClassList& classes) {
+// Worked in the coordinates of the moments, x - c: xbar - c = S1 / N, and
+// S2 - N xbar xbar' is the same matrix in both.
+void update_gauss(const VbContext& ctx, VbState& st, const ClassList& classes) {
   const double tau0 = st.tau0;
   for (int i = 0; i < classes.size(); ++i) {
     const int k = classes[i];
@@ -423,21 +438,25 @@ void update_gauss(VbState& st, const ClassList& classes) {
       VbBlock& blk = st.block(k, b);
       const int d = st.dims[static_cast<size_t>(b)];
       const VbMoments& mom = st.moments_of(k, b);
-      const Vector& xbar = *mom.xbar;
+      const Vector& s1 = *mom.s1;
       const Vector& mu0 = *blk.mu0;
-      for (int a = 0; a < d; ++a) (*blk.mu)[a] = (n * xbar[a] + tau0 * mu0[a]) / (n + tau0);
+      const double* centre = block_centre(ctx, b);
+      auto c = [&](int a) { return centre ? centre[a] : 0.0; };
+      auto m0 = [&](int a) { return mu0[a] - c(a); };  // mu0 - c
+      auto x = [&](int a) { return s1[a] / n; };        // xbar - c
+      for (int a = 0; a < d; ++a) (*blk.mu)[a] = c(a) + (s1[a] + tau0 * m0(a)) / (n + tau0);
       Matrix& sigma = *blk.sigma;
       const Matrix& sigma0 = *blk.sigma0;
       const Matrix& s2 = *mom.s2;
       if (d == 1) {
-        const double dev = mu0[0] - xbar[0];
-        sigma[0][0] = s2[0][0] - n * xbar[0] * xbar[0] + 2 * sigma0[0][0] + shrink * dev * dev;
+        const double dev = m0(0) - x(0);
+        sigma[0][0] = s2[0][0] - n * x(0) * x(0) + 2 * sigma0[0][0] + shrink * dev * dev;
         continue;
       }
       for (int a = 0; a < d; ++a) {
-        for (int c = a; c < d; ++c) {
-          sigma[a][c] = sigma0[a][c] + (s2[a][c] - n * xbar[a] * xbar[c]) +
-                        shrink * (mu0[a] - xbar[a]) * (mu0[c] - xbar[c]);
+        for (int e = a; e < d; ++e) {
+          sigma[a][e] = sigma0[a][e] + (s2[a][e] - n * x(a) * x(e)) +
+                        shrink * (m0(a) - x(a)) * (m0(e) - x(e));
         }
       }
       symmetrise(&sigma);
@@ -519,7 +538,7 @@ void update_hparams(const VbContext& ctx, VbState& st) {
   for (size_t i = 0; i < st.delta_cat.size(); ++i) {
     st.delta_cat[i] = beta * (st.n_cat[i] + st.delta0_cat[i] - 1.0) + 1.0;
   }
-  update_gauss(st, ClassList::all(st.K));
+  update_gauss(ctx, st, ClassList::all(st.K));
   if (st.n_groups > 0) compute_hparam_precisions(st);
   if (ctx.settings.verbose) print_hparams(log_stream(), ctx, st);
 }
@@ -559,7 +578,7 @@ void compute_sufficient_stats_part(const VbContext& ctx, VbState& st, std::span<
   sufficient_stats(ctx, st, ClassList::part(classes), kPlainImputation);
 }
 
-void update_hparams_part(const VbContext&, VbState& st, std::span<const int> classes) {
+void update_hparams_part(const VbContext& ctx, VbState& st, std::span<const int> classes) {
   for (int k : classes) {
     st.delta[k] = st.n_k[k] + st.delta0[k];
     for (int v = 0; v < st.cat_stride; ++v) {
@@ -567,7 +586,7 @@ void update_hparams_part(const VbContext&, VbState& st, std::span<const int> cla
       st.delta_cat[at] = st.n_cat[at] + st.delta0_cat[at];
     }
   }
-  update_gauss(st, ClassList::part(classes));
+  update_gauss(ctx, st, ClassList::part(classes));
   if (st.n_groups > 0) compute_hparam_precisions_part(st, classes);
 }
 

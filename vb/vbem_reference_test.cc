@@ -165,13 +165,16 @@ std::vector<double> plain_statistics(const VbContext& ctx, VbState& st) {
         }
         continue;
       }
-      for (int b = 0; b < st.n_groups; ++b) {
+      for (int b = 0; b < st.n_groups; ++b) {  // sums of x less the sample mean
         VbMoments& blk = st.moments_of(k, b);
         std::span<const double> x = e.values(b);
+        const Vector& m = *ctx.stats.groups[static_cast<size_t>(b)].mean;
         for (int i = 0; i < blk.s1->n; ++i) {
-          const double wx = w * x[static_cast<size_t>(i)];
+          const double wx = w * (x[static_cast<size_t>(i)] - m[i]);
           (*blk.s1)[i] += wx;
-          for (int c = i; c < blk.s1->n; ++c) (*blk.s2)[i][c] += wx * x[static_cast<size_t>(c)];
+          for (int c = i; c < blk.s1->n; ++c) {
+            (*blk.s2)[i][c] += wx * (x[static_cast<size_t>(c)] - m[c]);
+          }
         }
       }
     }
