@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -343,6 +345,51 @@ TEST(EmSteps, CollapsedVarianceIsFlooredInTheDataUnits) {
   compute_responsibilities(fit.layout, fit.work);
   EXPECT_EQ(fit.work.resp[0], 0.0);
   EXPECT_EQ(fit.work.resp[1], 0.0);
+}
+
+// A block with a tiny spread around a large value (1000 + 1e-4 u): the ML
+// covariance of one class keeps its digits, against a two-pass sum in long
+// double over the same parsed values.
+TEST(EmSteps, TinySpreadAroundALargeValueKeepsItsCovariance) {
+  std::string csv;
+  std::vector<std::array<double, 2>> x;
+  for (int n = 0; n < 200; ++n) {
+    const double u = std::sin(0.37 * n), v = std::cos(1.3 * n);
+    char line[80];
+    std::snprintf(line, sizeof line, "%.17g,%.17g\n", 1000.0 + 1e-4 * u, 1000.0 + 1e-4 * (u + 0.5 * v));
+    csv += line;
+    double a, b;
+    std::sscanf(line, "%lf,%lf", &a, &b);
+    x.push_back({a, b});
+  }
+  CaseData data(csv, 2, {"0,1"}, [](Settings& s) { settings_for(s, false); });
+  MlFit fit(data, 1);
+  fit.params.pi = {1.0};
+  fit.params.mean = {1000.0, 1000.0};
+  fit.params.covar = {1e-8, 0.0, 0.0, 1e-8};
+  recompute_precisions(fit.layout, fit.params);
+  fit.evaluate();
+  fit.update();
+  long double mean[2] = {0.0L, 0.0L};
+  for (const auto& p : x) {
+    mean[0] += p[0];
+    mean[1] += p[1];
+  }
+  mean[0] /= x.size();
+  mean[1] /= x.size();
+  long double cov[4] = {};
+  for (const auto& p : x) {
+    for (int i = 0; i < 2; ++i) {
+      for (int j = 0; j < 2; ++j) cov[i * 2 + j] += (p[i] - mean[i]) * (p[j] - mean[j]);
+    }
+  }
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_NEAR(fit.params.mean[i], static_cast<double>(mean[i]), 1e-12);
+  }
+  for (int i = 0; i < 4; ++i) {
+    const double want = static_cast<double>(cov[i] / x.size());
+    EXPECT_NEAR(fit.params.covar[i], want, 1e-10 * std::fabs(want)) << i;
+  }
 }
 
 }  // namespace
