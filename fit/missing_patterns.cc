@@ -103,15 +103,21 @@ double observed_quadratic(const PatternView& pv, const double* x, const double* 
   return diagonal + 2.0 * off;
 }
 
-void add_imputed_moments(const PatternView& pv, const double* x, const double* mu,
-                         const double* centre, double w, double cond_scale, int d, double* s1,
-                         double* s2, double* work) {
-  const std::vector<int>& obs = pv.pattern->observed;
-  const std::vector<int>& mis = pv.pattern->missing;
+namespace {
+
+// add_imputed_moments with the block dimension fixed at compile time when
+// kDim > 0 (the small blocks, whose loops the compiler then unrolls).
+template <int kDim>
+void imputed_moments(const PatternView& pv, const double* x, const double* mu,
+                     const double* centre, double w, double cond_scale, int d, double* s1,
+                     double* s2, double* work) {
+  if constexpr (kDim > 0) d = kDim;
+  const int* obs = pv.pattern->observed.data();
+  const int* mis = pv.pattern->missing.data();
   const int o = pv.o(), m = pv.m();
   double* diff = work;
   double* z = work + d;
-  observed_difference(pv, x, mu, diff);
+  for (int r = 0; r < o; ++r) diff[r] = x[obs[r]] - mu[obs[r]];
   // Less the centre before the regression is added, so that a large
   // common offset costs no digits of the conditional mean.
   for (int r = 0; r < o; ++r) z[obs[r]] = centre ? x[obs[r]] - centre[obs[r]] : x[obs[r]];
@@ -131,6 +137,21 @@ void add_imputed_moments(const PatternView& pv, const double* x, const double* m
   for (int a = 0; a < m; ++a) {
     double* row = s2 + static_cast<size_t>(mis[a]) * d;
     for (int c = a; c < m; ++c) row[mis[c]] += wc * pv.cond[a * m + c];
+  }
+}
+
+}  // namespace
+
+void add_imputed_moments(const PatternView& pv, const double* x, const double* mu,
+                         const double* centre, double w, double cond_scale, int d, double* s1,
+                         double* s2, double* work) {
+  switch (d) {
+    case 2: imputed_moments<2>(pv, x, mu, centre, w, cond_scale, d, s1, s2, work); break;
+    case 3: imputed_moments<3>(pv, x, mu, centre, w, cond_scale, d, s1, s2, work); break;
+    case 4: imputed_moments<4>(pv, x, mu, centre, w, cond_scale, d, s1, s2, work); break;
+    case 5: imputed_moments<5>(pv, x, mu, centre, w, cond_scale, d, s1, s2, work); break;
+    case 6: imputed_moments<6>(pv, x, mu, centre, w, cond_scale, d, s1, s2, work); break;
+    default: imputed_moments<0>(pv, x, mu, centre, w, cond_scale, d, s1, s2, work); break;
   }
 }
 

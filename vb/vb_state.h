@@ -59,10 +59,11 @@ struct VbMoments {
 };
 
 // What the E-step needs of one block in the class at hand: the expected log
-// normaliser A, the scale s of E[Lambda] = s W, and ln |Sigma|.
+// normaliser A, the scale s of E[Lambda] = s W, ln s, and ln |Sigma|.
 struct VbBlockTerms {
   double a = 0.0;
   double scale = 0.0;
+  double ln_scale = 0.0;
   double ln_det = 0.0;
 };
 

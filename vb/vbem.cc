@@ -70,11 +70,11 @@ double digamma_sum(int d, double nu) {
 // entropy brings the logarithmic terms.
 double missing_block_term(const VbBlock& blk, const PatternView& pv, const double* x, int d,
                           const VbBlockTerms& c, double* work) {
-  const double a = c.a, s = c.scale, ln_det = c.ln_det;
+  const double a = c.a, s = c.scale, ln_s = c.ln_scale, ln_det = c.ln_det;
   const int m = pv.m();
-  if (m == d) return a - 0.5 * (d * std::log(s) - d * kLn2Pi - ln_det);
+  if (m == d) return a - 0.5 * (d * ln_s - d * kLn2Pi - ln_det);
   const double q = observed_quadratic(pv, x, blk.mu->data, work);
-  return a - 0.5 * (s * q + m * std::log(s) - m * kLn2Pi - ln_det + pv.ln_det_oo);
+  return a - 0.5 * (s * q + m * ln_s - m * kLn2Pi - ln_det + pv.ln_det_oo);
 }
 
 // The pattern tables of the listed classes from their current Sigma; `name`
@@ -106,6 +106,7 @@ VbBlockTerms block_terms_of(const VbState& st, const Temper& t, int k, int b) {
   c.a = 0.5 * (digamma_sum(d, nu_e) + d * std::log(2.0 / t.beta) - c.ln_det) -
         0.5 * d / (tau * t.beta);
   c.scale = nu_e / t.beta;
+  c.ln_scale = std::log(c.scale);
   return c;
 }
 
