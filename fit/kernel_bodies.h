@@ -423,6 +423,17 @@ void observed_block_moments_body(const EntryViews& views, ConstClassEntryArray r
 
 // ---- across entries: normalisers, responsibilities, exponentials ------------
 
+// True when the array is entry-major and the classes are all of them in
+// order: then the range's values are one contiguous run, class after class
+// within each entry.
+inline bool contiguous_classes(size_t class_stride, size_t entry_stride, const ClassList& classes) {
+  if (class_stride != 1 || entry_stride != static_cast<size_t>(classes.size())) return false;
+  for (int i = 0; i < classes.size(); ++i) {
+    if (classes[i] != i) return false;
+  }
+  return true;
+}
+
 template <int W>
 void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classes,
                             const double* outside, const NormaliserRules& rules, EntryRange range,
@@ -481,6 +492,34 @@ void class_responsibilities_body(ConstClassEntryArray weight, const ClassList& c
   using S = Simd<W>;
   using Vec = typename Lanes<W>::D;
   const Vec floor = splat<Vec>(rules.floor);
+  auto responsibility = [&](Vec x, Vec z) {
+    if (!rules.log_domain) return z > rules.tiny_normaliser ? x / z : Vec{};
+    const Vec d = x - z;
+    const Vec e = exp_lanes<W>(d);
+    const Vec r = d < rules.negligible_log ? floor : e;
+    return r < floor ? floor : r;
+  };
+  if (contiguous_classes(weight.class_stride, weight.entry_stride, classes) &&
+      contiguous_classes(resp.class_stride, resp.entry_stride, classes)) {
+    const int K = classes.size();
+    const size_t first = static_cast<size_t>(range.first) * K;
+    const size_t last = static_cast<size_t>(range.last) * K;
+    int n = range.first, k = 0;  // the entry and class of the next lane
+    for (size_t i = first; i < last; i += W) {
+      const int count = last - i < W ? static_cast<int>(last - i) : W;
+      Vec z = splat<Vec>(1.0);
+      for (int l = 0; l < count; ++l) {
+        z[l] = norm[n];
+        if (++k == K) {
+          k = 0;
+          ++n;
+        }
+      }
+      S::store_entries(resp.data + i, 1, count,
+                       responsibility(S::load_entries(weight.data + i, 1, count, 0.0), z));
+    }
+    return;
+  }
   for (int n = range.first; n < range.last; n += W) {
     const int count = lesser(W, range.last - n);
     const Vec z = S::load_entries(norm + n, 1, count, 1.0);
@@ -488,24 +527,23 @@ void class_responsibilities_body(ConstClassEntryArray weight, const ClassList& c
       const size_t k = static_cast<size_t>(classes[i]);
       const Vec x = S::load_entries(weight.data + k * weight.class_stride + n * weight.entry_stride,
                                     weight.entry_stride, count, 0.0);
-      Vec r;
-      if (rules.log_domain) {
-        const Vec d = x - z;
-        const Vec e = exp_lanes<W>(d);
-        r = d < rules.negligible_log ? floor : e;
-        r = r < floor ? floor : r;
-      } else {
-        r = z > rules.tiny_normaliser ? x / z : Vec{};
-      }
       S::store_entries(resp.data + k * resp.class_stride + n * resp.entry_stride,
-                       resp.entry_stride, count, r);
+                       resp.entry_stride, count, responsibility(x, z));
     }
   }
 }
 
 template <int W>
+void exp_values_body(const double* x, double* y, size_t n);
+
+template <int W>
 void exponentiate_body(ClassEntryArray weight, const ClassList& classes, EntryRange range) {
   using S = Simd<W>;
+  if (contiguous_classes(weight.class_stride, weight.entry_stride, classes)) {
+    double* at = weight.data + static_cast<size_t>(range.first) * classes.size();
+    exp_values_body<W>(at, at, static_cast<size_t>(range.last - range.first) * classes.size());
+    return;
+  }
   for (int i = 0; i < classes.size(); ++i) {
     double* p = weight.data + static_cast<size_t>(classes[i]) * weight.class_stride;
     for (int n = range.first; n < range.last; n += W) {
