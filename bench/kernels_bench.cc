@@ -93,10 +93,8 @@ void per_item(benchmark::State& state, double items) {
                                     benchmark::Counter::kInvert);
 }
 
-void BM_LogJointContinuous(benchmark::State& state) {
-  if (!use_isa(state)) return;
-  const int K = 5;
-  const BenchData d(0, 0, 4);
+// The log joint of K classes, class-major; `terms` per entry and class.
+void time_log_joint(benchmark::State& state, const BenchData& d, int K, double terms) {
   BenchModel m(d, K);
   std::vector<double> out(static_cast<size_t>(K) * kEntries);
   for (auto _ : state) {
@@ -104,22 +102,16 @@ void BM_LogJointContinuous(benchmark::State& state) {
                        m.scratch, ClassEntryArray{out.data(), kEntries, 1});
     benchmark::DoNotOptimize(out.data());
   }
-  per_item(state, 1.0 * K * kEntries);
+  per_item(state, terms * K * kEntries);
+}
+
+void BM_LogJointContinuous(benchmark::State& state) {
+  if (use_isa(state)) time_log_joint(state, BenchData(0, 0, 4), 5, 1.0);
 }
 BENCHMARK(BM_LogJointContinuous)->DenseRange(0, 2);
 
 void BM_LogJointDiscrete(benchmark::State& state) {
-  if (!use_isa(state)) return;
-  const int K = 10;
-  const BenchData d(20, 5, 0);
-  BenchModel m(d, K);
-  std::vector<double> out(static_cast<size_t>(K) * kEntries);
-  for (auto _ : state) {
-    complete_log_joint(d.views, d.cases, m.model, ClassList::all(K), all_entries(d.views),
-                       m.scratch, ClassEntryArray{out.data(), kEntries, 1});
-    benchmark::DoNotOptimize(out.data());
-  }
-  per_item(state, 20.0 * K * kEntries);
+  if (use_isa(state)) time_log_joint(state, BenchData(20, 5, 0), 10, 20.0);
 }
 BENCHMARK(BM_LogJointDiscrete)->DenseRange(0, 2);
 
@@ -205,49 +197,43 @@ std::vector<double> sweep(double lo, double hi) {
   return x;
 }
 
-void BM_Exp(benchmark::State& state) {
-  if (!use_isa(state)) return;
-  const std::vector<double> x = sweep(-746.0, 0.0);
+// One function over 100,000 values of [lo, hi).
+template <typename F>
+void time_values(benchmark::State& state, double lo, double hi, F f) {
+  const std::vector<double> x = sweep(lo, hi);
   std::vector<double> y(x.size());
   for (auto _ : state) {
-    exp_values(x.data(), y.data(), x.size());
+    f(x, y);
     benchmark::DoNotOptimize(y.data());
   }
   per_item(state, kEntries);
 }
+
+using Values = std::vector<double>;
+
+void BM_Exp(benchmark::State& state) {
+  if (!use_isa(state)) return;
+  time_values(state, -746.0, 0.0, [](const Values& x, Values& y) { exp_values(x.data(), y.data(), x.size()); });
+}
 BENCHMARK(BM_Exp)->DenseRange(0, 2);
 
 void BM_StdExp(benchmark::State& state) {
-  const std::vector<double> x = sweep(-746.0, 0.0);
-  std::vector<double> y(x.size());
-  for (auto _ : state) {
+  time_values(state, -746.0, 0.0, [](const Values& x, Values& y) {
     for (size_t i = 0; i < x.size(); ++i) y[i] = std::exp(x[i]);
-    benchmark::DoNotOptimize(y.data());
-  }
-  per_item(state, kEntries);
+  });
 }
 BENCHMARK(BM_StdExp);
 
 void BM_Log(benchmark::State& state) {
   if (!use_isa(state)) return;
-  const std::vector<double> x = sweep(1.0, 50.0);
-  std::vector<double> y(x.size());
-  for (auto _ : state) {
-    log_values(x.data(), y.data(), x.size());
-    benchmark::DoNotOptimize(y.data());
-  }
-  per_item(state, kEntries);
+  time_values(state, 1.0, 50.0, [](const Values& x, Values& y) { log_values(x.data(), y.data(), x.size()); });
 }
 BENCHMARK(BM_Log)->DenseRange(0, 2);
 
 void BM_StdLog(benchmark::State& state) {
-  const std::vector<double> x = sweep(1.0, 50.0);
-  std::vector<double> y(x.size());
-  for (auto _ : state) {
+  time_values(state, 1.0, 50.0, [](const Values& x, Values& y) {
     for (size_t i = 0; i < x.size(); ++i) y[i] = std::log(x[i]);
-    benchmark::DoNotOptimize(y.data());
-  }
-  per_item(state, kEntries);
+  });
 }
 BENCHMARK(BM_StdLog);
 

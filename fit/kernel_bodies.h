@@ -555,22 +555,24 @@ void exponentiate_body(ClassEntryArray weight, const ClassList& classes, EntryRa
   }
 }
 
-template <int W>
-void exp_values_body(const double* x, double* y, size_t n) {
+// y = f(x) over an array, a vector at a time (`pad` in the spare lanes).
+template <int W, typename F>
+void map_values(const double* x, double* y, size_t n, double pad, F f) {
   using S = Simd<W>;
   for (size_t i = 0; i < n; i += W) {
     const int count = n - i < W ? static_cast<int>(n - i) : W;
-    S::store_entries(y + i, 1, count, exp_lanes<W>(S::load_entries(x + i, 1, count, 0.0)));
+    S::store_entries(y + i, 1, count, f(S::load_entries(x + i, 1, count, pad)));
   }
 }
 
 template <int W>
+void exp_values_body(const double* x, double* y, size_t n) {
+  map_values<W>(x, y, n, 0.0, exp_lanes<W>);
+}
+
+template <int W>
 void log_values_body(const double* x, double* y, size_t n) {
-  using S = Simd<W>;
-  for (size_t i = 0; i < n; i += W) {
-    const int count = n - i < W ? static_cast<int>(n - i) : W;
-    S::store_entries(y + i, 1, count, log_lanes<W>(S::load_entries(x + i, 1, count, 1.0)));
-  }
+  map_values<W>(x, y, n, 1.0, log_lanes<W>);
 }
 
 template <int W>
