@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "common/gauss.h"
 #include "common/matrix.h"
@@ -128,6 +129,20 @@ double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, int n,
 
 namespace {
 
+EntryRange entry_range(const MlWork& w) { return EntryRange{0, static_cast<int>(w.norm.size())}; }
+
+ClassEntryArray weight_array(MlWork& w, int K) {
+  return ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)};
+}
+
+ConstClassEntryArray weight_array(const MlWork& w, int K) {
+  return ConstClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)};
+}
+
+ClassEntryArray resp_array(MlWork& w, int K) {
+  return ClassEntryArray{w.resp.data(), 1, static_cast<size_t>(K)};
+}
+
 // What the kernels' callbacks for the entries with missing values read: the
 // model and the pattern tables, and for the statistics the block at hand
 // and the centre of its sums.
@@ -174,15 +189,12 @@ void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w
   complete_log_joint(w.views, ctx.cases, model, classes, all_entries(w.views), ks,
                      ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)});
   if (w.log_domain) return;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    double* x = w.weight.data() + n * K;
-    for (int i = 0; i < classes.size(); ++i) x[classes[i]] = std::exp(x[classes[i]]);
-  }
+  exponentiate(weight_array(w, K), classes, entry_range(w));
 }
 
-inline double responsibility(const MlWork& w, double x, double z) {
-  if (w.log_domain) return std::exp(x - z);
-  return z > kTinyNormaliser ? x / z : 0.0;
+// r = exp(ln w - ln Z), or w / Z unless Z is negligible.
+ResponsibilityRules responsibility_rules(const MlWork& w) {
+  return ResponsibilityRules{w.log_domain, 0.0, -HUGE_VAL, kTinyNormaliser};
 }
 
 }  // namespace
@@ -191,23 +203,12 @@ void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, M
   joint(ctx, l, p, w, ClassList::all(l.K));
 }
 
+// Z = sum_k w_k, or ln Z = ln sum_k exp(ln w_k - m) + m, m the largest.
 void compute_normalisers(const MlLayout& l, MlWork& w) {
-  const int K = l.K;
-  const size_t n_entries = w.norm.size();
-  for (size_t n = 0; n < n_entries; ++n) {
-    const double* x = w.weight.data() + n * K;
-    if (w.log_domain) {
-      double m = x[0];
-      for (int k = 1; k < K; ++k) m = std::max(m, x[k]);
-      double s = 0.0;
-      for (int k = 0; k < K; ++k) s += std::exp(x[k] - m);
-      w.norm[n] = std::log(s) + m;
-    } else {
-      double s = 0.0;
-      for (int k = 0; k < K; ++k) s += x[k];
-      w.norm[n] = s;
-    }
-  }
+  NormaliserRules rules;
+  rules.log_domain = w.log_domain;
+  entry_normalisers(weight_array(std::as_const(w), l.K), ClassList::all(l.K), nullptr, rules,
+                    entry_range(w), w.norm.data());
 }
 
 double compute_loglike(const MlWork& w) {
@@ -232,13 +233,8 @@ double compute_loglike(const MlWork& w) {
 }
 
 void compute_responsibilities(const MlLayout& l, MlWork& w) {
-  const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double z = w.norm[n];
-    const double* x = w.weight.data() + n * K;
-    double* r = w.resp.data() + n * K;
-    for (int k = 0; k < K; ++k) r[k] = responsibility(w, x[k], z);
-  }
+  class_responsibilities(weight_array(std::as_const(w), l.K), ClassList::all(l.K), w.norm.data(),
+                         responsibility_rules(w), entry_range(w), resp_array(w, l.K));
 }
 
 namespace {
@@ -469,28 +465,20 @@ void keep_outside_weights(const MlLayout& l, MlWork& w, const int* triple) {
   }
 }
 
+// The three classes' terms after the kept term of the others (an empty
+// outside, -inf in the log domain, adds nothing).
 void compute_normalisers_part(const MlLayout& l, MlWork& w, const int* triple) {
-  const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double* x = w.weight.data() + n * K;
-    const double a = x[triple[0]], b = x[triple[1]], c = x[triple[2]];
-    if (w.log_domain) {
-      const double m = std::max({w.outside[n], a, b, c});
-      const double rest = w.outside[n] == -HUGE_VAL ? 0.0 : std::exp(w.outside[n] - m);
-      w.norm[n] = std::log(rest + std::exp(a - m) + std::exp(b - m) + std::exp(c - m)) + m;
-    } else {
-      w.norm[n] = w.outside[n] + a + b + c;
-    }
-  }
+  NormaliserRules rules;
+  rules.log_domain = w.log_domain;
+  entry_normalisers(weight_array(std::as_const(w), l.K),
+                    ClassList::part(std::span<const int>(triple, 3)), w.outside.data(), rules,
+                    entry_range(w), w.norm.data());
 }
 
 void compute_responsibilities_part(const MlLayout& l, MlWork& w, const int* triple) {
-  const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double* x = w.weight.data() + n * K;
-    double* r = w.resp.data() + n * K;
-    for (int c = 0; c < 3; ++c) r[triple[c]] = responsibility(w, x[triple[c]], w.norm[n]);
-  }
+  class_responsibilities(weight_array(std::as_const(w), l.K),
+                         ClassList::part(std::span<const int>(triple, 3)), w.norm.data(),
+                         responsibility_rules(w), entry_range(w), resp_array(w, l.K));
 }
 
 void compute_expected_stats_part(const MlContext& ctx, const MlLayout& l, const MlParams& p,

@@ -311,6 +311,18 @@ double block_free_energy_daem(const VbState& st, int k, int b, double beta) {
          h * (d * std::log(2 / beta) - ln_det + digamma_sum(d, nup));
 }
 
+ConstClassEntryArray log_rho_array(const VbState& st) {
+  return ConstClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1};
+}
+
+void check_log_normalisers(const char* name, const VbState& st) {
+  for (int n = 0; n < st.n_entries; ++n) {
+    if (!std::isfinite(st.log_z[n])) {
+      raise_numerical_error(name, "Log normaliser of a case is not finite\n");
+    }
+  }
+}
+
 double entry_term(const EntryViews& views, const VbState& st) {
   double f = 0.0;
   for (int n = 0; n < st.n_entries; ++n) {
@@ -347,27 +359,14 @@ void expected_logs(VbState& st, const ClassList& classes) {
 }
 
 // r_kn = exp(log rho_kn - ln Z_n), at least kMinResponsibility. Below
-// kNegligibleLog the exponential is under that floor anyway, so it is not
-// computed.
+// kNegligibleLog the exponential is under that floor anyway.
 constexpr double kNegligibleLog = -69.5;  // exp(-69.5) < 6.6e-31
 
 void responsibilities(VbState& st, const ClassList& classes) {
-  const double* log_z = st.log_z.data();
-  for (int i = 0; i < classes.size(); ++i) {
-    const int k = classes[i];
-    const double* log_rho = st.log_rho.data() + st.entry_index(k, 0);
-    double* resp = st.resp.data() + st.entry_index(k, 0);
-    for (int n = 0; n < st.n_entries; ++n) {
-      const double x = log_rho[n] - log_z[n];
-      double r = 1.0;  // exp(0): a class that takes the entry alone
-      if (x < kNegligibleLog) {
-        r = kMinResponsibility;
-      } else if (x != 0.0) {
-        r = std::exp(x);
-      }
-      resp[n] = r < kMinResponsibility ? kMinResponsibility : r;
-    }
-  }
+  const ResponsibilityRules rules{true, kMinResponsibility, kNegligibleLog, 0.0};
+  const size_t M = static_cast<size_t>(st.n_entries);
+  class_responsibilities(ConstClassEntryArray{st.log_rho.data(), M, 1}, classes, st.log_z.data(),
+                         rules, EntryRange{0, st.n_entries}, ClassEntryArray{st.resp.data(), M, 1});
 }
 
 // The engine's imputation of an entry with a missing value in the block.
@@ -483,33 +482,16 @@ void compute_complete_prob_daem(const VbContext& ctx, VbState& st) {
 }
 
 void compute_log_normalisers(const VbContext& ctx, VbState& st) {
-  const int M = st.n_entries;
-  for (int n = 0; n < M; ++n) {
-    // ln Z = ln sum_k exp(log rho_k - M) + M, M the first largest log rho.
-    const double* log_rho = st.log_rho.data() + n;
-    double top = log_rho[0];
-    int first_top = 0;
-    for (int k = 1; k < st.K; ++k) {
-      const double lr = log_rho[static_cast<size_t>(k) * M];
-      if (lr > top) {
-        top = lr;
-        first_top = k;
-      }
-    }
-    // Once the largest term (exp(0) = 1) is in, the sum is at least 1 and a
-    // term below 2^-53 leaves it unchanged; before, only a term that is 0
-    // does. Such terms are not computed, nor is exp(0).
-    double sum = 0.0;
-    for (int k = 0; k < st.K; ++k) {
-      const double x = log_rho[static_cast<size_t>(k) * M] - top;
-      if (x < (k > first_top ? kBelowHalfUlpOfOne : kUnderflowLog)) continue;
-      sum += x == 0.0 ? 1.0 : std::exp(x);
-    }
-    st.log_z[n] = std::log(sum) + top;
-    if (!std::isfinite(st.log_z[n])) {
-      raise_numerical_error("compute_log_normalisers", "Log normaliser of a case is not finite\n");
-    }
-  }
+  // ln Z = ln sum_k exp(log rho_k - M) + M, M the first largest log rho.
+  // Once the largest term (exp(0) = 1) is in, the sum is at least 1 and a
+  // term below 2^-53 leaves it unchanged; before, only a term that is 0
+  // does.
+  NormaliserRules rules;
+  rules.negligible_before_top = kUnderflowLog;
+  rules.negligible_after_top = kBelowHalfUlpOfOne;
+  entry_normalisers(log_rho_array(st), ClassList::all(st.K), nullptr, rules,
+                    EntryRange{0, st.n_entries}, st.log_z.data());
+  check_log_normalisers("compute_log_normalisers", st);
   if (ctx.settings.verbose) print_log_normalisers(log_stream(), ctx, st);
 }
 
@@ -556,19 +538,13 @@ void compute_complete_prob_part(const VbContext& ctx, VbState& st, std::span<con
 
 void compute_log_normalisers_part(const VbContext&, VbState& st, std::span<const int> classes,
                                   std::span<const double> outside) {
-  for (int n = 0; n < st.n_entries; ++n) {
-    // The listed classes' log rho and the kept sum of the others, around
-    // their largest.
-    double top = outside[static_cast<size_t>(n)];
-    for (int k : classes) top = std::max(top, st.log_rho[st.entry_index(k, n)]);
-    double sum = 0.0;
-    for (int k : classes) sum += std::exp(st.log_rho[st.entry_index(k, n)] - top);
-    sum += std::exp(outside[static_cast<size_t>(n)] - top);
-    st.log_z[n] = std::log(sum) + top;
-    if (!std::isfinite(st.log_z[n])) {
-      raise_numerical_error("compute_log_normalisers_part", "Log normaliser of a case is not finite\n");
-    }
-  }
+  // The listed classes' log rho and the kept sum of the others, around
+  // their largest; the others' term added last.
+  NormaliserRules rules;
+  rules.outside_first = false;
+  entry_normalisers(log_rho_array(st), ClassList::part(classes), outside.data(), rules,
+                    EntryRange{0, st.n_entries}, st.log_z.data());
+  check_log_normalisers("compute_log_normalisers_part", st);
 }
 
 void compute_responsibilities_part(const VbContext&, VbState& st, std::span<const int> classes) {
