@@ -1,5 +1,7 @@
 #include "data/entry_views.h"
 
+#include <map>
+#include <utility>
 #include <span>
 
 namespace veska {
@@ -21,6 +23,10 @@ EntryViews build_entry_views(const CaseTable& cases, const AttrModel& model) {
   v.entry_complete.assign(n_entries, 1);
   v.entry_reals.assign(n_entries, nullptr);
   v.block_missing_entries.assign(static_cast<size_t>(v.n_groups), {});
+  v.block_patterns.assign(static_cast<size_t>(v.n_groups), {});
+  v.entry_pattern.assign(n_entries * static_cast<size_t>(v.n_groups), kNoPattern);
+  // Per block: the observed-dimension mask of each pattern -> its index.
+  std::vector<std::map<std::vector<int>, int>> pattern_index(static_cast<size_t>(v.n_groups));
   for (size_t n = 0; n < n_entries; ++n) {
     const CaseEntry& e = cases.entries[n];
     v.entry_count[n] = e.total;
@@ -39,6 +45,18 @@ EntryViews build_entry_views(const CaseTable& cases, const AttrModel& model) {
       if (block_missing[b] == 0) continue;
       v.entry_complete[n] = 0;
       v.block_missing_entries[b].push_back(static_cast<int>(n));
+      std::span<const int> observed = e.gauss_observed(static_cast<int>(b));
+      std::vector<int> mask(observed.begin(), observed.end());
+      auto [it, added] = pattern_index[b].try_emplace(
+          mask, static_cast<int>(v.block_patterns[b].size()));
+      if (added) {
+        BlockPattern p;
+        for (int i = 0; i < static_cast<int>(mask.size()); ++i) {
+          (mask[static_cast<size_t>(i)] ? p.observed : p.missing).push_back(i);
+        }
+        v.block_patterns[b].push_back(std::move(p));
+      }
+      v.entry_pattern[n * static_cast<size_t>(v.n_groups) + b] = it->second;
     }
   }
   if (cases.layout) v.block_offset = cases.layout->group_offset;

@@ -16,6 +16,16 @@ namespace veska {
 
 // entry_cells of a missing discrete value.
 constexpr int kMissingCell = -1;
+// entry_pattern of a block the entry misses nothing of.
+constexpr int kNoPattern = -1;
+
+// Which dimensions of a block an entry has: the observed and the missing
+// ones, each in increasing order. Entries sharing a pattern share every
+// matrix of the observed part's conditional Gaussian.
+struct BlockPattern {
+  std::vector<int> observed;
+  std::vector<int> missing;
+};
 
 struct EntryViews {
   int n_entries = 0;
@@ -34,6 +44,15 @@ struct EntryViews {
   std::vector<int> block_offset;
   // Per block: the entries with a missing value in it, in entry order.
   std::vector<std::vector<int>> block_missing_entries;
+  // Per block: the distinct patterns of its entries with a missing value,
+  // in order of first appearance; per entry and block (n * n_groups + b)
+  // the entry's pattern there, or kNoPattern.
+  std::vector<std::vector<BlockPattern>> block_patterns;
+  std::vector<int> entry_pattern;
+
+  int pattern_of(int n, int b) const {
+    return entry_pattern[static_cast<size_t>(n) * n_groups + b];
+  }
 };
 
 // The views point into `cases`, which must outlive them.

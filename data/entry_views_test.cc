@@ -47,6 +47,15 @@ TEST(EntryViews, CellsCountsCompletenessAndMissingBlocks) {
   ASSERT_EQ(v.block_missing_entries.size(), 2u);
   EXPECT_EQ(v.block_missing_entries[0], (Ints{2}));
   EXPECT_EQ(v.block_missing_entries[1], (Ints{1}));
+  // One pattern per block: {2, 4} missing its first member, {3} all of it.
+  ASSERT_EQ(v.block_patterns[0].size(), 1u);
+  EXPECT_EQ(v.block_patterns[0][0].observed, (Ints{1}));
+  EXPECT_EQ(v.block_patterns[0][0].missing, (Ints{0}));
+  ASSERT_EQ(v.block_patterns[1].size(), 1u);
+  EXPECT_EQ(v.block_patterns[1][0].observed, (Ints{}));
+  EXPECT_EQ(v.block_patterns[1][0].missing, (Ints{0}));
+  EXPECT_EQ(v.entry_pattern, (Ints{kNoPattern, kNoPattern, kNoPattern, 0, 0, kNoPattern,
+                                   kNoPattern, kNoPattern}));
   for (int n = 0; n < 4; ++n) {
     const CaseEntry& e = cases.entries[static_cast<size_t>(n)];
     for (int b = 0; b < 2; ++b) {

@@ -63,16 +63,21 @@ using Presence = std::vector<char>;
 void weighted_moments(const CaseTable& cases, int g, int d, const Presence& present,
                       Vector* mean, Matrix* covar, std::vector<double>& counted) {
   counted.assign(static_cast<size_t>(d), 0.0);
+  // The sums are of x - s, s the first value present: with a large common
+  // offset they keep the digits of the spread (s + sum / W, not sum x / W).
   std::vector<double> sum(static_cast<size_t>(d), 0.0);
+  std::vector<double> shift(static_cast<size_t>(d), kNaN);
   for (int e = 0; e < cases.n_entries; ++e) {
     const CaseEntry& entry = cases.entries[e];
     for (int a = 0; a < d; ++a) {
       if (!present[static_cast<size_t>(e) * d + a]) continue;
+      const double x = entry.values(g)[a];
+      if (counted[a] == 0) shift[a] = x;
       counted[a] += entry.total;
-      sum[a] += entry.total * entry.values(g)[a];
+      sum[a] += entry.total * (x - shift[a]);
     }
   }
-  for (int a = 0; a < d; ++a) (*mean)[a] = counted[a] > 0 ? sum[a] / counted[a] : kNaN;
+  for (int a = 0; a < d; ++a) (*mean)[a] = counted[a] > 0 ? shift[a] + sum[a] / counted[a] : kNaN;
 
   for (int a = 0; a < d; ++a) {
     for (int b = a; b < d; ++b) {

@@ -4,11 +4,15 @@
 // what differs (the terms of blocks with missing values, the normalisers,
 // the M-steps and the objectives) and hands it in where the loops meet it.
 //
-// The classes are taken up to kClassLanes at a time, one class per lane, so
-// that one read of an entry serves every class of the chunk. Each lane adds
-// its terms in the order of the plain one-class loop, so the results are the
-// same bits whatever the width. Nothing here takes memory from the system:
-// the scratch is sized once per number of classes.
+// The log joint, the counts and the moments take the classes several at a
+// time, one class per lane of the vector unit, so that one read of an entry
+// serves every class of the chunk; the normalisers, responsibilities and
+// exponentials take the entries several at a time. Each lane does the
+// operations of the plain one-class or one-entry loop in its order (sums
+// over entries run in entry order), so the results are the same bits for
+// every vector width and instruction set (fit/isa picks one per process).
+// Nothing here takes memory from the system: the scratch is sized once per
+// number of classes.
 #pragma once
 
 #include <span>
@@ -19,7 +23,9 @@
 
 namespace veska {
 
-constexpr int kClassLanes = 6;
+// The most classes one chunk holds on any instruction set (three vectors of
+// eight); the lane scratch is sized for it.
+constexpr int kClassLanes = 24;
 
 // A run of consecutive entries [first, last): one chunk of the work. A
 // kernel's result over a chunk depends on that chunk's entries alone, so
@@ -139,6 +145,51 @@ struct MissingBlockMoments {
 void observed_block_moments(const EntryViews& views, ConstClassEntryArray resp,
                             const ClassList& classes, int b, int d, const double* centre,
                             EntryRange range, KernelScratch& scratch, MissingBlockMoments missing);
+
+// The normaliser of each entry over the listed classes and, when `outside`
+// is given, the kept term of the unlisted ones (per entry: their sum, or its
+// logarithm; -inf adds nothing):
+//   log domain:     ln Z = ln sum exp(w_k - top) + top, top the first
+//                   largest of the terms (outside first),
+//   normal domain:  Z = sum w_k,
+// the terms summed in list order with the outside term first or last. In
+// the log domain, without `outside`, a term below negligible_before_top
+// (classes up to the first largest) or negligible_after_top (after it) of
+// w_k - top adds nothing: thresholds where the term cannot change the sum.
+struct NormaliserRules {
+  bool log_domain = true;
+  bool outside_first = true;
+  double negligible_before_top = -__builtin_inf();
+  double negligible_after_top = -__builtin_inf();
+};
+void entry_normalisers(ConstClassEntryArray weight, const ClassList& classes,
+                       const double* outside, const NormaliserRules& rules, EntryRange range,
+                       double* norm);
+
+// The responsibility of each listed class for each entry of the range:
+//   log domain:     r = exp(w - ln Z), the floor below negligible_log (the
+//                   exponential not needed) and at least the floor,
+//   normal domain:  r = w / Z when Z > tiny_normaliser, else 0.
+struct ResponsibilityRules {
+  bool log_domain = true;
+  double floor = 0.0;
+  double negligible_log = -__builtin_inf();
+  double tiny_normaliser = 0.0;
+};
+void class_responsibilities(ConstClassEntryArray weight, const ClassList& classes,
+                            const double* norm, const ResponsibilityRules& rules,
+                            EntryRange range, ClassEntryArray resp);
+
+// w = exp(w) for the listed classes over the range (the normal domain).
+void exponentiate(ClassEntryArray weight, const ClassList& classes, EntryRange range);
+
+// The kernels' own exponential and logarithm (accuracy in vector_math.h):
+// over arrays on the process's instruction set, and one value at a time,
+// with the same bits.
+void exp_values(const double* x, double* y, size_t n);
+void log_values(const double* x, double* y, size_t n);
+double exp_value(double x);
+double log_value(double x);
 
 // The same sums for one point x of dimension d and one weight (the
 // engines' imputations add their completed points with it).

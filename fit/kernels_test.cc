@@ -1,14 +1,18 @@
 // The shared kernels against plain loops (one class at a time, every entry
-// in order, every term in the order of the formulas), bit for bit: every
-// chunk width and a spare lane, a listed part of the classes, both array
-// layouts, blocks of fixed and of general dimension (also past the paired
+// in order, every term in the order of the formulas), bit for bit, on every
+// instruction set this processor runs: every chunk width and spare lanes,
+// a listed part of the classes, both array layouts, blocks of fixed and of general dimension (also past the paired
 // sums), tiles of entries, and missing values handed to the engine in their
 // place.
 #include "fit/kernels.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
+
+#include "fit/isa.h"
 
 #include "tests/support/case_data.h"
 
@@ -111,8 +115,9 @@ double plain_log_joint(const Data& d, const Model& m, int k, int n, MissingBlock
   return lr;
 }
 
-// Every K up to nine (chunks of six, four and two lanes, odd counts with a
-// spare lane) and a listed part, in both layouts.
+// Every K up to nine and a few past the widest chunks (chunks of one, two
+// and three vectors of two, four or eight lanes, with spare lanes) and a
+// listed part, in both layouts.
 struct Case {
   int K;
   std::vector<int> listed;  // empty: all
@@ -120,7 +125,7 @@ struct Case {
 };
 std::vector<Case> cases() {
   std::vector<Case> out;
-  for (int K : {1, 2, 3, 4, 5, 6, 7, 9}) {
+  for (int K : {1, 2, 3, 4, 5, 6, 7, 9, 12, 17, 26}) {
     for (bool major : {true, false}) out.push_back({K, {}, major});
   }
   out.push_back({7, {4, 1, 6}, false});
@@ -128,105 +133,321 @@ std::vector<Case> cases() {
   return out;
 }
 
+// The instruction sets this processor runs; each test forces each in turn.
+std::vector<Isa> supported_isas() {
+  std::vector<Isa> out;
+  for (Isa isa : {Isa::sse2, Isa::avx2, Isa::avx512}) {
+    if (isa_supported(isa)) out.push_back(isa);
+  }
+  return out;
+}
+
 TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
   const Data d;
   const int M = d.views.n_entries;
   const size_t G = d.dims.size();
-  for (const Case& c : cases()) {
-    for (double beta : {1.0, 0.6}) {
-      SCOPED_TRACE(::testing::Message() << "K=" << c.K << " listed=" << c.listed.size()
-                                        << " class-major=" << c.class_major << " beta=" << beta);
-      Model m(d, c.K, beta);
-      FakeEngine engine{&d};
-      m.model.missing = MissingBlockTerm{FakeEngine::term, &engine};
-      const ClassList classes = c.listed.empty() ? ClassList::all(c.K) : ClassList::part(c.listed);
-      const size_t cs = c.class_major ? M : 1, es = c.class_major ? 1 : c.K;
-      std::vector<double> out(static_cast<size_t>(M) * c.K, -7.0);
-      // In two chunks: a kernel's result over a chunk is its entries' alone.
-      const int cut = M / 3 + 1;
-      complete_log_joint(d.views, d.data.cases, m.model, classes, {0, cut}, m.ks,
-                         {out.data(), cs, es});
-      complete_log_joint(d.views, d.data.cases, m.model, classes, {cut, M}, m.ks,
-                         {out.data(), cs, es});
-      EXPECT_EQ(engine.wrong_calls, 0);
-      std::vector<char> listed(c.K, 0);
-      for (int i = 0; i < classes.size(); ++i) listed[classes[i]] = 1;
-      for (int k = 0; k < c.K; ++k) {
-        for (int n = 0; n < M; ++n) {
-          const double want = listed[k] ? plain_log_joint(d, m, k, n, m.model.missing) : -7.0;
-          ASSERT_EQ(out[k * cs + n * es], want) << "k=" << k << " n=" << n;
-        }
-      }
-
-      // The responsibilities: any positive values will do.
-      std::vector<double> resp(out.size());
-      for (size_t i = 0; i < resp.size(); ++i) resp[i] = 0.05 + (i * 7919 % 101) / 101.0;
-      const ConstClassEntryArray r{resp.data(), cs, es};
-      std::vector<double> n_k(c.K, -1.0), n_cat(c.K * d.views.cat_stride, -1.0);
-      class_counts(d.views, r, classes, all_entries(d.views), m.ks, n_k.data(), n_cat.data());
-      for (int k = 0; k < c.K; ++k) {
-        double want_k = listed[k] ? 0.0 : -1.0;
-        std::vector<double> want_cat(d.views.cat_stride, want_k);
-        for (int n = 0; n < M && listed[k]; ++n) {
-          const double w = resp[k * cs + n * es] * d.views.entry_count[n];
-          want_k += w;
-          for (int j = 0; j < d.views.n_discrete; ++j) {
-            const int cell = d.views.entry_cells[n * d.views.n_discrete + j];
-            if (cell != kMissingCell) want_cat[cell] += w;
+  for (Isa isa : supported_isas()) {
+    force_isa(isa);
+    for (const Case& c : cases()) {
+      for (double beta : {1.0, 0.6}) {
+        SCOPED_TRACE(::testing::Message() << isa_name(isa) << " K=" << c.K << " listed=" << c.listed.size()
+                                          << " class-major=" << c.class_major << " beta=" << beta);
+        Model m(d, c.K, beta);
+        FakeEngine engine{&d};
+        m.model.missing = MissingBlockTerm{FakeEngine::term, &engine};
+        const ClassList classes = c.listed.empty() ? ClassList::all(c.K) : ClassList::part(c.listed);
+        const size_t cs = c.class_major ? M : 1, es = c.class_major ? 1 : c.K;
+        std::vector<double> out(static_cast<size_t>(M) * c.K, -7.0);
+        // In two chunks: a kernel's result over a chunk is its entries' alone.
+        const int cut = M / 3 + 1;
+        complete_log_joint(d.views, d.data.cases, m.model, classes, {0, cut}, m.ks,
+                           {out.data(), cs, es});
+        complete_log_joint(d.views, d.data.cases, m.model, classes, {cut, M}, m.ks,
+                           {out.data(), cs, es});
+        EXPECT_EQ(engine.wrong_calls, 0);
+        std::vector<char> listed(c.K, 0);
+        for (int i = 0; i < classes.size(); ++i) listed[classes[i]] = 1;
+        for (int k = 0; k < c.K; ++k) {
+          for (int n = 0; n < M; ++n) {
+            const double want = listed[k] ? plain_log_joint(d, m, k, n, m.model.missing) : -7.0;
+            ASSERT_EQ(out[k * cs + n * es], want) << "k=" << k << " n=" << n;
           }
         }
-        ASSERT_EQ(n_k[k], want_k) << "k=" << k;
-        for (int v = 0; v < d.views.cat_stride; ++v) {
-          ASSERT_EQ(n_cat[k * d.views.cat_stride + v], want_cat[v]) << "k=" << k << " cell=" << v;
-        }
-      }
 
-      // The moments about a centre, the engine adding its own (here w times
-      // a marker) in the place of each entry with a missing value; the
-      // entries in two chunks that split a tile.
-      for (size_t b = 0; b < G; ++b) {
-        const int dim = d.dims[b];
-        std::vector<double> centre(dim);
-        for (int i = 0; i < dim; ++i) centre[i] = 0.25 * i - 0.5;
-        std::vector<std::vector<double>> s1(c.K, std::vector<double>(dim, 0.0));
-        std::vector<std::vector<double>> s2(c.K, std::vector<double>(dim * dim, 0.0));
+        // The responsibilities: any positive values will do.
+        std::vector<double> resp(out.size());
+        for (size_t i = 0; i < resp.size(); ++i) resp[i] = 0.05 + (i * 7919 % 101) / 101.0;
+        const ConstClassEntryArray r{resp.data(), cs, es};
+        std::vector<double> n_k(c.K, -1.0), n_cat(c.K * d.views.cat_stride, -1.0);
+        class_counts(d.views, r, classes, all_entries(d.views), m.ks, n_k.data(), n_cat.data());
         for (int k = 0; k < c.K; ++k) {
-          m.ks.s1[k] = s1[k].data();
-          m.ks.s2[k] = s2[k].data();
-        }
-        struct Imputer {
-          static void add(const void*, int n, int, double w, double* s1, double*, double*) {
-            s1[0] += w * (n + 0.5);
-          }
-        } imputer;
-        const MissingBlockMoments missing{Imputer::add, &imputer};
-        const int tile_cut = 300;
-        observed_block_moments(d.views, r, classes, static_cast<int>(b), dim, centre.data(),
-                               {0, tile_cut}, m.ks, missing);
-        observed_block_moments(d.views, r, classes, static_cast<int>(b), dim, centre.data(),
-                               {tile_cut, M}, m.ks, missing);
-        for (int k = 0; k < c.K; ++k) {
-          std::vector<double> want1(dim, 0.0), want2(dim * dim, 0.0);
+          double want_k = listed[k] ? 0.0 : -1.0;
+          std::vector<double> want_cat(d.views.cat_stride, want_k);
           for (int n = 0; n < M && listed[k]; ++n) {
             const double w = resp[k * cs + n * es] * d.views.entry_count[n];
-            if (d.missing_in(n, b) > 0) {
-              want1[0] += w * (n + 0.5);
-              continue;
-            }
-            std::vector<double> x(dim);
-            for (int i = 0; i < dim; ++i) x[i] = d.x(n, b)[i] - centre[i];
-            for (int i = 0; i < dim; ++i) {
-              const double wx = w * x[i];
-              want1[i] += wx;
-              for (int j = i; j < dim; ++j) want2[i * dim + j] += wx * x[j];
+            want_k += w;
+            for (int j = 0; j < d.views.n_discrete; ++j) {
+              const int cell = d.views.entry_cells[n * d.views.n_discrete + j];
+              if (cell != kMissingCell) want_cat[cell] += w;
             }
           }
-          ASSERT_EQ(s1[k], want1) << "k=" << k << " b=" << b;
-          ASSERT_EQ(s2[k], want2) << "k=" << k << " b=" << b;
+          ASSERT_EQ(n_k[k], want_k) << "k=" << k;
+          for (int v = 0; v < d.views.cat_stride; ++v) {
+            ASSERT_EQ(n_cat[k * d.views.cat_stride + v], want_cat[v]) << "k=" << k << " cell=" << v;
+          }
+        }
+
+        // The moments about a centre, the engine adding its own (here w times
+        // a marker) in the place of each entry with a missing value; the
+        // entries in two chunks that split a tile.
+        for (size_t b = 0; b < G; ++b) {
+          const int dim = d.dims[b];
+          std::vector<double> centre(dim);
+          for (int i = 0; i < dim; ++i) centre[i] = 0.25 * i - 0.5;
+          std::vector<std::vector<double>> s1(c.K, std::vector<double>(dim, 0.0));
+          std::vector<std::vector<double>> s2(c.K, std::vector<double>(dim * dim, 0.0));
+          for (int k = 0; k < c.K; ++k) {
+            m.ks.s1[k] = s1[k].data();
+            m.ks.s2[k] = s2[k].data();
+          }
+          struct Imputer {
+            static void add(const void*, int n, int, double w, double* s1, double*, double*) {
+              s1[0] += w * (n + 0.5);
+            }
+          } imputer;
+          const MissingBlockMoments missing{Imputer::add, &imputer};
+          const int tile_cut = 300;
+          observed_block_moments(d.views, r, classes, static_cast<int>(b), dim, centre.data(),
+                                 {0, tile_cut}, m.ks, missing);
+          observed_block_moments(d.views, r, classes, static_cast<int>(b), dim, centre.data(),
+                                 {tile_cut, M}, m.ks, missing);
+          for (int k = 0; k < c.K; ++k) {
+            std::vector<double> want1(dim, 0.0), want2(dim * dim, 0.0);
+            for (int n = 0; n < M && listed[k]; ++n) {
+              const double w = resp[k * cs + n * es] * d.views.entry_count[n];
+              if (d.missing_in(n, b) > 0) {
+                want1[0] += w * (n + 0.5);
+                continue;
+              }
+              std::vector<double> x(dim);
+              for (int i = 0; i < dim; ++i) x[i] = d.x(n, b)[i] - centre[i];
+              for (int i = 0; i < dim; ++i) {
+                const double wx = w * x[i];
+                want1[i] += wx;
+                for (int j = i; j < dim; ++j) want2[i * dim + j] += wx * x[j];
+              }
+            }
+            ASSERT_EQ(s1[k], want1) << "k=" << k << " b=" << b;
+            ASSERT_EQ(s2[k], want2) << "k=" << k << " b=" << b;
+          }
         }
       }
     }
   }
+  force_isa(widest_isa());
+}
+
+// ---- normalisers, responsibilities, exponentials ---------------------------
+
+// Log weights of K classes and M entries in one layout, spread so that
+// some terms fall below every threshold, some tie with the largest, and
+// some entries have a -inf outside term.
+struct Weights {
+  Weights(int K, int M, bool class_major) : K(K), M(M) {
+    cs = class_major ? M : 1;
+    es = class_major ? 1 : K;
+    std::mt19937 gen(K * 31 + M);
+    std::uniform_real_distribution<double> u(-80.0, 5.0);
+    w.resize(static_cast<size_t>(K) * M);
+    for (double& v : w) v = u(gen);
+    for (int n = 0; n < M; n += 7) at(n % K, n) = at((n + 1) % K, n);  // ties
+    for (int n = 3; n < M; n += 11) at(0, n) = -900.0;                 // underflows
+    for (int n = 0; n < M; ++n) outside.push_back(n % 5 == 0 ? -HUGE_VAL : u(gen));
+  }
+  double& at(int k, int n) { return w[k * cs + n * es]; }
+  double get(int k, int n) const { return w[k * cs + n * es]; }
+  int K, M;
+  size_t cs, es;
+  std::vector<double> w, outside;
+};
+
+// rumelvb's normaliser, one entry at a time: the first largest, then the
+// terms in class order, skipping those that cannot change the sum.
+double plain_vb_log_z(const Weights& x, int n) {
+  double top = x.get(0, n);
+  int first_top = 0;
+  for (int k = 1; k < x.K; ++k) {
+    if (x.get(k, n) > top) {
+      top = x.get(k, n);
+      first_top = k;
+    }
+  }
+  double sum = 0.0;
+  for (int k = 0; k < x.K; ++k) {
+    const double v = x.get(k, n) - top;
+    if (v < (k > first_top ? -37.5 : -746.0)) continue;
+    sum += v == 0.0 ? 1.0 : exp_value(v);
+  }
+  return log_value(sum) + top;
+}
+
+// The normaliser of the listed classes and the outside term, which rumelvb
+// adds last and rumel first (an outside of -inf adding nothing).
+double plain_part_norm(const Weights& x, const std::vector<int>& listed, int n, bool log_domain,
+                       bool outside_first) {
+  const double out = x.outside[n];
+  if (!log_domain) {
+    double sum = outside_first ? out : 0.0;
+    for (int k : listed) sum += x.get(k, n);
+    return outside_first ? sum : sum + out;
+  }
+  double top = out;
+  for (int k : listed) top = std::max(top, x.get(k, n));
+  const double rest = out == -HUGE_VAL ? 0.0 : exp_value(out - top);
+  double sum = outside_first ? rest : 0.0;
+  for (int k : listed) sum += exp_value(x.get(k, n) - top);
+  if (!outside_first) sum += rest;
+  return log_value(sum) + top;
+}
+
+TEST(Kernels, NormalisersAndResponsibilitiesFollowEachEnginesRules) {
+  const std::vector<int> listed{4, 1, 6};
+  for (Isa isa : supported_isas()) {
+    force_isa(isa);
+    for (int K : {1, 3, 7, 10}) {
+      for (bool major : {true, false}) {
+        SCOPED_TRACE(::testing::Message() << isa_name(isa) << " K=" << K << " class-major=" << major);
+        const int M = 203;  // no multiple of any width
+        Weights x(K, M, major);
+        const ConstClassEntryArray w{x.w.data(), x.cs, x.es};
+        // Three chunks whose cuts fall inside vectors.
+        auto chunks = [&](auto&& f) {
+          for (EntryRange r : {EntryRange{0, 5}, EntryRange{5, 130}, EntryRange{130, M}}) f(r);
+        };
+        NormaliserRules vb;
+        vb.negligible_before_top = -746.0;
+        vb.negligible_after_top = -37.5;
+        std::vector<double> z(M, 7.0);
+        chunks([&](EntryRange r) { entry_normalisers(w, ClassList::all(K), nullptr, vb, r, z.data()); });
+        for (int n = 0; n < M; ++n) ASSERT_EQ(z[n], plain_vb_log_z(x, n)) << "n=" << n;
+
+        // rumelvb's responsibilities: the floor, and below -69.5 no exponential.
+        std::vector<double> r(x.w.size(), -1.0);
+        const ResponsibilityRules vb_r{true, 1e-30, -69.5, 0.0};
+        chunks([&](EntryRange e) {
+          class_responsibilities(w, ClassList::all(K), z.data(), vb_r, e, {r.data(), x.cs, x.es});
+        });
+        for (int k = 0; k < K; ++k) {
+          for (int n = 0; n < M; ++n) {
+            const double v = x.get(k, n) - z[n];
+            const double want = v < -69.5 ? 1e-30 : std::max(exp_value(v), 1e-30);
+            ASSERT_EQ(r[k * x.cs + n * x.es], want) << "k=" << k << " n=" << n;
+          }
+        }
+
+        // rumel in both domains: normalisers, responsibilities, exponentials.
+        for (bool log_domain : {true, false}) {
+          Weights y = x;
+          if (!log_domain) {
+            chunks([&](EntryRange e) { exponentiate({y.w.data(), y.cs, y.es}, ClassList::all(K), e); });
+            for (size_t i = 0; i < y.w.size(); ++i) ASSERT_EQ(y.w[i], exp_value(x.w[i]));
+            for (double& o : y.outside) o = exp_value(o);
+          }
+          const ConstClassEntryArray yw{y.w.data(), y.cs, y.es};
+          NormaliserRules ml;
+          ml.log_domain = log_domain;
+          chunks([&](EntryRange e) { entry_normalisers(yw, ClassList::all(K), nullptr, ml, e, z.data()); });
+          const ResponsibilityRules ml_r{log_domain, 0.0, -HUGE_VAL, 1e-60};
+          std::fill(r.begin(), r.end(), -1.0);
+          chunks([&](EntryRange e) {
+            class_responsibilities(yw, ClassList::all(K), z.data(), ml_r, e, {r.data(), y.cs, y.es});
+          });
+          for (int n = 0; n < M; ++n) {
+            double top = y.get(0, n), sum = 0.0;
+            for (int k = 1; k < K; ++k) top = std::max(top, y.get(k, n));
+            for (int k = 0; k < K; ++k) sum += log_domain ? exp_value(y.get(k, n) - top) : y.get(k, n);
+            ASSERT_EQ(z[n], log_domain ? log_value(sum) + top : sum) << "n=" << n;
+            for (int k = 0; k < K; ++k) {
+              const double want = log_domain ? exp_value(y.get(k, n) - z[n])
+                                             : (z[n] > 1e-60 ? y.get(k, n) / z[n] : 0.0);
+              ASSERT_EQ(r[k * y.cs + n * y.es], want) << "k=" << k << " n=" << n;
+            }
+          }
+          if (K < 7) continue;
+          // The partial runs: three listed classes and the outside term.
+          for (bool outside_first : {true, false}) {
+            NormaliserRules part;
+            part.log_domain = log_domain;
+            part.outside_first = outside_first;
+            chunks([&](EntryRange e) {
+              entry_normalisers(yw, ClassList::part(listed), y.outside.data(), part, e, z.data());
+            });
+            for (int n = 0; n < M; ++n) {
+              ASSERT_EQ(z[n], plain_part_norm(y, listed, n, log_domain, outside_first)) << "n=" << n;
+            }
+          }
+        }
+      }
+    }
+  }
+  force_isa(widest_isa());
+}
+
+// Distance in units in the last place of `want` (of the subnormal spacing
+// below the normal range).
+double ulps(double got, double want) {
+  if (got == want) return 0.0;
+  const double a = std::fabs(want);
+  const double spacing = a < 2.2250738585072014e-308 ? 4.9406564584124654e-324
+                                                     : std::nextafter(a, HUGE_VAL) - a;
+  return std::fabs(got - want) / spacing;
+}
+
+// The stated bounds (vector_math.h) on dense sweeps of the range the
+// engines use, the special values, and the same bits on every path.
+TEST(Kernels, OwnExpAndLogStayWithinOneUlpOnEveryPath) {
+  std::vector<double> x;
+  for (double v = -746.0; v <= 709.78; v += 0.00731) x.push_back(v);
+  for (double v = -1e-3; v <= 1e-3; v += 3.3e-7) x.push_back(v);
+  std::vector<double> want_exp(x.size());
+  double worst = 0.0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    want_exp[i] = exp_value(x[i]);
+    worst = std::max(worst, ulps(want_exp[i], std::exp(x[i])));
+  }
+  EXPECT_LE(worst, 1.0);
+  std::vector<double> y;
+  for (double v = 1.0; v <= 60.0; v += 0.000377) y.push_back(v);     // sums of terms
+  for (double e = -1074.0; e < 1024.0; e += 0.0131) y.push_back(std::exp2(e));
+  std::vector<double> want_log(y.size());
+  worst = 0.0;
+  for (size_t i = 0; i < y.size(); ++i) {
+    want_log[i] = log_value(y[i]);
+    worst = std::max(worst, ulps(want_log[i], std::log(y[i])));
+  }
+  EXPECT_LE(worst, 1.0);
+
+  EXPECT_EQ(exp_value(0.0), 1.0);
+  EXPECT_EQ(exp_value(-745.2), 0.0);
+  EXPECT_EQ(exp_value(-HUGE_VAL), 0.0);
+  EXPECT_EQ(exp_value(709.8), HUGE_VAL);
+  EXPECT_TRUE(std::isnan(exp_value(NAN)));
+  EXPECT_EQ(log_value(1.0), 0.0);
+  EXPECT_EQ(log_value(0.0), -HUGE_VAL);
+  EXPECT_EQ(log_value(HUGE_VAL), HUGE_VAL);
+  EXPECT_TRUE(std::isnan(log_value(-1.0)));
+  EXPECT_TRUE(std::isnan(log_value(NAN)));
+
+  for (Isa isa : supported_isas()) {
+    force_isa(isa);
+    std::vector<double> got(x.size());
+    exp_values(x.data(), got.data(), x.size());
+    EXPECT_EQ(got, want_exp) << isa_name(isa);
+    got.resize(y.size());
+    log_values(y.data(), got.data(), y.size());
+    EXPECT_EQ(got, want_log) << isa_name(isa);
+  }
+  force_isa(widest_isa());
 }
 
 // The one-point moments are the definition: S1 = w x, S2_ij = (w x_i) x_j

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "common/gauss.h"
 #include "common/matrix.h"
 #include "common/misc.h"
 #include "fit/kernels.h"
+#include "fit/missing_patterns.h"
 
 namespace veska {
 
@@ -17,52 +19,9 @@ constexpr double kTinyNormaliser = 1e-60;
 constexpr double kCovarianceFloor = 1e-12;
 constexpr double kSingularRatio = 1e-12;
 
-// The observed and missing components of block b of an entry into the work
-// lists; returns the number observed.
-int split_components(const CaseEntry& e, int b, int d, MlWork& w) {
-  const std::span<const int> observed = e.gauss_observed(b);
-  int o = 0, m = 0;
-  for (int i = 0; i < d; ++i) {
-    if (observed[i]) {
-      w.observed[o++] = i;
-    } else {
-      w.missing[m++] = i;
-    }
-  }
-  return o;
-}
-
-// Sigma_oo^-1 of class k's block into work.sub (o x o); returns ln |Sigma_oo|.
-double invert_observed(const double* cov, int d, int o, MlWork& w) {
-  for (int r = 0; r < o; ++r) {
-    for (int c = 0; c < o; ++c) w.sub[r * o + c] = cov[w.observed[r] * d + w.observed[c]];
-  }
-  double det;
-  if (o == 1) {
-    det = w.sub[0];
-    w.sub[0] = 1.0 / det;
-  } else {
-    Matrix a{o, o, w.sub.data(), 0};
-    const DetResult r = inverse_spd(&a, &a);
-    det = r.ok ? r.det : 0.0;
-  }
-  if (!(det > 0.0) || !std::isfinite(det)) {
-    raise_numerical_error("compute_expect_gauss0",
-                          "Failed to invert covariances of the observed part\n");
-  }
-  return std::log(det);
-}
-
-// (x_o - mu_o) into work.diff; returns its quadratic form with work.sub.
-double observed_quadratic(std::span<const double> x, const double* mu, int o, MlWork& w) {
-  for (int r = 0; r < o; ++r) w.diff[r] = x[w.observed[r]] - mu[w.observed[r]];
-  double q = 0.0;
-  for (int r = 0; r < o; ++r) {
-    double row = 0.0;
-    for (int c = 0; c < o; ++c) row += w.sub[r * o + c] * w.diff[c];
-    q += w.diff[r] * row;
-  }
-  return q;
+[[noreturn]] void fail_observed_part() {
+  raise_numerical_error("compute_expect_gauss0",
+                        "Failed to invert covariances of the observed part\n");
 }
 
 // (x - mu)' P (x - mu) from the upper triangle of the symmetric P, for the
@@ -122,47 +81,85 @@ void refresh_log_norms(const MlLayout& l, const MlParams& p, MlWork& w) {
 
 namespace {
 
-// ln g_kbn of entry e's block b, whose values and missing count the work's
-// flat views give.
-double block_term(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e, int k,
-                  int b, const double* x, int n_missing) {
-  const int d = l.dims[b];
-  if (n_missing == d) return 0.0;
-  const double* mu = p.mean.data() + l.mean(k, b);
-  if (n_missing == 0) {
-    const double q = full_quadratic(x, mu, p.precision.data() + l.covar(k, b), d, w.diff.data());
-    return w.log_norm[l.block(k, b)] - 0.5 * q;
+// ln g_kbn of a block with a missing value from its pattern's tables: the
+// density of the observed part, 0 when the whole block is missing.
+double missing_block_density(const PatternView& pv, const double* x, const double* mu,
+                             double* work) {
+  const int o = pv.o();
+  if (o == 0) return 0.0;
+  const double q = observed_quadratic(pv, x, mu, work);
+  return -0.5 * (o * kLn2Pi + pv.ln_det_oo + q);
+}
+
+// The pattern tables of the listed classes from their current covariances.
+void refresh_missing_tables(const MlLayout& l, const MlParams& p, MlWork& w,
+                            const ClassList& classes) {
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
+    for (int b = 0; b < l.n_groups; ++b) {
+      if (!w.missing_tables.fill_block(w.views, b, k, p.covar.data() + l.covar(k, b), l.dims[b])) {
+        fail_observed_part();
+      }
+    }
   }
-  const int o = split_components(e, b, d, w);
-  const double ln_det = invert_observed(p.covar.data() + l.covar(k, b), d, o, w);
-  const double q = observed_quadratic(e.values(b), mu, o, w);
-  return -0.5 * (o * kLn2Pi + ln_det + q);
+}
+
+const double* block_values(const EntryViews& views, int n, int b) {
+  return views.entry_reals[static_cast<size_t>(n)] + views.block_offset[static_cast<size_t>(b)];
 }
 
 }  // namespace
 
-double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e,
-                         int k, int b) {
-  return block_term(l, p, w, e, k, b, e.values(b).data(), e.gauss_n_missing()[b]);
+double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, int n, int k, int b) {
+  const double* x = block_values(w.views, n, b);
+  const double* mu = p.mean.data() + l.mean(k, b);
+  const int pattern = w.views.pattern_of(n, b);
+  if (pattern == kNoPattern) {
+    const double q =
+        full_quadratic(x, mu, p.precision.data() + l.covar(k, b), l.dims[b], w.diff.data());
+    return -0.5 * (l.dims[b] * kLn2Pi + std::log(p.det[l.block(k, b)])) - 0.5 * q;
+  }
+  // One entry alone: its pattern's tables from the current covariance.
+  if (!w.missing_tables.fill(w.views, b, pattern, k, p.covar.data() + l.covar(k, b), l.dims[b])) {
+    fail_observed_part();
+  }
+  return missing_block_density(w.missing_tables.view(w.views, b, pattern, k), x, mu,
+                               w.kernel.missing_work.data());
 }
 
 namespace {
 
+EntryRange entry_range(const MlWork& w) { return EntryRange{0, static_cast<int>(w.norm.size())}; }
+
+ClassEntryArray weight_array(MlWork& w, int K) {
+  return ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)};
+}
+
+ConstClassEntryArray weight_array(const MlWork& w, int K) {
+  return ConstClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)};
+}
+
+ClassEntryArray resp_array(MlWork& w, int K) {
+  return ClassEntryArray{w.resp.data(), 1, static_cast<size_t>(K)};
+}
+
 // What the kernels' callbacks for the entries with missing values read: the
-// model and the work arrays, and for the statistics the block at hand.
+// model and the pattern tables, and for the statistics the block at hand
+// and the centre of its sums.
 struct MissingValuesContext {
   const MlLayout& l;
   const MlParams& p;
-  MlWork& w;
-  const CaseTable& cases;
+  const MlWork& w;
   int b = 0;
+  const double* centre = nullptr;
 };
 
 // The engine's term of a block with a missing value in the E-step.
-double ml_missing_block_term(const void* self, int n, int b, int k, double*) {
+double ml_missing_block_term(const void* self, int n, int b, int k, double* work) {
   const MissingValuesContext& m = *static_cast<const MissingValuesContext*>(self);
-  const CaseEntry& e = m.cases.entries[n];
-  return block_term(m.l, m.p, m.w, e, k, b, e.values(b).data(), e.gauss_n_missing()[b]);
+  const EntryViews& views = m.w.views;
+  return missing_block_density(m.w.missing_tables.view(views, b, views.pattern_of(n, b), k),
+                               block_values(views, n, b), m.p.mean.data() + m.l.mean(k, b), work);
 }
 
 // The log joint of the listed classes on the shared kernel (a block's
@@ -185,21 +182,19 @@ void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w
       ks.scale[kb] = 1.0;
     }
   }
-  MissingValuesContext missing{l, p, w, ctx.cases};
+  refresh_missing_tables(l, p, w, classes);
+  MissingValuesContext missing{l, p, w};
   const LogJointModel model{w.beta < 1.0 ? w.beta : 1.0, w.log_pi.data(), w.log_theta.data(),
                             l.dims, MissingBlockTerm{ml_missing_block_term, &missing}};
   complete_log_joint(w.views, ctx.cases, model, classes, all_entries(w.views), ks,
                      ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)});
   if (w.log_domain) return;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    double* x = w.weight.data() + n * K;
-    for (int i = 0; i < classes.size(); ++i) x[classes[i]] = std::exp(x[classes[i]]);
-  }
+  exponentiate(weight_array(w, K), classes, entry_range(w));
 }
 
-inline double responsibility(const MlWork& w, double x, double z) {
-  if (w.log_domain) return std::exp(x - z);
-  return z > kTinyNormaliser ? x / z : 0.0;
+// r = exp(ln w - ln Z), or w / Z unless Z is negligible.
+ResponsibilityRules responsibility_rules(const MlWork& w) {
+  return ResponsibilityRules{w.log_domain, 0.0, -HUGE_VAL, kTinyNormaliser};
 }
 
 }  // namespace
@@ -208,23 +203,12 @@ void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, M
   joint(ctx, l, p, w, ClassList::all(l.K));
 }
 
+// Z = sum_k w_k, or ln Z = ln sum_k exp(ln w_k - m) + m, m the largest.
 void compute_normalisers(const MlLayout& l, MlWork& w) {
-  const int K = l.K;
-  const size_t n_entries = w.norm.size();
-  for (size_t n = 0; n < n_entries; ++n) {
-    const double* x = w.weight.data() + n * K;
-    if (w.log_domain) {
-      double m = x[0];
-      for (int k = 1; k < K; ++k) m = std::max(m, x[k]);
-      double s = 0.0;
-      for (int k = 0; k < K; ++k) s += std::exp(x[k] - m);
-      w.norm[n] = std::log(s) + m;
-    } else {
-      double s = 0.0;
-      for (int k = 0; k < K; ++k) s += x[k];
-      w.norm[n] = s;
-    }
-  }
+  NormaliserRules rules;
+  rules.log_domain = w.log_domain;
+  entry_normalisers(weight_array(std::as_const(w), l.K), ClassList::all(l.K), nullptr, rules,
+                    entry_range(w), w.norm.data());
 }
 
 double compute_loglike(const MlWork& w) {
@@ -249,82 +233,47 @@ double compute_loglike(const MlWork& w) {
 }
 
 void compute_responsibilities(const MlLayout& l, MlWork& w) {
-  const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double z = w.norm[n];
-    const double* x = w.weight.data() + n * K;
-    double* r = w.resp.data() + n * K;
-    for (int k = 0; k < K; ++k) r[k] = responsibility(w, x[k], z);
-  }
+  class_responsibilities(weight_array(std::as_const(w), l.K), ClassList::all(l.K), w.norm.data(),
+                         responsibility_rules(w), entry_range(w), resp_array(w, l.K));
 }
 
 namespace {
 
-// Adds omega times the completed point and its second moments to the sums
-// of a block with missing values: observed values as they are, missing ones
-// by their conditional mean given the observed part, and the conditional
-// covariance of the missing part to S2.
-void add_block_stats(const MlLayout& l, const MlParams& p, MlWork& w, const CaseEntry& e, int k,
-                     int b, double omega, double* s1, double* s2) {
-  const int d = l.dims[b];
-  const double* mu = p.mean.data() + l.mean(k, b);
-  const double* cov = p.covar.data() + l.covar(k, b);
-  const int n_missing = e.gauss_n_missing()[b];
-  const std::span<const double> x = e.values(b);
-  if (n_missing == d) {
-    for (int i = 0; i < d; ++i) {
-      s1[i] += omega * mu[i];
-      for (int j = i; j < d; ++j) s2[i * d + j] += omega * (mu[i] * mu[j] + cov[i * d + j]);
-    }
-    return;
-  }
-  const int o = split_components(e, b, d, w);
-  const int m = d - o;
-  invert_observed(cov, d, o, w);
-  for (int r = 0; r < o; ++r) w.diff[r] = x[w.observed[r]] - mu[w.observed[r]];
-  // gain = Sigma_mo Sigma_oo^-1 (m x o)
-  for (int a = 0; a < m; ++a) {
-    for (int c = 0; c < o; ++c) {
-      double s = 0.0;
-      for (int r = 0; r < o; ++r) s += cov[w.missing[a] * d + w.observed[r]] * w.sub[r * o + c];
-      w.gain[a * o + c] = s;
-    }
-  }
-  double* xh = w.point.data();
-  for (int r = 0; r < o; ++r) xh[w.observed[r]] = x[w.observed[r]];
-  for (int a = 0; a < m; ++a) {
-    double s = mu[w.missing[a]];
-    for (int c = 0; c < o; ++c) s += w.gain[a * o + c] * w.diff[c];
-    xh[w.missing[a]] = s;
-  }
-  add_block_moments(xh, omega, d, s1, s2);
-  // Q_mm = Sigma_mm - gain Sigma_om, added on the missing-missing pairs.
-  for (int a = 0; a < m; ++a) {
-    for (int c = a; c < m; ++c) {
-      const int i = w.missing[a], j = w.missing[c];
-      double s = cov[i * d + j];
-      for (int r = 0; r < o; ++r) s -= w.gain[a * o + r] * cov[w.observed[r] * d + j];
-      s2[i * d + j] += omega * s;
-    }
-  }
-}
-
-// The engine's imputation of an entry with a missing value in the block.
+// The engine's imputation of an entry with a missing value in the block:
+// the completed point, missing values by their conditional mean given the
+// observed part, and the conditional covariance of the missing part.
 void ml_add_missing_moments(const void* self, int n, int k, double omega, double* s1, double* s2,
-                            double*) {
+                            double* work) {
+  if (omega == 0.0) return;
   const MissingValuesContext& m = *static_cast<const MissingValuesContext*>(self);
-  if (omega != 0.0) add_block_stats(m.l, m.p, m.w, m.cases.entries[n], k, m.b, omega, s1, s2);
+  const EntryViews& views = m.w.views;
+  add_imputed_moments(m.w.missing_tables.view(views, m.b, views.pattern_of(n, m.b), k),
+                      block_values(views, n, m.b), m.p.mean.data() + m.l.mean(k, m.b), m.centre,
+                      omega, 1.0, m.l.dims[m.b], s1, s2, work);
 }
 
-// E_c, E_w, S1 and S2 of the listed classes on the shared kernels.
+// The centres of the block sums: the sample means (zero without statistics).
+void set_block_centres(const MlContext& ctx, const MlLayout& l, MlWork& w) {
+  std::fill(w.centre.begin(), w.centre.end(), 0.0);
+  if (ctx.stats.groups.empty()) return;
+  for (int b = 0; b < l.n_groups; ++b) {
+    const Vector& mean = *ctx.stats.groups[static_cast<size_t>(b)].mean;
+    std::copy(mean.data, mean.data + l.dims[b], w.centre.begin() + l.mean_offset[b]);
+  }
+}
+
+// E_c, E_w, S1 and S2 of the listed classes on the shared kernels, S1 and S2
+// the sums of x - c (MlWork::centre).
 void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
                     const ClassList& classes) {
   const int K = l.K;
+  set_block_centres(ctx, l, w);
   for (int i = 0; i < classes.size(); ++i) {
     const long k = classes[i];
     std::fill_n(w.s1.begin() + k * l.mean_stride, l.mean_stride, 0.0);
     std::fill_n(w.s2.begin() + k * l.covar_stride, l.covar_stride, 0.0);
   }
+  refresh_missing_tables(l, p, w, classes);
   KernelScratch& ks = w.kernel;
   const ConstClassEntryArray resp{w.resp.data(), 1, static_cast<size_t>(K)};
   class_counts(w.views, resp, classes, all_entries(w.views), ks, w.e_class.data(),
@@ -335,8 +284,9 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
       ks.s1[k] = w.s1.data() + l.mean(k, b);
       ks.s2[k] = w.s2.data() + l.covar(k, b);
     }
-    MissingValuesContext missing{l, p, w, ctx.cases, b};
-    observed_block_moments(w.views, resp, classes, b, l.dims[b], nullptr, all_entries(w.views), ks,
+    const double* centre = w.centre.data() + l.mean_offset[b];
+    MissingValuesContext missing{l, p, w, b, centre};
+    observed_block_moments(w.views, resp, classes, b, l.dims[b], centre, all_entries(w.views), ks,
                            MissingBlockMoments{ml_add_missing_moments, &missing});
   }
 }
@@ -362,16 +312,20 @@ void gauss_m_step_class(const MlLayout& l, const MlPriors& pr, const BlockScales
     double* mu = p.mean.data() + l.mean(k, b);
     double* cov = p.covar.data() + l.covar(k, b);
     const double* var = sc.variance.data() + l.mean_offset[b];
+    // In the coordinates of the sums, x - c: mu - c into mu first, then c
+    // added back.
+    const double* c = w.centre.data() + l.mean_offset[b];
     if (pr.gauss_prior) {
       const double tau = pr.tau[k];
       const double* m0 = pr.m0.data() + l.mean(k, b);
       const double* b0 = pr.b0.data() + l.covar(k, b);
       const double denom = nk + pr.alpha[l.block(k, b)] - d;
-      for (int i = 0; i < d; ++i) mu[i] = (s1[i] + tau * m0[i]) / (nk + tau);
+      auto m0c = [&](int i) { return m0[i] - c[i]; };
+      for (int i = 0; i < d; ++i) mu[i] = (s1[i] + tau * m0c(i)) / (nk + tau);
       for (int i = 0; i < d; ++i) {
         for (int j = i; j < d; ++j) {
           cov[i * d + j] = (s2[i * d + j] + b0[i * d + j] - mu[i] * s1[j] - s1[i] * mu[j] +
-                            nk * mu[i] * mu[j] + tau * (m0[i] - mu[i]) * (m0[j] - mu[j])) /
+                            nk * mu[i] * mu[j] + tau * (m0c(i) - mu[i]) * (m0c(j) - mu[j])) /
                            denom;
         }
       }
@@ -381,6 +335,7 @@ void gauss_m_step_class(const MlLayout& l, const MlPriors& pr, const BlockScales
         for (int j = i; j < d; ++j) cov[i * d + j] = s2[i * d + j] / nk - mu[i] * mu[j];
       }
     }
+    for (int i = 0; i < d; ++i) mu[i] += c[i];
     // The floor is measured in the data's own units.
     for (int i = 0; i < d; ++i) {
       for (int j = i; j < d; ++j) {
@@ -510,28 +465,20 @@ void keep_outside_weights(const MlLayout& l, MlWork& w, const int* triple) {
   }
 }
 
+// The three classes' terms after the kept term of the others (an empty
+// outside, -inf in the log domain, adds nothing).
 void compute_normalisers_part(const MlLayout& l, MlWork& w, const int* triple) {
-  const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double* x = w.weight.data() + n * K;
-    const double a = x[triple[0]], b = x[triple[1]], c = x[triple[2]];
-    if (w.log_domain) {
-      const double m = std::max({w.outside[n], a, b, c});
-      const double rest = w.outside[n] == -HUGE_VAL ? 0.0 : std::exp(w.outside[n] - m);
-      w.norm[n] = std::log(rest + std::exp(a - m) + std::exp(b - m) + std::exp(c - m)) + m;
-    } else {
-      w.norm[n] = w.outside[n] + a + b + c;
-    }
-  }
+  NormaliserRules rules;
+  rules.log_domain = w.log_domain;
+  entry_normalisers(weight_array(std::as_const(w), l.K),
+                    ClassList::part(std::span<const int>(triple, 3)), w.outside.data(), rules,
+                    entry_range(w), w.norm.data());
 }
 
 void compute_responsibilities_part(const MlLayout& l, MlWork& w, const int* triple) {
-  const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double* x = w.weight.data() + n * K;
-    double* r = w.resp.data() + n * K;
-    for (int c = 0; c < 3; ++c) r[triple[c]] = responsibility(w, x[triple[c]], w.norm[n]);
-  }
+  class_responsibilities(weight_array(std::as_const(w), l.K),
+                         ClassList::part(std::span<const int>(triple, 3)), w.norm.data(),
+                         responsibility_rules(w), entry_range(w), resp_array(w, l.K));
 }
 
 void compute_expected_stats_part(const MlContext& ctx, const MlLayout& l, const MlParams& p,

@@ -49,10 +49,10 @@ struct SingularBlock {
 SingularBlock find_singular_block(const MlLayout& layout, const BlockScales& scales,
                                   const MlParams& params);
 
-// ln g_kbn of one entry: the whole block, its observed part, or 0 when the
+// ln g_kbn of entry n: the whole block, its observed part, or 0 when the
 // whole block is missing. Shared with the membership quantities.
-double block_log_density(const MlLayout& layout, const MlParams& params, MlWork& work,
-                         const CaseEntry& entry, int k, int b);
+double block_log_density(const MlLayout& layout, const MlParams& params, MlWork& work, int n,
+                         int k, int b);
 
 // The candidate's three classes `triple` of a split-and-merge partial run;
 // the weights of the other classes stay as the last full E-step left them.

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -187,11 +189,13 @@ TEST(EmSteps, MissingBlockValuesAddTheirConditionalMoments) {
   const double x0 = 0.5 + 0.6 / 1.0 * (3.0 - 1.5);  // mu_0 + S01 / S11 (x1 - mu1)
   const double q = 2.0 - 0.6 * 0.6 / 1.0;
   const std::vector<double> s1 = {1.0 + x0 + 0.5 + 0.5, 2.0 + 3.0 + 1.5 + 0.25};
-  EXPECT_NEAR(fit.work.s1[0], s1[0], 1e-14);
-  EXPECT_NEAR(fit.work.s1[1], s1[1], 1e-14);
-  EXPECT_NEAR(fit.work.s2[0], 1.0 + (x0 * x0 + q) + (0.25 + 2.0) + 0.25, 1e-13);
-  EXPECT_NEAR(fit.work.s2[1], 2.0 + x0 * 3.0 + (0.75 + 0.6) + 0.125, 1e-13);
-  EXPECT_NEAR(fit.work.s2[3], 4.0 + 9.0 + (2.25 + 1.0) + 0.0625, 1e-13);
+  std::vector<double> raw1, raw2;  // the sums on the data's scale
+  raw_block_sums(fit.layout, fit.work, raw1, raw2);
+  EXPECT_NEAR(raw1[0], s1[0], 1e-14);
+  EXPECT_NEAR(raw1[1], s1[1], 1e-14);
+  EXPECT_NEAR(raw2[0], 1.0 + (x0 * x0 + q) + (0.25 + 2.0) + 0.25, 1e-13);
+  EXPECT_NEAR(raw2[1], 2.0 + x0 * 3.0 + (0.75 + 0.6) + 0.125, 1e-13);
+  EXPECT_NEAR(raw2[3], 4.0 + 9.0 + (2.25 + 1.0) + 0.0625, 1e-13);
   EXPECT_DOUBLE_EQ(fit.work.e_class[0], 4.0);
 
   // The ML M-step of complete data is the sample mean and the covariance
@@ -212,6 +216,8 @@ TEST(EmSteps, MissingBlockValuesAddTheirConditionalMoments) {
 // (the density module's sufficient-statistics form) plus the log-prior.
 double map_objective(const MlFit& f, const MlParams& p) {
   const MlLayout& l = f.layout;
+  std::vector<double> raw1, raw2;  // the sums on the data's scale
+  raw_block_sums(l, f.work, raw1, raw2);
   double q = 0.0;
   for (int k = 0; k < l.K; ++k) {
     q += f.work.e_class[k] * std::log(p.pi[k]);
@@ -222,9 +228,8 @@ double map_objective(const MlFit& f, const MlParams& p) {
     }
     for (int b = 0; b < l.n_groups; ++b) {
       const int d = l.dims[b];
-      std::vector<double> s1(f.work.s1.begin() + l.mean(k, b), f.work.s1.begin() + l.mean(k, b) + d);
-      std::vector<double> s2(f.work.s2.begin() + l.covar(k, b),
-                             f.work.s2.begin() + l.covar(k, b) + d * d);
+      std::vector<double> s1(raw1.begin() + l.mean(k, b), raw1.begin() + l.mean(k, b) + d);
+      std::vector<double> s2(raw2.begin() + l.covar(k, b), raw2.begin() + l.covar(k, b) + d * d);
       std::vector<double> mu(p.mean.begin() + l.mean(k, b), p.mean.begin() + l.mean(k, b) + d);
       std::vector<double> prec(p.precision.begin() + l.covar(k, b),
                                p.precision.begin() + l.covar(k, b) + d * d);
@@ -340,6 +345,51 @@ TEST(EmSteps, CollapsedVarianceIsFlooredInTheDataUnits) {
   compute_responsibilities(fit.layout, fit.work);
   EXPECT_EQ(fit.work.resp[0], 0.0);
   EXPECT_EQ(fit.work.resp[1], 0.0);
+}
+
+// A block with a tiny spread around a large value (1000 + 1e-4 u): the ML
+// covariance of one class keeps its digits, against a two-pass sum in long
+// double over the same parsed values.
+TEST(EmSteps, TinySpreadAroundALargeValueKeepsItsCovariance) {
+  std::string csv;
+  std::vector<std::array<double, 2>> x;
+  for (int n = 0; n < 200; ++n) {
+    const double u = std::sin(0.37 * n), v = std::cos(1.3 * n);
+    char line[80];
+    std::snprintf(line, sizeof line, "%.17g,%.17g\n", 1000.0 + 1e-4 * u, 1000.0 + 1e-4 * (u + 0.5 * v));
+    csv += line;
+    double a, b;
+    std::sscanf(line, "%lf,%lf", &a, &b);
+    x.push_back({a, b});
+  }
+  CaseData data(csv, 2, {"0,1"}, [](Settings& s) { settings_for(s, false); });
+  MlFit fit(data, 1);
+  fit.params.pi = {1.0};
+  fit.params.mean = {1000.0, 1000.0};
+  fit.params.covar = {1e-8, 0.0, 0.0, 1e-8};
+  recompute_precisions(fit.layout, fit.params);
+  fit.evaluate();
+  fit.update();
+  long double mean[2] = {0.0L, 0.0L};
+  for (const auto& p : x) {
+    mean[0] += p[0];
+    mean[1] += p[1];
+  }
+  mean[0] /= x.size();
+  mean[1] /= x.size();
+  long double cov[4] = {};
+  for (const auto& p : x) {
+    for (int i = 0; i < 2; ++i) {
+      for (int j = 0; j < 2; ++j) cov[i * 2 + j] += (p[i] - mean[i]) * (p[j] - mean[j]);
+    }
+  }
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_NEAR(fit.params.mean[i], static_cast<double>(mean[i]), 1e-12);
+  }
+  for (int i = 0; i < 4; ++i) {
+    const double want = static_cast<double>(cov[i] / x.size());
+    EXPECT_NEAR(fit.params.covar[i], want, 1e-10 * std::fabs(want)) << i;
+  }
 }
 
 }  // namespace

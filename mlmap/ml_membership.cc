@@ -45,10 +45,9 @@ Memberships compute_ml_memberships(const MlContext& ctx, const MlLayout& l, cons
   for (int b = 0; b < l.n_groups; ++b) {
     BlockMemberships& bm = mem.blocks[b];
     for (int n = 0; n < n_entries; ++n) {
-      const CaseEntry& e = ctx.cases.entries[n];
       double total = 0.0;
       for (int k = 0; k < K; ++k) {
-        const double g = std::exp(block_log_density(l, p, w, e, k, b));
+        const double g = std::exp(block_log_density(l, p, w, n, k, b));
         bm.p_block_given_class[mem.at(n, k)] = g;
         total += p.pi[k] * g;
       }

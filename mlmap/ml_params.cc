@@ -88,25 +88,8 @@ BlockScales block_scales(const MlContext& ctx, const MlLayout& l) {
 MlWork allocate_work(const MlLayout& l, const AttrModel& model, const CaseTable& cases) {
   MlWork w;
   const int n_entries = cases.n_entries;
-  w.cells.assign(static_cast<size_t>(n_entries) * l.n_discrete, -1);
   w.count.assign(static_cast<size_t>(n_entries), 0.0);
-  for (int n = 0; n < n_entries; ++n) {
-    const CaseEntry& e = cases.entries[n];
-    w.count[n] = e.total;
-    for (int i = 0; i < l.n_discrete; ++i) {
-      const int code = e.codes()[i];
-      if (code >= 0) w.cells[static_cast<size_t>(n) * l.n_discrete + i] = l.cat_offset[i] + code;
-    }
-  }
-  w.block_values.assign(static_cast<size_t>(n_entries) * l.n_groups, nullptr);
-  w.block_missing.assign(static_cast<size_t>(n_entries) * l.n_groups, 0);
-  for (int n = 0; n < n_entries; ++n) {
-    const CaseEntry& e = cases.entries[n];
-    for (int b = 0; b < l.n_groups; ++b) {
-      w.block_values[static_cast<size_t>(n) * l.n_groups + b] = e.values(b).data();
-      w.block_missing[static_cast<size_t>(n) * l.n_groups + b] = e.gauss_n_missing()[b];
-    }
-  }
+  for (int n = 0; n < n_entries; ++n) w.count[n] = cases.entries[n].total;
   w.log_norm.assign(static_cast<size_t>(l.K) * l.n_groups, 0.0);
   const size_t nk = static_cast<size_t>(n_entries) * l.K;
   w.weight.assign(nk, 0.0);
@@ -116,20 +99,38 @@ MlWork allocate_work(const MlLayout& l, const AttrModel& model, const CaseTable&
   w.e_cat.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);
   w.s1.assign(static_cast<size_t>(l.K) * l.mean_stride, 0.0);
   w.s2.assign(static_cast<size_t>(l.K) * l.covar_stride, 0.0);
+  w.centre.assign(static_cast<size_t>(l.mean_stride), 0.0);
   const size_t d = static_cast<size_t>(l.max_dim);
-  w.observed.assign(d, 0);
-  w.missing.assign(d, 0);
-  w.point.assign(d, 0.0);
   w.diff.assign(d, 0.0);
-  w.sub.assign(d * d, 0.0);
-  w.gain.assign(d * d, 0.0);
   w.class_scratch.assign(static_cast<size_t>(l.K), 0.0);
   w.views = build_entry_views(cases, model);
   w.kernel = allocate_kernel_scratch(l.K, l.cat_stride, l.dims);
+  w.kernel.missing_work.assign(pattern_work_size(l.max_dim), 0.0);
+  w.missing_tables = PatternTables(w.views, l.K);
   w.log_pi.assign(static_cast<size_t>(l.K), 0.0);
   w.log_theta.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);
   w.outside.assign(static_cast<size_t>(n_entries), 0.0);
   return w;
+}
+
+void raw_block_sums(const MlLayout& l, const MlWork& w, std::vector<double>& s1,
+                    std::vector<double>& s2) {
+  s1 = w.s1;
+  s2 = w.s2;
+  for (int k = 0; k < l.K; ++k) {
+    const double nk = w.e_class[k];
+    for (int b = 0; b < l.n_groups; ++b) {
+      const int d = l.dims[b];
+      const double* c = w.centre.data() + l.mean_offset[b];
+      const double* t1 = w.s1.data() + l.mean(k, b);
+      double* r1 = s1.data() + l.mean(k, b);
+      double* r2 = s2.data() + l.covar(k, b);
+      for (int i = 0; i < d; ++i) {
+        r1[i] += nk * c[i];
+        for (int j = i; j < d; ++j) r2[i * d + j] += c[i] * t1[j] + t1[i] * c[j] + nk * c[i] * c[j];
+      }
+    }
+  }
 }
 
 }  // namespace veska

@@ -19,6 +19,7 @@
 #include "data/read_freq.h"
 #include "data/stat.h"
 #include "fit/kernels.h"
+#include "fit/missing_patterns.h"
 
 namespace veska {
 
@@ -114,26 +115,19 @@ struct MlWork {
   std::vector<double> resp;    // r_kn, n * K + k
   std::vector<double> e_class; // E_c[k]
   std::vector<double> e_cat;   // E_w, K * cat_stride
+  // The block sums of x - c, c the block's sample mean (centre, the mean
+  // layout of one class), so that a large common offset costs no digits.
   std::vector<double> s1;      // mean layout
   std::vector<double> s2;      // covariance layout, upper triangle filled
-  // Flat views of the case table: per entry and discrete attribute
-  // cat_offset[i] + code, or -1 when missing; per entry c_n.
-  std::vector<int> cells;
-  std::vector<double> count;
-  // Per entry and block (n * n_groups + b): its values and how many of them
-  // are missing.
-  std::vector<const double*> block_values;
-  std::vector<int> block_missing;
+  std::vector<double> centre;
+  std::vector<double> count;  // per entry c_n
   // Per class and block (layout.block): -(D ln 2pi + ln |Sigma|) / 2.
   std::vector<double> log_norm;
-  // Scratch of the block loops: the observed and missing component indices,
-  // the completed point, and room for Sigma_oo^-1 and Sigma_mo Sigma_oo^-1.
-  std::vector<int> observed;
-  std::vector<int> missing;
-  std::vector<double> point;
-  std::vector<double> diff;
-  std::vector<double> sub;
-  std::vector<double> gain;
+  // Per pattern of observed dimensions and class: Sigma_oo^-1 and the
+  // conditional Gaussian of the missing part, refreshed before each step
+  // that reads them.
+  PatternTables missing_tables;
+  std::vector<double> diff;  // x - mu of one block (the membership densities)
   std::vector<double> class_scratch;  // K: per-class sums of one entry
   // The shared kernels' views of the cases and scratch, and the logarithms
   // of pi and theta they read.
@@ -147,5 +141,10 @@ struct MlWork {
 };
 
 MlWork allocate_work(const MlLayout& layout, const AttrModel& model, const CaseTable& cases);
+
+// S1 and S2 of the work on the data's own scale (S1 + N c, S2 + c S1' +
+// S1 c' + N c c'), for the printed statistics.
+void raw_block_sums(const MlLayout& layout, const MlWork& work, std::vector<double>& s1,
+                    std::vector<double>& s2);
 
 }  // namespace veska

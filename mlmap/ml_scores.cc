@@ -171,12 +171,14 @@ double compute_cs(const MlContext& ctx, const MlLayout& l, const MlPriors& pr,
       const double* s1 = w.s1.data() + l.mean(k, b);
       const double* s2 = w.s2.data() + l.covar(k, b);
       const double* m0 = pr.m0.data() + l.mean(k, b);
+      const double* c = w.centre.data() + l.mean_offset[b];
       const double* b0 = pr.b0.data() + l.covar(k, b);
       const double shrink = tau * nk / (tau + nk);
       bn.assign(static_cast<size_t>(d) * d, 0.0);
       for (int i = 0; i < d; ++i) {
         for (int j = i; j < d; ++j) {
-          const double di = m0[i] - s1[i] / nk, dj = m0[j] - s1[j] / nk;
+          // The sums are of x - c (MlWork::centre): so is the mean here.
+          const double di = m0[i] - c[i] - s1[i] / nk, dj = m0[j] - c[j] - s1[j] / nk;
           bn[i * d + j] = b0[i * d + j] + (s2[i * d + j] - s1[i] * s1[j] / nk) + shrink * di * dj;
           bn[j * d + i] = bn[i * d + j];
         }
@@ -203,12 +205,14 @@ double compute_cs(const MlContext& ctx, const MlLayout& l, const MlPriors& pr,
       const double* s1 = w.s1.data() + l.mean(k, b);
       const double* s2 = w.s2.data() + l.covar(k, b);
       const double* mu = p.mean.data() + l.mean(k, b);
+      const double* c = w.centre.data() + l.mean_offset[b];
       const double* prec = p.precision.data() + l.covar(k, b);
       double tr = 0.0;
       for (int i = 0; i < d; ++i) {
         for (int j = 0; j < d; ++j) {
           const double ss = i <= j ? s2[i * d + j] : s2[j * d + i];
-          tr += prec[i * d + j] * (ss - mu[j] * s1[i] - s1[j] * mu[i] + nk * mu[i] * mu[j]);
+          const double mi = mu[i] - c[i], mj = mu[j] - c[j];  // in the sums' coordinates
+          tr += prec[i * d + j] * (ss - mj * s1[i] - s1[j] * mi + nk * mi * mj);
         }
       }
       q += -0.5 * (nk * (std::log(p.det[l.block(k, b)]) + d * kLn2Pi) + tr);

@@ -1,6 +1,7 @@
 #include "mlmap/print_mlmap.h"
 
 #include <initializer_list>
+#include <vector>
 
 #include "analysis/print_membership.h"
 #include "output/print_case_tables.h"
@@ -150,9 +151,11 @@ void print_ml_responsibilities(FILE* log, const MlContext& ctx, const MlLayout& 
 void print_expected_stats(FILE* log, const AttrModel& model, const MlLayout& l, const MlWork& w) {
   print_class_probs(log, "EXPECT-CLASS", "Expected occurrences E[k]", w.e_class);
   print_cat_values(log, model, l, "EXPECT-CAT%d", "Expected occurrences E[x%d|k]", w.e_cat);
+  std::vector<double> s1, s2;
+  if (l.n_groups > 0) raw_block_sums(l, w, s1, s2);
   for (int g = 0; g < l.n_groups; ++g) {
-    print_means(log, model, l, "EXPECT-GAUSS-MEAN%d", true, g, w.s1);
-    print_covars(log, model, l, "EXPECT-GAUSS-COVAR%d", true, g, w.s2);
+    print_means(log, model, l, "EXPECT-GAUSS-MEAN%d", true, g, s1);
+    print_covars(log, model, l, "EXPECT-GAUSS-COVAR%d", true, g, s2);
   }
   fflush(log);
 }

@@ -18,6 +18,7 @@ namespace {
 using testing::lines_of;
 using testing::read_file;
 using testing::run_program;
+using testing::source_dir;
 using testing::RunResult;
 using testing::TempDir;
 using testing::write_file;
@@ -366,6 +367,77 @@ TEST(VbDriverExamples, IrisAndBreastCancer) {
                   dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ids_of(read_file(dir.file("breast-cancer_hparam.csv"))).size(), 10u);
+}
+
+// Both clustering programs on iris with every continuous value shifted by a
+// large common offset: the clusters must be those of iris itself, and the
+// objective too (a shift of the data leaves every log-density unchanged).
+// iris with `offset` added to its four continuous values, in a directory
+// of its own.
+void write_shifted_iris(const TempDir& dir, double offset) {
+  std::string text;
+  const std::string iris = read_file(source_dir() + "/examples/iris_freq.csv");
+  for (size_t at = 0, end; at < iris.size(); at = end + 1) {
+    end = iris.find('\n', at);
+    if (end == std::string::npos) end = iris.size();
+    const std::vector<std::string> f = fields_of(iris.substr(at, end - at));
+    if (f.size() < 5) continue;
+    for (int i = 0; i < 4; ++i) {
+      char value[40];
+      std::snprintf(value, sizeof value, "%.17g,", std::stod(f[static_cast<size_t>(i)]) + offset);
+      text += value;
+    }
+    text += f[4] + "\n";
+  }
+  write_file(dir.file("iris_freq.csv"), text);
+  write_file(dir.file("iris_name.txt"), read_file(source_dir() + "/examples/iris_name.txt"));
+}
+
+// What a run chose: the objective of the SCORE row (its second field) and
+// the cluster of every case.
+struct ShiftedFit {
+  double objective = 0.0;
+  std::vector<std::string> clusters;
+};
+
+ShiftedFit shifted_fit(const std::string& program, const std::vector<std::string>& extra,
+                       double offset) {
+  TempDir dir;
+  write_shifted_iris(dir, offset);
+  std::vector<std::string> args = {"-f", "iris", "-k", "3", "-x", "5", "-u", "0-3", "-E", "4",
+                                   "--seed", "1"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  const RunResult r = run_program(program, args, dir.path());
+  EXPECT_EQ(r.status, 0) << program << " offset " << offset << ": " << r.err;
+  ShiftedFit fit;
+  const DataMatrix score = matrix_of(read_file(dir.file("iris_log.csv")), "SCORE");
+  if (!score.rows.empty()) fit.objective = std::stod(fields_of(score.rows[0])[1]);
+  for (const std::string& line : lines_of(read_file(dir.file("iris_cluster.csv")))) {
+    if (line.rfind("#", 0) != 0) fit.clusters.push_back(fields_of(line)[2]);
+  }
+  return fit;
+}
+
+void expect_shift_invariant(const std::string& program, const std::vector<std::string>& extra) {
+  const ShiftedFit plain = shifted_fit(program, extra, 0.0);
+  ASSERT_GE(plain.clusters.size(), 150u);  // every case, in each table of the file
+  ASSERT_NE(plain.objective, 0.0);
+  for (double offset : {1e6, 1e8}) {
+    SCOPED_TRACE(program + " offset " + std::to_string(offset));
+    const ShiftedFit shifted = shifted_fit(program, extra, offset);
+    EXPECT_EQ(shifted.clusters, plain.clusters);
+    // The shifted values themselves round at 2^-53 of the offset, which
+    // moves the objective by about 1e-9 of itself at 1e8.
+    EXPECT_NEAR(shifted.objective, plain.objective, 1e-8 * std::fabs(plain.objective));
+  }
+}
+
+TEST(ShiftedData, VbemFitsIrisPlusALargeOffsetAsIris) {
+  expect_shift_invariant("rumelvb", {});
+}
+
+TEST(ShiftedData, EmFitsIrisPlusALargeOffsetAsIris) {
+  expect_shift_invariant("rumel", {"-n", "2"});
 }
 
 }  // namespace

@@ -62,14 +62,11 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
   st.log_rho.assign(per_entry, 0.0);
   st.resp.assign(per_entry, 0.0);
   st.log_z.assign(static_cast<size_t>(st.n_entries), 0.0);
-  const size_t m = static_cast<size_t>(st.max_dim);
   VbLaneScratch& lanes = st.lanes;
-  lanes.obs_index.assign(m, 0);
-  lanes.mis_index.assign(m, 0);
-  lanes.mis_position.assign(m, 0);
-  lanes.completed.assign(m, 0.0);
   lanes.block_terms.assign(k * static_cast<size_t>(st.n_groups), VbBlockTerms{});
   lanes.kernel = allocate_kernel_scratch(K, st.cat_stride, st.dims);
+  lanes.kernel.missing_work.assign(pattern_work_size(st.max_dim), 0.0);
+  st.missing_tables = PatternTables(ctx.views, K);
   return st;
 }
 

@@ -20,6 +20,7 @@
 #include "data/read_freq.h"
 #include "data/stat.h"
 #include "fit/kernels.h"
+#include "fit/missing_patterns.h"
 
 namespace veska {
 
@@ -46,8 +47,10 @@ struct VbBlock {
 };
 
 // The sufficient statistics of one Gaussian block in one class: the first
-// moment (then the weighted mean x-bar) and the second-moment matrix (upper
-// triangle used).
+// moment and the second-moment matrix (upper triangle used) of the values
+// less the block's sample mean c, sums of w (x - c) and w (x - c)(x - c)',
+// which keep their digits whatever the data's offset; and the weighted
+// mean x-bar = c + S1 / N_k on the data's own scale.
 struct VbMoments {
   VectorValue s1;
   VectorValue xbar;
@@ -56,10 +59,11 @@ struct VbMoments {
 };
 
 // What the E-step needs of one block in the class at hand: the expected log
-// normaliser A, the scale s of E[Lambda] = s W, and ln |Sigma|.
+// normaliser A, the scale s of E[Lambda] = s W, ln s, and ln |Sigma|.
 struct VbBlockTerms {
   double a = 0.0;
   double scale = 0.0;
+  double ln_scale = 0.0;
   double ln_det = 0.0;
 };
 
@@ -86,23 +90,20 @@ struct VbWork {
   std::vector<double> log_rho;
   std::vector<double> resp;
   std::vector<double> log_z;
+  // Per pattern of observed dimensions and class: Sigma_oo^-1 and the
+  // conditional Gaussian of the missing part, refreshed before each step
+  // that reads them (the E-step term and the imputation).
+  PatternTables missing_tables;
   double beta = 1.0;  // inverse temperature
   bool operator==(const VbWork&) const = default;
 };
 
 // Scratch of the hot loops (vbem.cc alone reads it), sized once so that an
 // iteration takes nothing from the system.
-//   obs_index, mis_index  observed / missing components of a block, in order
-//   mis_position          component -> its place among the missing
-//   completed             observed values with the missing imputed
 //   block_terms           per class and block (k * n_groups + b), for the
 //                         entries with missing values
 //   kernel                the shared kernels' lanes and parameter pointers
 struct VbLaneScratch {
-  std::vector<int> obs_index;
-  std::vector<int> mis_index;
-  std::vector<int> mis_position;
-  std::vector<double> completed;
   std::vector<VbBlockTerms> block_terms;
   KernelScratch kernel;
 };

@@ -40,6 +40,13 @@ struct Temper {
   }
 };
 
+// Where the block moments are centred: the block's sample mean (none when
+// the run has no statistics).
+const double* block_centre(const VbContext& ctx, int b) {
+  if (ctx.stats.groups.empty()) return nullptr;
+  return ctx.stats.groups[static_cast<size_t>(b)].mean->data;
+}
+
 // The imputation of missing continuous values in the statistics.
 constexpr Temper kPlainImputation{false, 1.0, "compute_expect_gauss0_nodaem"};
 Temper tempered_imputation(const VbState& st) {
@@ -53,34 +60,6 @@ double digamma_sum(int d, double nu) {
   return s;
 }
 
-[[noreturn]] void fail_observed_part(const char* name, Matrix* inv) {
-  free_matrix(inv);
-  raise_numerical_error(name, kObservedPartFailure);
-}
-
-// Sigma_oo^-1 of the components with a nonzero mask, into a new matrix from
-// the store (o x o), and ln |Sigma_oo|.
-Matrix* invert_observed(const Matrix* sigma, const int* observed, int o, const char* name,
-                        double* ln_det) {
-  Matrix* inv = new_matrix(o, o);
-  extract_sub_matrix(inv, sigma, observed, observed);
-  const DetResult r = inverse_spd(inv, inv);
-  if (!r.ok) fail_observed_part(name, inv);
-  *ln_det = std::log(r.det);
-  return inv;
-}
-
-// x_o - mu_o into a new vector from the store.
-Vector* observed_difference(std::span<const double> x, const Vector* mu, const int* observed,
-                            int o) {
-  Vector* diff = new_vector(o);
-  int p = 0;
-  for (size_t i = 0; i < x.size(); ++i) {
-    if (observed[i]) (*diff)[p++] = x[i] - (*mu)[static_cast<int>(i)];
-  }
-  return diff;
-}
-
 // The block term of log rho_kn before the factor beta, for entry e in block
 // b with missing values (A, the precision scale s = nu_e / beta and
 // ln|Sigma| of class k in c; the observed case is observed_block_lanes):
@@ -89,19 +68,29 @@ Vector* observed_difference(std::span<const double> x, const Vector* mu, const i
 //   all missing:   A - [D ln s - D ln 2pi - ln|Sigma|] / 2
 // The missing part is integrated out under its optimal Gaussian, whose
 // entropy brings the logarithmic terms.
-double missing_block_term(const VbBlock& blk, const CaseEntry& e, int b, int d, int m,
-                          const VbBlockTerms& c, const char* name) {
-  const double a = c.a, s = c.scale, ln_det = c.ln_det;
-  if (m == d) return a - 0.5 * (d * std::log(s) - d * kLn2Pi - ln_det);
-  const int o = d - m;
-  const int* observed = e.gauss_observed(b).data();
-  double ln_det_oo = 0.0;
-  Matrix* inv = invert_observed(blk.sigma, observed, o, name, &ln_det_oo);
-  Vector* diff = observed_difference(e.values(b), blk.mu, observed, o);
-  double q = quadratic_form(inv, diff);
-  free_vector(diff);
-  free_matrix(inv);
-  return a - 0.5 * (s * q + m * std::log(s) - m * kLn2Pi - ln_det + ln_det_oo);
+double missing_block_term(const VbBlock& blk, const PatternView& pv, const double* x, int d,
+                          const VbBlockTerms& c, double* work) {
+  const double a = c.a, s = c.scale, ln_s = c.ln_scale, ln_det = c.ln_det;
+  const int m = pv.m();
+  if (m == d) return a - 0.5 * (d * ln_s - d * kLn2Pi - ln_det);
+  const double q = observed_quadratic(pv, x, blk.mu->data, work);
+  return a - 0.5 * (s * q + m * ln_s - m * kLn2Pi - ln_det + pv.ln_det_oo);
+}
+
+// The pattern tables of the listed classes from their current Sigma; `name`
+// is the step a Sigma_oo that cannot be inverted is reported under.
+void refresh_missing_tables(const VbContext& ctx, VbState& st, const ClassList& classes,
+                            const char* name) {
+  if (!st.gauss_missing) return;
+  for (int i = 0; i < classes.size(); ++i) {
+    const int k = classes[i];
+    for (int b = 0; b < st.n_groups; ++b) {
+      if (!st.missing_tables.fill_block(ctx.views, b, k, st.block(k, b).sigma->data,
+                                        st.dims[static_cast<size_t>(b)])) {
+        raise_numerical_error(name, kObservedPartFailure);
+      }
+    }
+  }
 }
 
 // A, nu_e / beta and ln|Sigma| of block b in class k:
@@ -117,6 +106,7 @@ VbBlockTerms block_terms_of(const VbState& st, const Temper& t, int k, int b) {
   c.a = 0.5 * (digamma_sum(d, nu_e) + d * std::log(2.0 / t.beta) - c.ln_det) -
         0.5 * d / (tau * t.beta);
   c.scale = nu_e / t.beta;
+  c.ln_scale = std::log(c.scale);
   return c;
 }
 
@@ -124,16 +114,17 @@ VbBlockTerms block_terms_of(const VbState& st, const Temper& t, int k, int b) {
 struct MissingTermContext {
   const VbContext& ctx;
   const VbState& st;
-  const char* name;
 };
 
-double vb_missing_block_term(const void* self, int n, int b, int k, double*) {
+double vb_missing_block_term(const void* self, int n, int b, int k, double* work) {
   const MissingTermContext& m = *static_cast<const MissingTermContext*>(self);
-  const CaseEntry& e = m.ctx.cases.entries[static_cast<size_t>(n)];
+  const EntryViews& views = m.ctx.views;
   const size_t bi = static_cast<size_t>(b);
   const size_t kb = static_cast<size_t>(k) * m.st.n_groups + bi;
-  return missing_block_term(m.st.block(k, b), e, b, m.st.dims[bi], e.gauss_n_missing()[bi],
-                            m.st.lanes.block_terms[kb], m.name);
+  const PatternView pv = m.st.missing_tables.view(views, b, views.pattern_of(n, b), k);
+  const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
+  return missing_block_term(m.st.block(k, b), pv, x, m.st.dims[bi], m.st.lanes.block_terms[kb],
+                            work);
 }
 
 // log rho_kn = beta (E[ln pi_k] + sum_j E[ln theta_kj,x_nj]
@@ -159,102 +150,47 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
   for (int b = 0; b < st.n_groups; ++b) {
     ks.block_shift[static_cast<size_t>(b)] = t.beta * 0.5 * st.dims[static_cast<size_t>(b)] * kLn2Pi;
   }
-  MissingTermContext missing{ctx, st, t.name};
+  refresh_missing_tables(ctx, st, classes, t.name);
+  MissingTermContext missing{ctx, st};
   const LogJointModel model{t.beta, st.e_log_pi.data(), st.e_log_theta.data(), st.dims,
                             MissingBlockTerm{vb_missing_block_term, &missing}};
   complete_log_joint(ctx.views, ctx.cases, model, classes, all_entries(ctx.views), ks,
                      ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
 }
 
-// Adds w times the completed moments of entry n's block b to S1 and S2
-// (upper triangle). Missing components are imputed from mu and Sigma of
-// class k before this update: the conditional mean
+// Adds w times the completed moments of entry n's block b, less the centre
+// (nullptr: none), to S1 and S2 (upper triangle). Missing components are
+// imputed from mu and Sigma of class k before this update: the conditional
+// mean
 //   x_q = mu_q + Sigma_qo Sigma_oo^-1 (x_o - mu_o)
 // and the conditional covariance (Sigma_qq - Sigma_qo Sigma_oo^-1 Sigma_oq) beta / nu_e
 // (mu and Sigma beta / nu_e when the whole block is missing), the degrees of
-// freedom nu_e taken with the N_k just counted.
-void expect_block(VbState& st, int k, const CaseEntry& e, int b, double w, const Temper& t,
-                  double* s1, double* s2) {
-  VbBlock& blk = st.block(k, b);
+// freedom nu_e taken with the N_k just counted. The pattern tables of class
+// k must be fresh.
+void expect_block(const VbContext& ctx, const VbState& st, int k, int n, int b, double w,
+                  const Temper& t, const double* centre, double* s1, double* s2, double* work) {
+  const EntryViews& views = ctx.views;
   const int d = st.dims[static_cast<size_t>(b)];
-  const int m = st.gauss_missing ? e.gauss_n_missing()[static_cast<size_t>(b)] : 0;
-  std::span<const double> x = e.values(b);
-  if (m == 0) {
-    add_block_moments(x.data(), w, d, s1, s2);
+  const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[static_cast<size_t>(b)];
+  const int p = st.gauss_missing ? views.pattern_of(n, b) : kNoPattern;
+  if (p == kNoPattern) {
+    double* y = work;
+    for (int i = 0; i < d; ++i) y[i] = centre ? x[i] - centre[i] : x[i];
+    add_block_moments(y, w, d, s1, s2);
     return;
   }
   const double nu_e = t.dof(st, b, st.n_k[k]);
-  const Vector& mu = *blk.mu;
-  const Matrix& sigma = *blk.sigma;
-  if (m == d) {
-    for (int i = 0; i < d; ++i) {
-      s1[i] += w * mu[i];
-      for (int j = i; j < d; ++j) s2[i * d + j] += w * (mu[i] * mu[j] + sigma[i][j] * t.beta / nu_e);
-    }
-    return;
-  }
-
-  const int o = d - m;
-  const int* observed = e.gauss_observed(b).data();
-  const int* missing = e.gauss_missing(b).data();
-  int n_obs = 0, n_mis = 0;
-  for (int i = 0; i < d; ++i) {
-    if (observed[i]) {
-      st.lanes.obs_index[n_obs++] = i;
-    } else {
-      st.lanes.mis_position[i] = n_mis;
-      st.lanes.mis_index[n_mis++] = i;
-    }
-  }
-  double ln_det_oo = 0.0;
-  Matrix* inv = invert_observed(&sigma, observed, o, t.name, &ln_det_oo);
-  Vector* diff = observed_difference(x, &mu, observed, o);
-  Vector* gain = new_vector(o);  // Sigma_oo^-1 (x_o - mu_o)
-  multiply_matrix_vector(gain, inv, diff);
-  Matrix* s_qo = new_matrix(m, o);
-  extract_sub_matrix(s_qo, &sigma, missing, observed);
-  Vector* shift = new_vector(m);  // Sigma_qo Sigma_oo^-1 (x_o - mu_o)
-  multiply_matrix_vector(shift, s_qo, gain);
-  Matrix* s_oq = new_matrix(o, m);
-  transpose_matrix(s_oq, s_qo);
-  Matrix* reg = new_matrix(m, o);  // Sigma_qo Sigma_oo^-1
-  multiply_matrix(reg, s_qo, inv);
-  Matrix* explained = new_matrix(m, m);
-  multiply_matrix(explained, reg, s_oq);
-  Matrix* cond = new_matrix(m, m);  // the conditional covariance
-  extract_sub_matrix(cond, &sigma, missing, missing);
-  subtract_matrix(cond, explained);
-
-  double* z = st.lanes.completed.data();
-  for (int p = 0; p < o; ++p) z[st.lanes.obs_index[p]] = x[static_cast<size_t>(st.lanes.obs_index[p])];
-  for (int p = 0; p < m; ++p) z[st.lanes.mis_index[p]] = mu[st.lanes.mis_index[p]] + (*shift)[p];
-  for (int i = 0; i < d; ++i) {
-    s1[i] += w * z[i];
-    for (int j = i; j < d; ++j) {
-      double c = 0.0;
-      if (!observed[i] && !observed[j]) {
-        c = (*cond)[st.lanes.mis_position[i]][st.lanes.mis_position[j]] * t.beta / nu_e;
-      }
-      s2[i * d + j] += w * (z[i] * z[j] + c);
-    }
-  }
-
-  free_matrix(cond);
-  free_matrix(explained);
-  free_matrix(reg);
-  free_matrix(s_oq);
-  free_vector(shift);
-  free_matrix(s_qo);
-  free_vector(gain);
-  free_vector(diff);
-  free_matrix(inv);
+  add_imputed_moments(st.missing_tables.view(views, b, p, k), x, st.block(k, b).mu->data, centre,
+                      w, t.beta / nu_e, d, s1, s2, work);
 }
 
 void expect_gauss0(const VbContext& ctx, VbState& st, int k, int n, double w, const Temper& t) {
-  const CaseEntry& e = ctx.cases.entries[static_cast<size_t>(n)];
+  const int only[1] = {k};
+  refresh_missing_tables(ctx, st, ClassList::part(only), t.name);
   for (int b = 0; b < st.n_groups; ++b) {
     VbMoments& mom = st.moments_of(k, b);
-    expect_block(st, k, e, b, w, t, mom.s1->data, mom.s2->data);
+    expect_block(ctx, st, k, n, b, w, t, block_centre(ctx, b), mom.s1->data, mom.s2->data,
+                 st.lanes.kernel.missing_work.data());
   }
 }
 
@@ -375,6 +311,18 @@ double block_free_energy_daem(const VbState& st, int k, int b, double beta) {
          h * (d * std::log(2 / beta) - ln_det + digamma_sum(d, nup));
 }
 
+ConstClassEntryArray log_rho_array(const VbState& st) {
+  return ConstClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1};
+}
+
+void check_log_normalisers(const char* name, const VbState& st) {
+  for (int n = 0; n < st.n_entries; ++n) {
+    if (!std::isfinite(st.log_z[n])) {
+      raise_numerical_error(name, "Log normaliser of a case is not finite\n");
+    }
+  }
+}
+
 double entry_term(const EntryViews& views, const VbState& st) {
   double f = 0.0;
   for (int n = 0; n < st.n_entries; ++n) {
@@ -411,49 +359,39 @@ void expected_logs(VbState& st, const ClassList& classes) {
 }
 
 // r_kn = exp(log rho_kn - ln Z_n), at least kMinResponsibility. Below
-// kNegligibleLog the exponential is under that floor anyway, so it is not
-// computed.
+// kNegligibleLog the exponential is under that floor anyway.
 constexpr double kNegligibleLog = -69.5;  // exp(-69.5) < 6.6e-31
 
 void responsibilities(VbState& st, const ClassList& classes) {
-  const double* log_z = st.log_z.data();
-  for (int i = 0; i < classes.size(); ++i) {
-    const int k = classes[i];
-    const double* log_rho = st.log_rho.data() + st.entry_index(k, 0);
-    double* resp = st.resp.data() + st.entry_index(k, 0);
-    for (int n = 0; n < st.n_entries; ++n) {
-      const double x = log_rho[n] - log_z[n];
-      double r = 1.0;  // exp(0): a class that takes the entry alone
-      if (x < kNegligibleLog) {
-        r = kMinResponsibility;
-      } else if (x != 0.0) {
-        r = std::exp(x);
-      }
-      resp[n] = r < kMinResponsibility ? kMinResponsibility : r;
-    }
-  }
+  const ResponsibilityRules rules{true, kMinResponsibility, kNegligibleLog, 0.0};
+  const size_t M = static_cast<size_t>(st.n_entries);
+  class_responsibilities(ConstClassEntryArray{st.log_rho.data(), M, 1}, classes, st.log_z.data(),
+                         rules, EntryRange{0, st.n_entries}, ClassEntryArray{st.resp.data(), M, 1});
 }
 
 // The engine's imputation of an entry with a missing value in the block.
 struct MissingMomentsContext {
   const VbContext& ctx;
-  VbState& st;
+  const VbState& st;
   int b;
   const Temper& t;
+  const double* centre;
 };
 
 void vb_add_missing_moments(const void* self, int n, int k, double w, double* s1, double* s2,
-                            double*) {
+                            double* work) {
   const MissingMomentsContext& m = *static_cast<const MissingMomentsContext*>(self);
-  expect_block(m.st, k, m.ctx.cases.entries[static_cast<size_t>(n)], m.b, w, m.t, s1, s2);
+  expect_block(m.ctx, m.st, k, n, m.b, w, m.t, m.centre, s1, s2, work);
 }
 
 // N_k, n_kjv and the Gaussian moments of the listed classes, missing
-// continuous values imputed under t.
+// continuous values imputed under t. The moments are sums of x - c, c the
+// block's sample mean, so that a large common offset costs no digits.
 void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classes,
                       const Temper& t) {
   KernelScratch& ks = st.lanes.kernel;
   const ConstClassEntryArray resp{st.resp.data(), static_cast<size_t>(st.n_entries), 1};
+  refresh_missing_tables(ctx, st, classes, t.name);
   class_counts(ctx.views, resp, classes, all_entries(ctx.views), ks, st.n_k.data(),
                st.n_cat.data());
   if (st.n_groups > 0) {
@@ -465,16 +403,19 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
         ks.s1[static_cast<size_t>(classes[i])] = mom.s1->data;
         ks.s2[static_cast<size_t>(classes[i])] = mom.s2->data;
       }
-      MissingMomentsContext missing{ctx, st, b, t};
-      observed_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], nullptr,
+      const double* centre = block_centre(ctx, b);
+      MissingMomentsContext missing{ctx, st, b, t, centre};
+      observed_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], centre,
                              all_entries(ctx.views), ks, MissingBlockMoments{vb_add_missing_moments, &missing});
     }
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
       for (int b = 0; b < st.n_groups; ++b) {
         VbMoments& mom = st.moments_of(k, b);
-        copy_vector(mom.xbar, mom.s1);
-        divide_vector(mom.xbar, st.n_k[k]);
+        const double* centre = block_centre(ctx, b);
+        for (int a = 0; a < mom.s1->n; ++a) {
+          (*mom.xbar)[a] = (centre ? centre[a] : 0.0) + (*mom.s1)[a] / st.n_k[k];
+        }
       }
     }
   }
@@ -485,7 +426,9 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
 //   mu = (N xbar + tau0 mu0) / (N + tau0)
 //   Sigma = Sigma0 + (S2 - N xbar xbar') + d (mu0 - xbar)(mu0 - xbar)',
 //   d = tau0 N / (tau0 + N); one-dimensional blocks add 2 Sigma0.
-void update_gauss(VbState& st, const ClassList& classes) {
+// Worked in the coordinates of the moments, x - c: xbar - c = S1 / N, and
+// S2 - N xbar xbar' is the same matrix in both.
+void update_gauss(const VbContext& ctx, VbState& st, const ClassList& classes) {
   const double tau0 = st.tau0;
   for (int i = 0; i < classes.size(); ++i) {
     const int k = classes[i];
@@ -495,21 +438,25 @@ void update_gauss(VbState& st, const ClassList& classes) {
       VbBlock& blk = st.block(k, b);
       const int d = st.dims[static_cast<size_t>(b)];
       const VbMoments& mom = st.moments_of(k, b);
-      const Vector& xbar = *mom.xbar;
+      const Vector& s1 = *mom.s1;
       const Vector& mu0 = *blk.mu0;
-      for (int a = 0; a < d; ++a) (*blk.mu)[a] = (n * xbar[a] + tau0 * mu0[a]) / (n + tau0);
+      const double* centre = block_centre(ctx, b);
+      auto c = [&](int a) { return centre ? centre[a] : 0.0; };
+      auto m0 = [&](int a) { return mu0[a] - c(a); };  // mu0 - c
+      auto x = [&](int a) { return s1[a] / n; };        // xbar - c
+      for (int a = 0; a < d; ++a) (*blk.mu)[a] = c(a) + (s1[a] + tau0 * m0(a)) / (n + tau0);
       Matrix& sigma = *blk.sigma;
       const Matrix& sigma0 = *blk.sigma0;
       const Matrix& s2 = *mom.s2;
       if (d == 1) {
-        const double dev = mu0[0] - xbar[0];
-        sigma[0][0] = s2[0][0] - n * xbar[0] * xbar[0] + 2 * sigma0[0][0] + shrink * dev * dev;
+        const double dev = m0(0) - x(0);
+        sigma[0][0] = s2[0][0] - n * x(0) * x(0) + 2 * sigma0[0][0] + shrink * dev * dev;
         continue;
       }
       for (int a = 0; a < d; ++a) {
-        for (int c = a; c < d; ++c) {
-          sigma[a][c] = sigma0[a][c] + (s2[a][c] - n * xbar[a] * xbar[c]) +
-                        shrink * (mu0[a] - xbar[a]) * (mu0[c] - xbar[c]);
+        for (int e = a; e < d; ++e) {
+          sigma[a][e] = sigma0[a][e] + (s2[a][e] - n * x(a) * x(e)) +
+                        shrink * (m0(a) - x(a)) * (m0(e) - x(e));
         }
       }
       symmetrise(&sigma);
@@ -535,33 +482,16 @@ void compute_complete_prob_daem(const VbContext& ctx, VbState& st) {
 }
 
 void compute_log_normalisers(const VbContext& ctx, VbState& st) {
-  const int M = st.n_entries;
-  for (int n = 0; n < M; ++n) {
-    // ln Z = ln sum_k exp(log rho_k - M) + M, M the first largest log rho.
-    const double* log_rho = st.log_rho.data() + n;
-    double top = log_rho[0];
-    int first_top = 0;
-    for (int k = 1; k < st.K; ++k) {
-      const double lr = log_rho[static_cast<size_t>(k) * M];
-      if (lr > top) {
-        top = lr;
-        first_top = k;
-      }
-    }
-    // Once the largest term (exp(0) = 1) is in, the sum is at least 1 and a
-    // term below 2^-53 leaves it unchanged; before, only a term that is 0
-    // does. Such terms are not computed, nor is exp(0).
-    double sum = 0.0;
-    for (int k = 0; k < st.K; ++k) {
-      const double x = log_rho[static_cast<size_t>(k) * M] - top;
-      if (x < (k > first_top ? kBelowHalfUlpOfOne : kUnderflowLog)) continue;
-      sum += x == 0.0 ? 1.0 : std::exp(x);
-    }
-    st.log_z[n] = std::log(sum) + top;
-    if (!std::isfinite(st.log_z[n])) {
-      raise_numerical_error("compute_log_normalisers", "Log normaliser of a case is not finite\n");
-    }
-  }
+  // ln Z = ln sum_k exp(log rho_k - M) + M, M the first largest log rho.
+  // Once the largest term (exp(0) = 1) is in, the sum is at least 1 and a
+  // term below 2^-53 leaves it unchanged; before, only a term that is 0
+  // does.
+  NormaliserRules rules;
+  rules.negligible_before_top = kUnderflowLog;
+  rules.negligible_after_top = kBelowHalfUlpOfOne;
+  entry_normalisers(log_rho_array(st), ClassList::all(st.K), nullptr, rules,
+                    EntryRange{0, st.n_entries}, st.log_z.data());
+  check_log_normalisers("compute_log_normalisers", st);
   if (ctx.settings.verbose) print_log_normalisers(log_stream(), ctx, st);
 }
 
@@ -591,7 +521,7 @@ void update_hparams(const VbContext& ctx, VbState& st) {
   for (size_t i = 0; i < st.delta_cat.size(); ++i) {
     st.delta_cat[i] = beta * (st.n_cat[i] + st.delta0_cat[i] - 1.0) + 1.0;
   }
-  update_gauss(st, ClassList::all(st.K));
+  update_gauss(ctx, st, ClassList::all(st.K));
   if (st.n_groups > 0) compute_hparam_precisions(st);
   if (ctx.settings.verbose) print_hparams(log_stream(), ctx, st);
 }
@@ -608,19 +538,13 @@ void compute_complete_prob_part(const VbContext& ctx, VbState& st, std::span<con
 
 void compute_log_normalisers_part(const VbContext&, VbState& st, std::span<const int> classes,
                                   std::span<const double> outside) {
-  for (int n = 0; n < st.n_entries; ++n) {
-    // The listed classes' log rho and the kept sum of the others, around
-    // their largest.
-    double top = outside[static_cast<size_t>(n)];
-    for (int k : classes) top = std::max(top, st.log_rho[st.entry_index(k, n)]);
-    double sum = 0.0;
-    for (int k : classes) sum += std::exp(st.log_rho[st.entry_index(k, n)] - top);
-    sum += std::exp(outside[static_cast<size_t>(n)] - top);
-    st.log_z[n] = std::log(sum) + top;
-    if (!std::isfinite(st.log_z[n])) {
-      raise_numerical_error("compute_log_normalisers_part", "Log normaliser of a case is not finite\n");
-    }
-  }
+  // The listed classes' log rho and the kept sum of the others, around
+  // their largest; the others' term added last.
+  NormaliserRules rules;
+  rules.outside_first = false;
+  entry_normalisers(log_rho_array(st), ClassList::part(classes), outside.data(), rules,
+                    EntryRange{0, st.n_entries}, st.log_z.data());
+  check_log_normalisers("compute_log_normalisers_part", st);
 }
 
 void compute_responsibilities_part(const VbContext&, VbState& st, std::span<const int> classes) {
@@ -631,7 +555,7 @@ void compute_sufficient_stats_part(const VbContext& ctx, VbState& st, std::span<
   sufficient_stats(ctx, st, ClassList::part(classes), kPlainImputation);
 }
 
-void update_hparams_part(const VbContext&, VbState& st, std::span<const int> classes) {
+void update_hparams_part(const VbContext& ctx, VbState& st, std::span<const int> classes) {
   for (int k : classes) {
     st.delta[k] = st.n_k[k] + st.delta0[k];
     for (int v = 0; v < st.cat_stride; ++v) {
@@ -639,7 +563,7 @@ void update_hparams_part(const VbContext&, VbState& st, std::span<const int> cla
       st.delta_cat[at] = st.n_cat[at] + st.delta0_cat[at];
     }
   }
-  update_gauss(st, ClassList::part(classes));
+  update_gauss(ctx, st, ClassList::part(classes));
   if (st.n_groups > 0) compute_hparam_precisions_part(st, classes);
 }
 

@@ -20,6 +20,7 @@
 #include "common/matrix_store.h"
 #include "common/random.h"
 #include "common/gamma_functions.h"
+#include "fit/kernels.h"
 #include "vb/vb_init.h"
 #include "vb/vb_test_data.h"
 
@@ -101,8 +102,8 @@ std::vector<double> plain_log_z(const VbState& st) {
     double top = st.log_rho[st.entry_index(0, n)];
     for (int k = 1; k < st.K; ++k) top = std::max(top, st.log_rho[st.entry_index(k, n)]);
     double sum = 0.0;
-    for (int k = 0; k < st.K; ++k) sum += std::exp(st.log_rho[st.entry_index(k, n)] - top);
-    out[static_cast<size_t>(n)] = std::log(sum) + top;
+    for (int k = 0; k < st.K; ++k) sum += exp_value(st.log_rho[st.entry_index(k, n)] - top);
+    out[static_cast<size_t>(n)] = log_value(sum) + top;
   }
   return out;
 }
@@ -112,7 +113,7 @@ std::vector<double> plain_responsibilities(const VbState& st) {
   for (int k = 0; k < st.K; ++k) {
     for (int n = 0; n < st.n_entries; ++n) {
       const double x = st.log_rho[st.entry_index(k, n)] - st.log_z[static_cast<size_t>(n)];
-      const double r = std::exp(x);
+      const double r = exp_value(x);
       out[st.entry_index(k, n)] = std::max(r, 1.0e-30);
     }
   }
@@ -165,13 +166,16 @@ std::vector<double> plain_statistics(const VbContext& ctx, VbState& st) {
         }
         continue;
       }
-      for (int b = 0; b < st.n_groups; ++b) {
+      for (int b = 0; b < st.n_groups; ++b) {  // sums of x less the sample mean
         VbMoments& blk = st.moments_of(k, b);
         std::span<const double> x = e.values(b);
+        const Vector& m = *ctx.stats.groups[static_cast<size_t>(b)].mean;
         for (int i = 0; i < blk.s1->n; ++i) {
-          const double wx = w * x[static_cast<size_t>(i)];
+          const double wx = w * (x[static_cast<size_t>(i)] - m[i]);
           (*blk.s1)[i] += wx;
-          for (int c = i; c < blk.s1->n; ++c) (*blk.s2)[i][c] += wx * x[static_cast<size_t>(c)];
+          for (int c = i; c < blk.s1->n; ++c) {
+            (*blk.s2)[i][c] += wx * (x[static_cast<size_t>(c)] - m[c]);
+          }
         }
       }
     }

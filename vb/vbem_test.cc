@@ -316,10 +316,12 @@ TEST(Imputation, WholeBlockMissing) {
   const double w = 0.75;
   compute_expect_gauss0_nodaem(*data.ctx, st, k, n, w);
   const double nu = st.n_k[k] + st.alpha0[0];
+  const Vector& c = *data.ctx->stats.groups[0].mean;  // the moments' centre
   for (int i = 0; i < 2; ++i) {
-    EXPECT_NEAR((*mom.s1)[i], w * (*blk.mu)[i], 1e-14);
+    EXPECT_NEAR((*mom.s1)[i], w * ((*blk.mu)[i] - c[i]), 1e-14);
     for (int j = i; j < 2; ++j) {
-      const double want = w * ((*blk.mu)[i] * (*blk.mu)[j] + (*blk.sigma)[i][j] / nu);
+      const double want =
+          w * (((*blk.mu)[i] - c[i]) * ((*blk.mu)[j] - c[j]) + (*blk.sigma)[i][j] / nu);
       EXPECT_NEAR((*mom.s2)[i][j], want, 1e-12);
     }
   }
@@ -371,7 +373,8 @@ TEST(Imputation, PartlyMissingBlock) {
     }
   }
   const double nu = st.n_k[k] + st.alpha0[0];
-  const double z[3] = {2.0, mu[1] + shift, 1.5};
+  const Vector& ctr = *data.ctx->stats.groups[0].mean;  // the moments' centre
+  const double z[3] = {2.0 - ctr[0], mu[1] + shift - ctr[1], 1.5 - ctr[2]};
   const double r = (sg[1][1] - explained) / nu;
   for (int i = 0; i < 3; ++i) {
     EXPECT_NEAR((*mom.s1)[i], w * z[i], 1e-12);

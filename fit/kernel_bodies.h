@@ -1,0 +1,593 @@
+// The bodies of the shared kernels, written once over vectors of W doubles
+// and compiled once per instruction set (see kernel_table.h). Each lane does
+// the operations of the plain one-class (or one-entry) loop in its order, so
+// every W gives the same bits; only the number of lanes working side by side
+// changes. Everything is in an unnamed namespace, and the standard library
+// is kept out of it (only memcpy, a builtin), so that no function compiled
+// for one instruction set can be linked in place of another's.
+#pragma once
+
+#include <cstring>
+
+#include "fit/kernel_table.h"
+#include "fit/vector_math.h"
+
+namespace veska {
+namespace {
+
+template <int W>
+struct Simd {
+  using Vec = typename Lanes<W>::D;
+
+  static Vec load(const double* p) {
+    Vec v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  static void store(double* p, Vec v) { std::memcpy(p, &v, sizeof v); }
+
+  // `count` consecutive entries' values at `stride` apart, the other lanes
+  // `pad` (their results are dropped).
+  static Vec load_entries(const double* p, size_t stride, int count, double pad) {
+    if (count == W && stride == 1) return load(p);
+    Vec v = splat<Vec>(pad);
+    for (int l = 0; l < count; ++l) v[l] = p[static_cast<size_t>(l) * stride];
+    return v;
+  }
+  static void store_entries(double* p, size_t stride, int count, Vec v) {
+    if (count == W && stride == 1) return store(p, v);
+    for (int l = 0; l < count; ++l) p[static_cast<size_t>(l) * stride] = v[l];
+  }
+};
+
+inline int lesser(int a, int b) { return a < b ? a : b; }
+
+// ---- across classes: the log joint, the counts, the moments -----------------
+
+// V vectors: W V lanes, of which `used` hold a class of their own. A chunk
+// short of classes repeats its last class in the spare lanes, whose results
+// are dropped.
+template <int W, int V>
+struct LaneChunk {
+  static constexpr int kWidth = W;
+  static constexpr int kVectors = V;
+  static constexpr int kLanes = W * V;
+  int k[kLanes];
+  int used;
+};
+
+// Calls f(LaneChunk) for consecutive chunks of the listed classes: three
+// vectors while more than two vectors' worth are left, two while more than
+// one is, then one. (Wider chunks would spill the lanes' registers.)
+template <int W, typename F>
+void for_each_chunk(const ClassList& classes, F&& f) {
+  static_assert(3 * W <= kClassLanes, "the scratch holds every lane of a chunk");
+  int first = 0;
+  auto take = [&](auto chunk) {
+    chunk.used = lesser(chunk.kLanes, classes.size() - first);
+    for (int l = 0; l < chunk.kLanes; ++l) chunk.k[l] = classes[first + lesser(l, chunk.used - 1)];
+    first += chunk.used;
+    f(chunk);
+  };
+  while (classes.size() - first > 2 * W) take(LaneChunk<W, 3>{});
+  while (classes.size() - first > W) take(LaneChunk<W, 2>{});
+  if (classes.size() - first >= 1) take(LaneChunk<W, 1>{});
+}
+
+// The lanes' copy of block b (see KernelScratch::lane_gauss).
+template <class Chunk>
+void load_block_lanes(KernelScratch& s, int n_groups, const Chunk& c, int b, int d) {
+  constexpr int L = Chunk::kLanes;
+  double* mu = s.lane_gauss.data() + s.lane_gauss_offset[static_cast<size_t>(b)];
+  double* w = mu + d * L;
+  double* a = w + d * d * L;
+  double* half_scale = a + L;
+  for (int l = 0; l < L; ++l) {
+    const size_t kb = static_cast<size_t>(c.k[l]) * n_groups + b;
+    for (int i = 0; i < d; ++i) mu[i * L + l] = s.mean[kb][i];
+    for (int i = 0; i < d * d; ++i) w[i * L + l] = s.precision[kb][i];
+    a[l] = s.log_const[kb];
+    half_scale[l] = 0.5 * s.scale[kb];
+  }
+}
+
+// lr += beta (c - (s / 2) Q) lane by lane for an observed block x, with
+// Q = (x - m)' P (x - m) summed as the diagonal terms plus twice the sum of
+// the rows of the upper triangle. kDim is the block dimension when it is
+// one of the small fixed sizes, else 0 and the dimension is d (then x - m
+// goes to the scratch `spill`).
+template <int W, int V, int kDim>
+void observed_block_lanes(const double* x, const double* lanes, int d, double beta, double* spill,
+                          typename Lanes<W>::D* lr) {
+  using S = Simd<W>;
+  using Vec = typename Lanes<W>::D;
+  constexpr int L = W * V;
+  if constexpr (kDim > 0) d = kDim;
+  const double* mu = lanes;
+  const double* w = mu + d * L;
+  Vec fixed[kDim > 0 ? kDim * V : 1];
+  auto diff = [&](int i, int v) {
+    if constexpr (kDim > 0) {
+      return fixed[i * V + v];
+    } else {
+      return S::load(spill + (i * V + v) * W);
+    }
+  };
+  for (int i = 0; i < d; ++i) {
+    for (int v = 0; v < V; ++v) {
+      const Vec di = x[i] - S::load(mu + i * L + W * v);
+      if constexpr (kDim > 0) {
+        fixed[i * V + v] = di;
+      } else {
+        S::store(spill + (i * V + v) * W, di);
+      }
+    }
+  }
+  Vec diagonal[V], off[V];
+  for (int v = 0; v < V; ++v) diagonal[v] = off[v] = Vec{};
+  for (int i = 0; i < d; ++i) {
+    const double* wi = w + i * d * L;
+    for (int v = 0; v < V; ++v) {
+      const Vec di = diff(i, v);
+      diagonal[v] += S::load(wi + i * L + W * v) * di * di;
+      Vec row{};
+      for (int j = i + 1; j < d; ++j) row += S::load(wi + j * L + W * v) * diff(j, v);
+      off[v] += di * row;
+    }
+  }
+  const double* a = w + d * d * L;
+  const double* half_scale = a + L;
+  for (int v = 0; v < V; ++v) {
+    lr[v] += beta * (S::load(a + W * v) -
+                     S::load(half_scale + W * v) * (diagonal[v] + 2.0 * off[v]));
+  }
+}
+
+template <int W, int V>
+void observed_block_lanes(const double* x, const double* lanes, int d, double beta, double* spill,
+                          typename Lanes<W>::D* lr) {
+  switch (d) {
+    case 1: observed_block_lanes<W, V, 1>(x, lanes, d, beta, spill, lr); break;
+    case 2: observed_block_lanes<W, V, 2>(x, lanes, d, beta, spill, lr); break;
+    case 3: observed_block_lanes<W, V, 3>(x, lanes, d, beta, spill, lr); break;
+    case 4: observed_block_lanes<W, V, 4>(x, lanes, d, beta, spill, lr); break;
+    case 5: observed_block_lanes<W, V, 5>(x, lanes, d, beta, spill, lr); break;
+    case 6: observed_block_lanes<W, V, 6>(x, lanes, d, beta, spill, lr); break;
+    case 7: observed_block_lanes<W, V, 7>(x, lanes, d, beta, spill, lr); break;
+    case 8: observed_block_lanes<W, V, 8>(x, lanes, d, beta, spill, lr); break;
+    default: observed_block_lanes<W, V, 0>(x, lanes, d, beta, spill, lr); break;
+  }
+}
+
+template <class Chunk>
+void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+                     const Chunk& c, EntryRange range, KernelScratch& s, ClassEntryArray out) {
+  constexpr int W = Chunk::kWidth, V = Chunk::kVectors, L = Chunk::kLanes;
+  using S = Simd<W>;
+  using Vec = typename Lanes<W>::D;
+  const double beta = model.beta;
+  const int nd = views.n_discrete;
+  const int n_groups = static_cast<int>(model.dims.size());
+  const size_t stride = static_cast<size_t>(views.cat_stride);
+  double base_lanes[L];
+  double* theta = s.lane_theta.data();
+  for (int l = 0; l < L; ++l) {
+    base_lanes[l] = beta * model.log_pi[c.k[l]];
+    const double* log_theta = model.log_theta + c.k[l] * stride;
+    for (size_t v = 0; v < stride; ++v) theta[v * L + l] = beta * log_theta[v];
+  }
+  Vec base[V];
+  for (int v = 0; v < V; ++v) base[v] = S::load(base_lanes + W * v);
+  for (int b = 0; b < n_groups; ++b) {
+    load_block_lanes(s, n_groups, c, b, model.dims[static_cast<size_t>(b)]);
+  }
+  double* lanes_out[L];
+  for (int l = 0; l < L; ++l) lanes_out[l] = out.data + static_cast<size_t>(c.k[l]) * out.class_stride;
+  const int* cells = views.entry_cells.data() + static_cast<size_t>(range.first) * nd;
+  for (int n = range.first; n < range.last; ++n, cells += nd) {
+    const bool complete = views.entry_complete[static_cast<size_t>(n)];
+    Vec lr[V];
+    for (int v = 0; v < V; ++v) lr[v] = base[v];
+    for (int j = 0; j < nd; ++j) {
+      if (!complete && cells[j] == kMissingCell) continue;
+      const double* cell = theta + static_cast<size_t>(cells[j]) * L;
+      for (int v = 0; v < V; ++v) lr[v] += S::load(cell + W * v);
+    }
+    for (int b = 0; b < n_groups; ++b) {
+      const size_t bi = static_cast<size_t>(b);
+      const int d = model.dims[bi];
+      const double shift = s.block_shift[bi];
+      for (int v = 0; v < V; ++v) lr[v] -= shift;
+      const int m = complete ? 0 : cases.entries[static_cast<size_t>(n)].gauss_n_missing()[bi];
+      if (m == 0) {
+        const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
+        observed_block_lanes<W, V>(x, s.lane_gauss.data() + s.lane_gauss_offset[bi], d, beta,
+                                   s.lane_diff.data(), lr);
+        continue;
+      }
+      for (int l = 0; l < c.used; ++l) {
+        lr[l / W][l % W] +=
+            beta * model.missing.term(model.missing.self, n, b, c.k[l], s.missing_work.data());
+      }
+    }
+    const size_t at = static_cast<size_t>(n) * out.entry_stride;
+    for (int l = 0; l < c.used; ++l) lanes_out[l][at] = lr[l / W][l % W];
+  }
+}
+
+template <int W>
+void complete_log_joint_body(const EntryViews& views, const CaseTable& cases,
+                             const LogJointModel& model, const ClassList& classes,
+                             EntryRange range, KernelScratch& scratch, ClassEntryArray out) {
+  for_each_chunk<W>(classes, [&](const auto& chunk) {
+    log_joint_lanes(views, cases, model, chunk, range, scratch, out);
+  });
+}
+
+template <class Chunk>
+void count_lanes(const EntryViews& views, ConstClassEntryArray resp, const Chunk& c,
+                 EntryRange range, KernelScratch& s, double* n_k_out, double* n_cat_out) {
+  constexpr int W = Chunk::kWidth, V = Chunk::kVectors, L = Chunk::kLanes;
+  using S = Simd<W>;
+  using Vec = typename Lanes<W>::D;
+  const int nd = views.n_discrete;
+  const size_t stride = static_cast<size_t>(views.cat_stride);
+  const double* r_of[L];
+  for (int l = 0; l < L; ++l) r_of[l] = resp.data + static_cast<size_t>(c.k[l]) * resp.class_stride;
+  double* counts = s.lane_counts.data();
+  for (size_t i = 0; i < stride * L; ++i) counts[i] = 0.0;
+  Vec n_k[V];
+  for (int v = 0; v < V; ++v) n_k[v] = Vec{};
+  const int* cells = views.entry_cells.data() + static_cast<size_t>(range.first) * nd;
+  size_t at = static_cast<size_t>(range.first) * resp.entry_stride;
+  for (int n = range.first; n < range.last; ++n, cells += nd, at += resp.entry_stride) {
+    const double count = views.entry_count[static_cast<size_t>(n)];
+    Vec w[V];
+    for (int v = 0; v < V; ++v) {
+      Vec r;
+      for (int l = 0; l < W; ++l) r[l] = r_of[W * v + l][at];
+      n_k[v] += count * r;
+      w[v] = r * count;
+    }
+    const bool complete = views.entry_complete[static_cast<size_t>(n)];
+    for (int j = 0; j < nd; ++j) {
+      if (!complete && cells[j] == kMissingCell) continue;
+      double* cell = counts + static_cast<size_t>(cells[j]) * L;
+      for (int v = 0; v < V; ++v) S::store(cell + W * v, S::load(cell + W * v) + w[v]);
+    }
+  }
+  for (int l = 0; l < c.used; ++l) {
+    n_k_out[c.k[l]] = n_k[l / W][l % W];
+    double* n_cat = n_cat_out + c.k[l] * stride;
+    for (size_t v = 0; v < stride; ++v) n_cat[v] = counts[v * L + l];
+  }
+}
+
+template <int W>
+void class_counts_body(const EntryViews& views, ConstClassEntryArray resp,
+                       const ClassList& classes, EntryRange range, KernelScratch& scratch,
+                       double* n_k, double* n_cat) {
+  for_each_chunk<W>(classes, [&](const auto& chunk) {
+    count_lanes(views, resp, chunk, range, scratch, n_k, n_cat);
+  });
+}
+
+// S1 += w x and S2_ij += (w x_i) x_j (i <= j) for an observed block x of
+// dimension d; S2 is d x d, row by row. T is double or a vector of classes.
+template <typename T>
+inline void add_moments(const double* x, T w, int d, T* s1, T* s2) {
+  for (int i = 0; i < d; ++i) {
+    const T wx = w * x[i];
+    s1[i] += wx;
+    T* row = s2 + static_cast<size_t>(i) * d;
+    for (int j = i; j < d; ++j) row[j] += wx * x[j];
+  }
+}
+
+// The block's values of entry n, less the centre (into y) when there is one.
+inline const double* centred(const double* x, const double* centre, int d, double* y) {
+  if (centre == nullptr) return x;
+  for (int i = 0; i < d; ++i) y[i] = x[i] - centre[i];
+  return y;
+}
+
+// add_moments over the entries first..last-1 (all observed in the block at
+// `offset`) for W classes with responsibilities r[l] and sums s1[l], s2[l],
+// of which the first `used` are kept. The classes' sums run side by side in
+// vectors, held in registers when kDim fixes the dimension; with kDim 0 the
+// dimension is d, and a block above kLaneDims sums one class after the other
+// in place.
+constexpr int kLaneDims = 16;
+
+template <int W, int kDim>
+void observed_moments_run(const EntryViews& views, const double* const* r, size_t r_stride,
+                          size_t offset, const double* centre, double* y, int first, int last,
+                          int d, double* const* s1, double* const* s2, int used) {
+  using Vec = typename Lanes<W>::D;
+  const double* count = views.entry_count.data();
+  const double* const* reals = views.entry_reals.data();
+  if (kDim > 0 || d <= kLaneDims) {
+    if constexpr (kDim > 0) d = kDim;
+    constexpr int kSize = kDim > 0 ? kDim : kLaneDims;
+    Vec a1[kSize], a2[kSize * kSize];
+    for (int i = 0; i < d; ++i) {
+      for (int l = 0; l < W; ++l) a1[i][l] = s1[l][i];
+    }
+    for (int i = 0; i < d * d; ++i) {
+      for (int l = 0; l < W; ++l) a2[i][l] = s2[l][i];
+    }
+    for (int n = first; n < last; ++n) {
+      const size_t at = static_cast<size_t>(n) * r_stride;
+      Vec w;
+      for (int l = 0; l < W; ++l) w[l] = r[l][at];
+      w *= count[n];
+      add_moments(centred(reals[n] + offset, centre, d, y), w, d, a1, a2);
+    }
+    for (int l = 0; l < used; ++l) {
+      for (int i = 0; i < d; ++i) s1[l][i] = a1[i][l];
+      for (int i = 0; i < d * d; ++i) s2[l][i] = a2[i][l];
+    }
+    return;
+  }
+  for (int l = 0; l < used; ++l) {
+    for (int n = first; n < last; ++n) {
+      add_moments(centred(reals[n] + offset, centre, d, y),
+                  r[l][static_cast<size_t>(n) * r_stride] * count[n], d, s1[l], s2[l]);
+    }
+  }
+}
+
+// The first position in the sorted list at or after `value`.
+inline size_t first_at_or_after(const int* list, size_t size, int value) {
+  size_t lo = 0, hi = size;
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    if (list[mid] < value) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+// Runs of observed entries and the engine's imputation for each entry with
+// a missing value in the block. The classes go W at a time (the last group
+// repeats its last class in the spare lanes) over tiles of kTileEntries
+// entries, so that an entry's values are read from memory once for all
+// classes.
+constexpr int kTileEntries = 256;
+
+template <int W, int kDim>
+void block_moments(const EntryViews& views, ConstClassEntryArray resp, const ClassList& classes,
+                   int b, int d, const double* centre, EntryRange range, KernelScratch& s,
+                   MissingBlockMoments add_missing) {
+  const size_t offset = static_cast<size_t>(views.block_offset[static_cast<size_t>(b)]);
+  const std::vector<int>& missing_list = views.block_missing_entries[static_cast<size_t>(b)];
+  const int* missing = missing_list.data();
+  const size_t n_missing = missing_list.size();
+  double* y = s.lane_diff.data();  // the centred values of one entry
+  size_t tile_missing = first_at_or_after(missing, n_missing, range.first);
+  for (int tile = range.first; tile < range.last; tile += kTileEntries) {
+    const int end = lesser(range.last, tile + kTileEntries);
+    size_t tile_missing_end = tile_missing;
+    while (tile_missing_end < n_missing && missing[tile_missing_end] < end) ++tile_missing_end;
+    for (int i = 0; i < classes.size(); i += W) {
+      const int used = lesser(W, classes.size() - i);
+      int k[W];
+      const double* r[W];
+      double* s1[W];
+      double* s2[W];
+      for (int l = 0; l < W; ++l) {
+        k[l] = classes[i + lesser(l, used - 1)];
+        r[l] = resp.data + static_cast<size_t>(k[l]) * resp.class_stride;
+        s1[l] = s.s1[static_cast<size_t>(k[l])];
+        s2[l] = s.s2[static_cast<size_t>(k[l])];
+      }
+      int first = tile;
+      for (size_t p = tile_missing; p < tile_missing_end; ++p) {
+        const int n = missing[p];
+        observed_moments_run<W, kDim>(views, r, resp.entry_stride, offset, centre, y, first, n, d,
+                                      s1, s2, used);
+        const double count = views.entry_count[static_cast<size_t>(n)];
+        const size_t at = static_cast<size_t>(n) * resp.entry_stride;
+        double* work = s.missing_work.data();
+        for (int l = 0; l < used; ++l) {
+          add_missing.add(add_missing.self, n, k[l], r[l][at] * count, s1[l], s2[l], work);
+        }
+        first = n + 1;
+      }
+      observed_moments_run<W, kDim>(views, r, resp.entry_stride, offset, centre, y, first, end, d,
+                                    s1, s2, used);
+    }
+    tile_missing = tile_missing_end;
+  }
+}
+
+template <int W>
+void observed_block_moments_body(const EntryViews& views, ConstClassEntryArray resp,
+                                 const ClassList& classes, int b, int d, const double* centre,
+                                 EntryRange range, KernelScratch& s, MissingBlockMoments missing) {
+  switch (d) {
+    case 1: block_moments<W, 1>(views, resp, classes, b, d, centre, range, s, missing); break;
+    case 2: block_moments<W, 2>(views, resp, classes, b, d, centre, range, s, missing); break;
+    case 3: block_moments<W, 3>(views, resp, classes, b, d, centre, range, s, missing); break;
+    case 4: block_moments<W, 4>(views, resp, classes, b, d, centre, range, s, missing); break;
+    case 5: block_moments<W, 5>(views, resp, classes, b, d, centre, range, s, missing); break;
+    case 6: block_moments<W, 6>(views, resp, classes, b, d, centre, range, s, missing); break;
+    case 7: block_moments<W, 7>(views, resp, classes, b, d, centre, range, s, missing); break;
+    case 8: block_moments<W, 8>(views, resp, classes, b, d, centre, range, s, missing); break;
+    default: block_moments<W, 0>(views, resp, classes, b, d, centre, range, s, missing); break;
+  }
+}
+
+// ---- across entries: normalisers, responsibilities, exponentials ------------
+
+// True when the array is entry-major and the classes are all of them in
+// order: then the range's values are one contiguous run, class after class
+// within each entry.
+inline bool contiguous_classes(size_t class_stride, size_t entry_stride, const ClassList& classes) {
+  if (class_stride != 1 || entry_stride != static_cast<size_t>(classes.size())) return false;
+  for (int i = 0; i < classes.size(); ++i) {
+    if (classes[i] != i) return false;
+  }
+  return true;
+}
+
+template <int W>
+void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classes,
+                            const double* outside, const NormaliserRules& rules, EntryRange range,
+                            double* norm) {
+  using S = Simd<W>;
+  using Vec = typename Lanes<W>::D;
+  const int n_classes = classes.size();
+  const double minus_inf = -__builtin_inf();
+  const size_t es = weight.entry_stride;
+  for (int n = range.first; n < range.last; n += W) {
+    const int count = lesser(W, range.last - n);
+    auto class_lanes = [&](int i) {
+      const double* p = weight.data + static_cast<size_t>(classes[i]) * weight.class_stride +
+                        static_cast<size_t>(n) * es;
+      return S::load_entries(p, es, count, 0.0);
+    };
+    const Vec out = outside != nullptr ? S::load_entries(outside + n, 1, count, 0.0) : Vec{};
+    Vec result;
+    if (rules.log_domain) {
+      // The first largest term: the kept outside sum when there is one.
+      Vec top = outside != nullptr ? out : class_lanes(0);
+      Vec first_top{};
+      for (int i = outside != nullptr ? 0 : 1; i < n_classes; ++i) {
+        const Vec v = class_lanes(i);
+        const auto above = v > top;
+        top = above ? v : top;
+        first_top = above ? splat<Vec>(i) : first_top;
+      }
+      const Vec out_term = out == minus_inf ? Vec{} : exp_lanes<W>(out - top);
+      Vec sum{};
+      if (outside != nullptr && rules.outside_first) sum += out_term;
+      for (int i = 0; i < n_classes; ++i) {
+        const Vec x = class_lanes(i) - top;
+        const Vec skip_below = splat<Vec>(i) > first_top ? splat<Vec>(rules.negligible_after_top)
+                                                         : splat<Vec>(rules.negligible_before_top);
+        const Vec e = exp_lanes<W>(x);
+        sum += x < skip_below ? Vec{} : e;
+      }
+      if (outside != nullptr && !rules.outside_first) sum += out_term;
+      result = log_lanes<W>(sum) + top;
+    } else {
+      Vec sum{};
+      if (outside != nullptr && rules.outside_first) sum += out;
+      for (int i = 0; i < n_classes; ++i) sum += class_lanes(i);
+      if (outside != nullptr && !rules.outside_first) sum += out;
+      result = sum;
+    }
+    S::store_entries(norm + n, 1, count, result);
+  }
+}
+
+template <int W>
+void class_responsibilities_body(ConstClassEntryArray weight, const ClassList& classes,
+                                 const double* norm, const ResponsibilityRules& rules,
+                                 EntryRange range, ClassEntryArray resp) {
+  using S = Simd<W>;
+  using Vec = typename Lanes<W>::D;
+  const Vec floor = splat<Vec>(rules.floor);
+  auto responsibility = [&](Vec x, Vec z) {
+    if (!rules.log_domain) return z > rules.tiny_normaliser ? x / z : Vec{};
+    const Vec d = x - z;
+    const Vec e = exp_lanes<W>(d);
+    const Vec r = d < rules.negligible_log ? floor : e;
+    return r < floor ? floor : r;
+  };
+  if (contiguous_classes(weight.class_stride, weight.entry_stride, classes) &&
+      contiguous_classes(resp.class_stride, resp.entry_stride, classes)) {
+    const int K = classes.size();
+    const size_t first = static_cast<size_t>(range.first) * K;
+    const size_t last = static_cast<size_t>(range.last) * K;
+    int n = range.first, k = 0;  // the entry and class of the next lane
+    for (size_t i = first; i < last; i += W) {
+      const int count = last - i < W ? static_cast<int>(last - i) : W;
+      Vec z = splat<Vec>(1.0);
+      for (int l = 0; l < count; ++l) {
+        z[l] = norm[n];
+        if (++k == K) {
+          k = 0;
+          ++n;
+        }
+      }
+      S::store_entries(resp.data + i, 1, count,
+                       responsibility(S::load_entries(weight.data + i, 1, count, 0.0), z));
+    }
+    return;
+  }
+  for (int n = range.first; n < range.last; n += W) {
+    const int count = lesser(W, range.last - n);
+    const Vec z = S::load_entries(norm + n, 1, count, 1.0);
+    for (int i = 0; i < classes.size(); ++i) {
+      const size_t k = static_cast<size_t>(classes[i]);
+      const Vec x = S::load_entries(weight.data + k * weight.class_stride + n * weight.entry_stride,
+                                    weight.entry_stride, count, 0.0);
+      S::store_entries(resp.data + k * resp.class_stride + n * resp.entry_stride,
+                       resp.entry_stride, count, responsibility(x, z));
+    }
+  }
+}
+
+template <int W>
+void exp_values_body(const double* x, double* y, size_t n);
+
+template <int W>
+void exponentiate_body(ClassEntryArray weight, const ClassList& classes, EntryRange range) {
+  using S = Simd<W>;
+  if (contiguous_classes(weight.class_stride, weight.entry_stride, classes)) {
+    double* at = weight.data + static_cast<size_t>(range.first) * classes.size();
+    exp_values_body<W>(at, at, static_cast<size_t>(range.last - range.first) * classes.size());
+    return;
+  }
+  for (int i = 0; i < classes.size(); ++i) {
+    double* p = weight.data + static_cast<size_t>(classes[i]) * weight.class_stride;
+    for (int n = range.first; n < range.last; n += W) {
+      const int count = lesser(W, range.last - n);
+      double* at = p + static_cast<size_t>(n) * weight.entry_stride;
+      S::store_entries(at, weight.entry_stride, count,
+                       exp_lanes<W>(S::load_entries(at, weight.entry_stride, count, 0.0)));
+    }
+  }
+}
+
+// y = f(x) over an array, a vector at a time (`pad` in the spare lanes).
+template <int W, typename F>
+void map_values(const double* x, double* y, size_t n, double pad, F f) {
+  using S = Simd<W>;
+  for (size_t i = 0; i < n; i += W) {
+    const int count = n - i < W ? static_cast<int>(n - i) : W;
+    S::store_entries(y + i, 1, count, f(S::load_entries(x + i, 1, count, pad)));
+  }
+}
+
+template <int W>
+void exp_values_body(const double* x, double* y, size_t n) {
+  map_values<W>(x, y, n, 0.0, exp_lanes<W>);
+}
+
+template <int W>
+void log_values_body(const double* x, double* y, size_t n) {
+  map_values<W>(x, y, n, 1.0, log_lanes<W>);
+}
+
+template <int W>
+constexpr KernelTable make_kernel_table(const char* name) {
+  return KernelTable{name,
+                     W,
+                     complete_log_joint_body<W>,
+                     class_counts_body<W>,
+                     observed_block_moments_body<W>,
+                     entry_normalisers_body<W>,
+                     class_responsibilities_body<W>,
+                     exponentiate_body<W>,
+                     exp_values_body<W>,
+                     log_values_body<W>};
+}
+
+}  // namespace
+}  // namespace veska
