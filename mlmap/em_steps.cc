@@ -7,6 +7,7 @@
 #include "common/matrix.h"
 #include "common/misc.h"
 #include "fit/kernels.h"
+#include "fit/parallel.h"
 
 namespace veska {
 
@@ -188,14 +189,20 @@ void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w
   MissingValuesContext missing{l, p, w, ctx.cases};
   const LogJointModel model{w.beta < 1.0 ? w.beta : 1.0, w.log_pi.data(), w.log_theta.data(),
                             l.dims, MissingBlockTerm{ml_missing_block_term, &missing}};
-  complete_log_joint(w.views, ctx.cases, model, classes, all_entries(w.views), ks,
-                     ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)});
-  if (w.log_domain) return;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    double* x = w.weight.data() + n * K;
-    for (int i = 0; i < classes.size(); ++i) x[classes[i]] = std::exp(x[classes[i]]);
-  }
+  chunked_log_joint(w.views, ctx.cases, model, classes, ks, w.chunks,
+                    ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)},
+                    [&](EntryRange range) {
+                      if (w.log_domain) return;
+                      for (int n = range.first; n < range.last; ++n) {
+                        double* x = w.weight.data() + static_cast<size_t>(n) * K;
+                        for (int i = 0; i < classes.size(); ++i) {
+                          x[classes[i]] = std::exp(x[classes[i]]);
+                        }
+                      }
+                    });
 }
+
+int entry_count(const MlWork& w) { return static_cast<int>(w.norm.size()); }
 
 inline double responsibility(const MlWork& w, double x, double z) {
   if (w.log_domain) return std::exp(x - z);
@@ -210,33 +217,37 @@ void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, M
 
 void compute_normalisers(const MlLayout& l, MlWork& w) {
   const int K = l.K;
-  const size_t n_entries = w.norm.size();
-  for (size_t n = 0; n < n_entries; ++n) {
-    const double* x = w.weight.data() + n * K;
-    if (w.log_domain) {
-      double m = x[0];
-      for (int k = 1; k < K; ++k) m = std::max(m, x[k]);
-      double s = 0.0;
-      for (int k = 0; k < K; ++k) s += std::exp(x[k] - m);
-      w.norm[n] = std::log(s) + m;
-    } else {
-      double s = 0.0;
-      for (int k = 0; k < K; ++k) s += x[k];
-      w.norm[n] = s;
+  for_entry_chunks(entry_count(w), [&](EntryRange range) {
+    for (int n = range.first; n < range.last; ++n) {
+      const double* x = w.weight.data() + static_cast<size_t>(n) * K;
+      if (w.log_domain) {
+        double m = x[0];
+        for (int k = 1; k < K; ++k) m = std::max(m, x[k]);
+        double s = 0.0;
+        for (int k = 0; k < K; ++k) s += std::exp(x[k] - m);
+        w.norm[n] = std::log(s) + m;
+      } else {
+        double s = 0.0;
+        for (int k = 0; k < K; ++k) s += x[k];
+        w.norm[n] = s;
+      }
     }
-  }
+  });
 }
 
 double compute_loglike(const MlWork& w) {
-  double sum = 0.0;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double c = w.count[n];
-    if (w.log_domain) {
-      sum += c * w.norm[n];
-    } else if (c > 0.0) {
-      sum += c * std::log(w.norm[n]);
+  const double sum = sum_entry_chunks(entry_count(w), [&](EntryRange range) {
+    double part = 0.0;
+    for (int n = range.first; n < range.last; ++n) {
+      const double c = w.count[n];
+      if (w.log_domain) {
+        part += c * w.norm[n];
+      } else if (c > 0.0) {
+        part += c * std::log(w.norm[n]);
+      }
     }
-  }
+    return part;
+  });
   if (std::isnan(sum)) {
     fail_density_check("compute_loglike",
                        "Computed log-likelihood is not a number -- see the log file\n");
@@ -250,12 +261,14 @@ double compute_loglike(const MlWork& w) {
 
 void compute_responsibilities(const MlLayout& l, MlWork& w) {
   const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double z = w.norm[n];
-    const double* x = w.weight.data() + n * K;
-    double* r = w.resp.data() + n * K;
-    for (int k = 0; k < K; ++k) r[k] = responsibility(w, x[k], z);
-  }
+  for_entry_chunks(entry_count(w), [&](EntryRange range) {
+    for (int n = range.first; n < range.last; ++n) {
+      const double z = w.norm[n];
+      const double* x = w.weight.data() + static_cast<size_t>(n) * K;
+      double* r = w.resp.data() + static_cast<size_t>(n) * K;
+      for (int k = 0; k < K; ++k) r[k] = responsibility(w, x[k], z);
+    }
+  });
 }
 
 namespace {
@@ -327,8 +340,7 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
   }
   KernelScratch& ks = w.kernel;
   const ConstClassEntryArray resp{w.resp.data(), 1, static_cast<size_t>(K)};
-  class_counts(w.views, resp, classes, all_entries(w.views), ks, w.e_class.data(),
-               w.e_cat.data());
+  chunked_class_counts(w.views, resp, classes, ks, w.chunks, w.e_class.data(), w.e_cat.data());
   for (int b = 0; b < l.n_groups; ++b) {
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
@@ -336,8 +348,8 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
       ks.s2[k] = w.s2.data() + l.covar(k, b);
     }
     MissingValuesContext missing{l, p, w, ctx.cases, b};
-    observed_block_moments(w.views, resp, classes, b, l.dims[b], nullptr, all_entries(w.views), ks,
-                           MissingBlockMoments{ml_add_missing_moments, &missing});
+    chunked_block_moments(w.views, resp, classes, b, l.dims[b], nullptr, ks, w.chunks,
+                          MissingBlockMoments{ml_add_missing_moments, &missing});
   }
 }
 
@@ -485,53 +497,59 @@ void compute_joint_part(const MlContext& ctx, const MlLayout& l, const MlParams&
 
 void keep_outside_weights(const MlLayout& l, MlWork& w, const int* triple) {
   const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double* x = w.weight.data() + n * K;
-    double s = 0.0;
-    if (w.log_domain) {
-      double m = -HUGE_VAL;
-      for (int k = 0; k < K; ++k) {
-        if (k != triple[0] && k != triple[1] && k != triple[2]) m = std::max(m, x[k]);
+  for_entry_chunks(entry_count(w), [&](EntryRange range) {
+    for (int n = range.first; n < range.last; ++n) {
+      const double* x = w.weight.data() + static_cast<size_t>(n) * K;
+      double s = 0.0;
+      if (w.log_domain) {
+        double m = -HUGE_VAL;
+        for (int k = 0; k < K; ++k) {
+          if (k != triple[0] && k != triple[1] && k != triple[2]) m = std::max(m, x[k]);
+        }
+        if (m == -HUGE_VAL) {
+          w.outside[n] = m;  // no class outside: an empty sum
+          continue;
+        }
+        for (int k = 0; k < K; ++k) {
+          if (k != triple[0] && k != triple[1] && k != triple[2]) s += std::exp(x[k] - m);
+        }
+        w.outside[n] = std::log(s) + m;
+      } else {
+        for (int k = 0; k < K; ++k) {
+          if (k != triple[0] && k != triple[1] && k != triple[2]) s += x[k];
+        }
+        w.outside[n] = s;
       }
-      if (m == -HUGE_VAL) {
-        w.outside[n] = m;  // no class outside: an empty sum
-        continue;
-      }
-      for (int k = 0; k < K; ++k) {
-        if (k != triple[0] && k != triple[1] && k != triple[2]) s += std::exp(x[k] - m);
-      }
-      w.outside[n] = std::log(s) + m;
-    } else {
-      for (int k = 0; k < K; ++k) {
-        if (k != triple[0] && k != triple[1] && k != triple[2]) s += x[k];
-      }
-      w.outside[n] = s;
     }
-  }
+  });
 }
 
 void compute_normalisers_part(const MlLayout& l, MlWork& w, const int* triple) {
   const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double* x = w.weight.data() + n * K;
-    const double a = x[triple[0]], b = x[triple[1]], c = x[triple[2]];
-    if (w.log_domain) {
-      const double m = std::max({w.outside[n], a, b, c});
-      const double rest = w.outside[n] == -HUGE_VAL ? 0.0 : std::exp(w.outside[n] - m);
-      w.norm[n] = std::log(rest + std::exp(a - m) + std::exp(b - m) + std::exp(c - m)) + m;
-    } else {
-      w.norm[n] = w.outside[n] + a + b + c;
+  for_entry_chunks(entry_count(w), [&](EntryRange range) {
+    for (int n = range.first; n < range.last; ++n) {
+      const double* x = w.weight.data() + static_cast<size_t>(n) * K;
+      const double a = x[triple[0]], b = x[triple[1]], c = x[triple[2]];
+      if (w.log_domain) {
+        const double m = std::max({w.outside[n], a, b, c});
+        const double rest = w.outside[n] == -HUGE_VAL ? 0.0 : std::exp(w.outside[n] - m);
+        w.norm[n] = std::log(rest + std::exp(a - m) + std::exp(b - m) + std::exp(c - m)) + m;
+      } else {
+        w.norm[n] = w.outside[n] + a + b + c;
+      }
     }
-  }
+  });
 }
 
 void compute_responsibilities_part(const MlLayout& l, MlWork& w, const int* triple) {
   const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double* x = w.weight.data() + n * K;
-    double* r = w.resp.data() + n * K;
-    for (int c = 0; c < 3; ++c) r[triple[c]] = responsibility(w, x[triple[c]], w.norm[n]);
-  }
+  for_entry_chunks(entry_count(w), [&](EntryRange range) {
+    for (int n = range.first; n < range.last; ++n) {
+      const double* x = w.weight.data() + static_cast<size_t>(n) * K;
+      double* r = w.resp.data() + static_cast<size_t>(n) * K;
+      for (int c = 0; c < 3; ++c) r[triple[c]] = responsibility(w, x[triple[c]], w.norm[n]);
+    }
+  });
 }
 
 void compute_expected_stats_part(const MlContext& ctx, const MlLayout& l, const MlParams& p,

@@ -126,6 +126,8 @@ MlWork allocate_work(const MlLayout& l, const AttrModel& model, const CaseTable&
   w.class_scratch.assign(static_cast<size_t>(l.K), 0.0);
   w.views = build_entry_views(cases, model);
   w.kernel = allocate_kernel_scratch(l.K, l.cat_stride, l.dims);
+  // Last: the workers' scratch copies the caller's as sized above.
+  w.chunks = allocate_chunk_work(n_entries, l.K, l.cat_stride, l.dims, w.kernel);
   w.log_pi.assign(static_cast<size_t>(l.K), 0.0);
   w.log_theta.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);
   w.outside.assign(static_cast<size_t>(n_entries), 0.0);

@@ -19,6 +19,7 @@
 #include "data/read_freq.h"
 #include "data/stat.h"
 #include "fit/kernels.h"
+#include "fit/parallel.h"
 
 namespace veska {
 
@@ -139,6 +140,7 @@ struct MlWork {
   // of pi and theta they read.
   EntryViews views;
   KernelScratch kernel;
+  ChunkWork chunks;  // the pool workers' kernel scratch, the chunks' partial sums
   std::vector<double> log_pi;     // K
   std::vector<double> log_theta;  // K * cat_stride
   // Split-and-merge's partial runs: per entry the weights of the classes

@@ -70,6 +70,8 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
   lanes.completed.assign(m, 0.0);
   lanes.block_terms.assign(k * static_cast<size_t>(st.n_groups), VbBlockTerms{});
   lanes.kernel = allocate_kernel_scratch(K, st.cat_stride, st.dims);
+  // Last: the workers' scratch copies the caller's as sized above.
+  lanes.chunks = allocate_chunk_work(st.n_entries, K, st.cat_stride, st.dims, lanes.kernel);
   return st;
 }
 

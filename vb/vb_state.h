@@ -20,6 +20,7 @@
 #include "data/read_freq.h"
 #include "data/stat.h"
 #include "fit/kernels.h"
+#include "fit/parallel.h"
 
 namespace veska {
 
@@ -98,6 +99,8 @@ struct VbWork {
 //   block_terms           per class and block (k * n_groups + b), for the
 //                         entries with missing values
 //   kernel                the shared kernels' lanes and parameter pointers
+//   chunks                the pool workers' kernel scratch and the chunks'
+//                         partial sums
 struct VbLaneScratch {
   std::vector<int> obs_index;
   std::vector<int> mis_index;
@@ -105,6 +108,7 @@ struct VbLaneScratch {
   std::vector<double> completed;
   std::vector<VbBlockTerms> block_terms;
   KernelScratch kernel;
+  ChunkWork chunks;
 };
 
 // The state of the engine for one K: its shape, the model record, the work

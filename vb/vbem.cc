@@ -7,6 +7,7 @@
 #include "common/misc.h"
 #include "common/gamma_functions.h"
 #include "fit/kernels.h"
+#include "fit/parallel.h"
 #include "vb/print_vb.h"
 #include "vb/print_vb_dumps.h"
 
@@ -162,8 +163,8 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
   MissingTermContext missing{ctx, st, t.name};
   const LogJointModel model{t.beta, st.e_log_pi.data(), st.e_log_theta.data(), st.dims,
                             MissingBlockTerm{vb_missing_block_term, &missing}};
-  complete_log_joint(ctx.views, ctx.cases, model, classes, all_entries(ctx.views), ks,
-                     ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
+  chunked_log_joint(ctx.views, ctx.cases, model, classes, ks, st.lanes.chunks,
+                    ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
 }
 
 // Adds w times the completed moments of entry n's block b to S1 and S2
@@ -376,11 +377,13 @@ double block_free_energy_daem(const VbState& st, int k, int b, double beta) {
 }
 
 double entry_term(const EntryViews& views, const VbState& st) {
-  double f = 0.0;
-  for (int n = 0; n < st.n_entries; ++n) {
-    f += views.entry_count[static_cast<size_t>(n)] * st.log_z[n];
-  }
-  return f;
+  return sum_entry_chunks(st.n_entries, [&](EntryRange r) {
+    double f = 0.0;
+    for (int n = r.first; n < r.last; ++n) {
+      f += views.entry_count[static_cast<size_t>(n)] * st.log_z[n];
+    }
+    return f;
+  });
 }
 
 }  // namespace
@@ -417,21 +420,23 @@ constexpr double kNegligibleLog = -69.5;  // exp(-69.5) < 6.6e-31
 
 void responsibilities(VbState& st, const ClassList& classes) {
   const double* log_z = st.log_z.data();
-  for (int i = 0; i < classes.size(); ++i) {
-    const int k = classes[i];
-    const double* log_rho = st.log_rho.data() + st.entry_index(k, 0);
-    double* resp = st.resp.data() + st.entry_index(k, 0);
-    for (int n = 0; n < st.n_entries; ++n) {
-      const double x = log_rho[n] - log_z[n];
-      double r = 1.0;  // exp(0): a class that takes the entry alone
-      if (x < kNegligibleLog) {
-        r = kMinResponsibility;
-      } else if (x != 0.0) {
-        r = std::exp(x);
+  for_entry_chunks(st.n_entries, [&](EntryRange range) {
+    for (int i = 0; i < classes.size(); ++i) {
+      const int k = classes[i];
+      const double* log_rho = st.log_rho.data() + st.entry_index(k, 0);
+      double* resp = st.resp.data() + st.entry_index(k, 0);
+      for (int n = range.first; n < range.last; ++n) {
+        const double x = log_rho[n] - log_z[n];
+        double r = 1.0;  // exp(0): a class that takes the entry alone
+        if (x < kNegligibleLog) {
+          r = kMinResponsibility;
+        } else if (x != 0.0) {
+          r = std::exp(x);
+        }
+        resp[n] = r < kMinResponsibility ? kMinResponsibility : r;
       }
-      resp[n] = r < kMinResponsibility ? kMinResponsibility : r;
     }
-  }
+  });
 }
 
 // The engine's imputation of an entry with a missing value in the block.
@@ -454,8 +459,8 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
                       const Temper& t) {
   KernelScratch& ks = st.lanes.kernel;
   const ConstClassEntryArray resp{st.resp.data(), static_cast<size_t>(st.n_entries), 1};
-  class_counts(ctx.views, resp, classes, all_entries(ctx.views), ks, st.n_k.data(),
-               st.n_cat.data());
+  chunked_class_counts(ctx.views, resp, classes, ks, st.lanes.chunks, st.n_k.data(),
+                       st.n_cat.data());
   if (st.n_groups > 0) {
     for (int b = 0; b < st.n_groups; ++b) {
       for (int i = 0; i < classes.size(); ++i) {
@@ -466,8 +471,9 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
         ks.s2[static_cast<size_t>(classes[i])] = mom.s2->data;
       }
       MissingMomentsContext missing{ctx, st, b, t};
-      observed_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], nullptr,
-                             all_entries(ctx.views), ks, MissingBlockMoments{vb_add_missing_moments, &missing});
+      chunked_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], nullptr,
+                            ks, st.lanes.chunks,
+                            MissingBlockMoments{vb_add_missing_moments, &missing});
     }
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
@@ -536,32 +542,34 @@ void compute_complete_prob_daem(const VbContext& ctx, VbState& st) {
 
 void compute_log_normalisers(const VbContext& ctx, VbState& st) {
   const int M = st.n_entries;
-  for (int n = 0; n < M; ++n) {
-    // ln Z = ln sum_k exp(log rho_k - M) + M, M the first largest log rho.
-    const double* log_rho = st.log_rho.data() + n;
-    double top = log_rho[0];
-    int first_top = 0;
-    for (int k = 1; k < st.K; ++k) {
-      const double lr = log_rho[static_cast<size_t>(k) * M];
-      if (lr > top) {
-        top = lr;
-        first_top = k;
+  for_entry_chunks(M, [&](EntryRange range) {
+    for (int n = range.first; n < range.last; ++n) {
+      // ln Z = ln sum_k exp(log rho_k - M) + M, M the first largest log rho.
+      const double* log_rho = st.log_rho.data() + n;
+      double top = log_rho[0];
+      int first_top = 0;
+      for (int k = 1; k < st.K; ++k) {
+        const double lr = log_rho[static_cast<size_t>(k) * M];
+        if (lr > top) {
+          top = lr;
+          first_top = k;
+        }
+      }
+      // Once the largest term (exp(0) = 1) is in, the sum is at least 1 and a
+      // term below 2^-53 leaves it unchanged; before, only a term that is 0
+      // does. Such terms are not computed, nor is exp(0).
+      double sum = 0.0;
+      for (int k = 0; k < st.K; ++k) {
+        const double x = log_rho[static_cast<size_t>(k) * M] - top;
+        if (x < (k > first_top ? kBelowHalfUlpOfOne : kUnderflowLog)) continue;
+        sum += x == 0.0 ? 1.0 : std::exp(x);
+      }
+      st.log_z[n] = std::log(sum) + top;
+      if (!std::isfinite(st.log_z[n])) {
+        raise_numerical_error("compute_log_normalisers", "Log normaliser of a case is not finite\n");
       }
     }
-    // Once the largest term (exp(0) = 1) is in, the sum is at least 1 and a
-    // term below 2^-53 leaves it unchanged; before, only a term that is 0
-    // does. Such terms are not computed, nor is exp(0).
-    double sum = 0.0;
-    for (int k = 0; k < st.K; ++k) {
-      const double x = log_rho[static_cast<size_t>(k) * M] - top;
-      if (x < (k > first_top ? kBelowHalfUlpOfOne : kUnderflowLog)) continue;
-      sum += x == 0.0 ? 1.0 : std::exp(x);
-    }
-    st.log_z[n] = std::log(sum) + top;
-    if (!std::isfinite(st.log_z[n])) {
-      raise_numerical_error("compute_log_normalisers", "Log normaliser of a case is not finite\n");
-    }
-  }
+  });
   if (ctx.settings.verbose) print_log_normalisers(log_stream(), ctx, st);
 }
 
@@ -608,19 +616,21 @@ void compute_complete_prob_part(const VbContext& ctx, VbState& st, std::span<con
 
 void compute_log_normalisers_part(const VbContext&, VbState& st, std::span<const int> classes,
                                   std::span<const double> outside) {
-  for (int n = 0; n < st.n_entries; ++n) {
-    // The listed classes' log rho and the kept sum of the others, around
-    // their largest.
-    double top = outside[static_cast<size_t>(n)];
-    for (int k : classes) top = std::max(top, st.log_rho[st.entry_index(k, n)]);
-    double sum = 0.0;
-    for (int k : classes) sum += std::exp(st.log_rho[st.entry_index(k, n)] - top);
-    sum += std::exp(outside[static_cast<size_t>(n)] - top);
-    st.log_z[n] = std::log(sum) + top;
-    if (!std::isfinite(st.log_z[n])) {
-      raise_numerical_error("compute_log_normalisers_part", "Log normaliser of a case is not finite\n");
+  for_entry_chunks(st.n_entries, [&](EntryRange range) {
+    for (int n = range.first; n < range.last; ++n) {
+      // The listed classes' log rho and the kept sum of the others, around
+      // their largest.
+      double top = outside[static_cast<size_t>(n)];
+      for (int k : classes) top = std::max(top, st.log_rho[st.entry_index(k, n)]);
+      double sum = 0.0;
+      for (int k : classes) sum += std::exp(st.log_rho[st.entry_index(k, n)] - top);
+      sum += std::exp(outside[static_cast<size_t>(n)] - top);
+      st.log_z[n] = std::log(sum) + top;
+      if (!std::isfinite(st.log_z[n])) {
+        raise_numerical_error("compute_log_normalisers_part", "Log normaliser of a case is not finite\n");
+      }
     }
-  }
+  });
 }
 
 void compute_responsibilities_part(const VbContext&, VbState& st, std::span<const int> classes) {
