@@ -1,8 +1,8 @@
 // rumel with --threads: the same bytes in every file and message on 1, 2, 3
 // and 7 threads over data of several chunks (restarts, a class range,
-// annealing, split-and-merge, both domains, -D, missing values, one entry per
-// case of discrete data), and a bad thread count refused before anything is
-// written.
+// annealing, split-and-merge, both domains, the k-means start, -D, missing
+// values, one entry per case of discrete data), and a bad thread count
+// refused before anything is written.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -28,6 +28,7 @@ TEST(RumelThreads, SameBytesOnEveryThreadCount) {
   expect_same(with(kChunkedMixed, {"-k", "3", "-b", "-m", "40"}), complete);
   expect_same(with(kChunkedMixed, {"-k", "4", "-o", "2", "-m", "30"}), complete);
   expect_same(with(kChunkedMixed, {"-k", "3", "--log-scale", "--autoclass"}), complete);
+  expect_same(with(kChunkedMixed, {"-k", "3", "--start", "kmeans", "-n", "2"}), complete);
   expect_same(with(kChunkedMixed, {"-k", "3", "-n", "2", "-D", "-m", "30"}),
               chunked_cases(0.04, {3, 2}));
   expect_same({"-f", "m", "-x", "2", "-k", "3", "-n", "2", "--uncompress", "--seed", "1",
