@@ -12,6 +12,7 @@
 
 #include "common/misc.h"
 #include "common/options.h"
+#include "common/workers.h"
 
 namespace veska {
 
@@ -371,6 +372,19 @@ void set_extreme(Settings& s, const char* value) {
   if (!(x >= 0.0 && x <= 1.0)) die_illegal_value(kOptExtreme);
   s.extreme_low = x;
   s.extreme_high = 1.0 - x;
+}
+
+void set_threads(Settings& s, const char* value) {
+  int n = 0;
+  if (!try_parse_int(value, &n) || n < 1) {
+    die_stderr("Illegal value for %s option\n", label(kOptThreads).c_str());
+  }
+  if (n > kMaxThreads) {
+    die_stderr("Too large value for %s option (at most %d)\n", label(kOptThreads).c_str(),
+               kMaxThreads);
+  }
+  s.threads = n;
+  s.threads_given = true;
 }
 
 void set_start(Settings& s, const char* value) {

@@ -47,6 +47,9 @@ void set_itemp(Settings& s, const char* value);
 void set_extreme(Settings& s, const char* value);
 // --start: "random" or "kmeans", any letter case.
 void set_start(Settings& s, const char* value);
+// --threads: 1 to kMaxThreads. Checked before any file is opened, so its
+// errors go to standard error.
+void set_threads(Settings& s, const char* value);
 // rumel: the model score, any letter case. Unknown names go
 // to standard error.
 void set_score(Settings& s, const char* value);

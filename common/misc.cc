@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace veska {
 
@@ -22,6 +23,18 @@ char g_msg_digits[12] = "6";
 char g_out_digits[12] = "12";
 char g_real_format[17] = "%.12g";
 char g_delimiter = ',';
+
+thread_local bool t_defer_fatal = false;
+
+std::string formatted(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int n = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
 
 void vwrite_fatal(const char* format, va_list args) {
   va_list copy;
@@ -50,9 +63,22 @@ void fatal_exit(int status) {
   std::exit(status);
 }
 
+DeferFatalErrors::DeferFatalErrors() : previous_(t_defer_fatal) { t_defer_fatal = true; }
+DeferFatalErrors::~DeferFatalErrors() { t_defer_fatal = previous_; }
+
+void raise_deferred_fatal(const DeferredFatal& error) {
+  if (error.to_log) die("%s", error.text.c_str());
+  die_stderr("%s", error.text.c_str());
+}
+
 void die(const char* format, ...) {
   va_list args;
   va_start(args, format);
+  if (t_defer_fatal) {
+    DeferredFatal error{formatted(format, args), true};
+    va_end(args);
+    throw error;
+  }
   vwrite_fatal(format, args);
   va_end(args);
   fatal_exit(1);
@@ -61,6 +87,11 @@ void die(const char* format, ...) {
 void die_stderr(const char* format, ...) {
   va_list args;
   va_start(args, format);
+  if (t_defer_fatal) {
+    DeferredFatal error{formatted(format, args), false};
+    va_end(args);
+    throw error;
+  }
   vfprintf(stderr, format, args);
   va_end(args);
   fflush(stderr);

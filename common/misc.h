@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 namespace veska {
 
@@ -32,6 +33,27 @@ void set_fatal_handler(FatalHandler handler);  // nullptr restores the default
 // Message (printf rules, template not converted) to the log stream, then to
 // the message stream, each flushed; then exit status 1.
 [[noreturn]] void die(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A fatal error met on a thread that defers them (a worker pool's run, see
+// common/workers.h): die and die_stderr throw this instead of writing and
+// ending the process; the thread that started the run raises it again.
+struct DeferredFatal {
+  std::string text;
+  bool to_log;  // die (log and message stream), else die_stderr
+};
+// Fatal errors on this thread are deferred for the object's lifetime.
+class DeferFatalErrors {
+ public:
+  DeferFatalErrors();
+  ~DeferFatalErrors();
+  DeferFatalErrors(const DeferFatalErrors&) = delete;
+  DeferFatalErrors& operator=(const DeferFatalErrors&) = delete;
+
+ private:
+  bool previous_;
+};
+// Writes and exits as the deferred die or die_stderr would have.
+[[noreturn]] void raise_deferred_fatal(const DeferredFatal& error);
 
 // die("Numerical error (%s): %s", function, text); text carries its own "\n".
 [[noreturn]] void raise_numerical_error(const char* function, const char* text);

@@ -7,6 +7,7 @@
 #include "common/file_names.h"
 #include "common/init.h"
 #include "common/misc.h"
+#include "common/workers.h"
 
 namespace veska {
 
@@ -59,6 +60,7 @@ const OptionSpec kVbTable[] = {
     {kOptInitC, "init-c", kNone, 1},
     {kOptInitA, "init-a", kNone, 1},
     {kOptStart, "start", kNone, 1},
+    {kOptThreads, "threads", kNone, 1},
     {kOptLogScale, "log-scale", 'J', 0},
     {kOptMemProb, "mem-prob", 'D', 0},
     {kOptPredict, "predict", 'P', 0},
@@ -153,6 +155,8 @@ Flags with an argument:
                                              [Iterate VBEM until convergence]
  --start         Starting point of every restart
                  (random:Random, kmeans:K-means partition)           [Random]
+ --threads       Number of threads in the estimation
+                                      [Number of CPUs the process may run on]
  --noise         Noises in initialization of categorical hyperparams
  --noise-gauss   Noises in initialization of hyperparams of Gaussian means
  --extreme       Threshold for judging extreme values                  [0.05]
@@ -279,6 +283,8 @@ Flags with an argument:
                                                [Iterate EM until convergence]
  --start         Starting point of every restart
                  (random:Random, kmeans:K-means partition)           [Random]
+ --threads       Number of threads in the estimation
+                                      [Number of CPUs the process may run on]
  --noise         Noises in initialization of categorical parameters
  --noise-gauss   Noises in initialization of means of Gaussians
  --extreme       Threshold for judging extreme values                  [0.05]
@@ -507,6 +513,7 @@ void option_pass_files(int argc, char** argv, Settings& s) {
         }
         break;
       case kOptSaveMsg: s.save_msg = true; break;
+      case kOptThreads: set_threads(s, value); break;
       case kOptReadHparam:
         if (vb) s.run_estimation = false;
         break;
@@ -516,6 +523,7 @@ void option_pass_files(int argc, char** argv, Settings& s) {
       default: break;
     }
   });
+  if (!s.threads_given) s.threads = available_cpus();
 }
 
 void option_pass_autoclass(int argc, char** argv, Settings& s) {

@@ -60,6 +60,7 @@ enum OptionId {
   kOptInitC,
   kOptInitA,
   kOptStart,
+  kOptThreads,
   kOptLogScale,
   kOptMemProb,
   kOptPredict,
@@ -95,8 +96,9 @@ const char* usage_full(Program program);
 // Pass 1: --target, and the first of --help/--helpall/--version, which
 // prints to standard output and exits 0. Errors go to standard error.
 void option_pass_target(int argc, char** argv, Settings& s);
-// Pass 2: --input, --output, --suffix, --save-msg and the option that skips
-// the estimation. Errors go to standard error.
+// Pass 2: --input, --output, --suffix, --save-msg, --threads (else the CPUs
+// the process may use) and the option that skips the estimation. Errors go
+// to standard error.
 void option_pass_files(int argc, char** argv, Settings& s);
 // rumel only: --autoclass, before the explicit smoothing options.
 void option_pass_autoclass(int argc, char** argv, Settings& s);

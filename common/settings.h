@@ -113,6 +113,11 @@ struct Settings {
   bool seed_given = false;
   int restarts = 1;
   int start = kStartRandom;
+  // Threads of the estimation loops: --threads, else the CPUs the process
+  // may use (the option passes set it; settings made without them keep 1).
+  // The outputs are the same bytes for every count.
+  int threads = 1;
+  bool threads_given = false;
   int max_iter_restart = 0;
   double noise = 0.1;
   double noise_gauss = 0.1;

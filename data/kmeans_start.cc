@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/random.h"
+#include "common/workers.h"
 
 namespace veska {
 
@@ -324,22 +325,46 @@ int seed_centres(const Points& p, Centres& c, int K, SeedBuffers& b) {
   return K;
 }
 
+// The assignment step runs on the worker pool in chunks of a fixed number of
+// entries; each thread has a row of distances of its own, each chunk its
+// count of moved occurrences, added in chunk order.
+constexpr int kAssignChunk = 2048;
+
+struct AssignBuffers {
+  AssignBuffers(int n, int K)
+      : threads(worker_pool().threads()), width(whole_lanes(K)),
+        rows(static_cast<size_t>(threads) * width),
+        moved(static_cast<size_t>((n + kAssignChunk - 1) / kAssignChunk)) {}
+  int threads;
+  int width;
+  std::vector<double> rows;   // per thread
+  std::vector<double> moved;  // per chunk
+};
+
 // Each entry to its nearest of the first `used` centres (ties: the lower
 // group); own[e] is its squared distance. Returns the occurrences that
 // moved.
 double assign(const Points& p, const Centres& c, int used, std::vector<int>& group,
-           std::vector<double>& own, std::vector<double>& row) {
-  double moved = 0.0;
-  for (int e = 0; e < p.n; ++e) {
-    distances(p, c, e, 0, whole_lanes(used), row.data());
-    int best = 0;
-    for (int k = 1; k < used; ++k) {
-      if (row[static_cast<size_t>(k)] < row[static_cast<size_t>(best)]) best = k;
+              std::vector<double>& own, AssignBuffers& b) {
+  const int n_chunks = static_cast<int>(b.moved.size());
+  worker_pool().run(n_chunks, b.threads, [&](int chunk, int thread) {
+    double* row = b.rows.data() + static_cast<size_t>(thread) * b.width;
+    double moved = 0.0;
+    const int last = std::min(p.n, (chunk + 1) * kAssignChunk);
+    for (int e = chunk * kAssignChunk; e < last; ++e) {
+      distances(p, c, e, 0, whole_lanes(used), row);
+      int best = 0;
+      for (int k = 1; k < used; ++k) {
+        if (row[k] < row[best]) best = k;
+      }
+      if (group[static_cast<size_t>(e)] != best) moved += p.weight[static_cast<size_t>(e)];
+      group[static_cast<size_t>(e)] = best;
+      own[static_cast<size_t>(e)] = row[best];
     }
-    if (group[static_cast<size_t>(e)] != best) moved += p.weight[static_cast<size_t>(e)];
-    group[static_cast<size_t>(e)] = best;
-    own[static_cast<size_t>(e)] = row[static_cast<size_t>(best)];
-  }
+    b.moved[static_cast<size_t>(chunk)] = moved;
+  });
+  double moved = 0.0;
+  for (double m : b.moved) moved += m;
   return moved;
 }
 
@@ -434,7 +459,7 @@ std::vector<int> kmeans_partition(const AttrModel& model, const CaseTable& cases
   Centres c = make_centres(p, whole_lanes(K) + whole_lanes(tries));
   SeedBuffers seeding(p.n, tries);
   std::vector<double> own(static_cast<size_t>(p.n));
-  std::vector<double> row(static_cast<size_t>(whole_lanes(K)));
+  AssignBuffers assigning(p.n, K);
   std::vector<int> members(static_cast<size_t>(K));
   CentreSums sums{std::vector<double>(c.cont.size()), std::vector<double>(c.cont.size()),
                   std::vector<double>(c.value.size()), std::vector<double>(static_cast<size_t>(p.nd) * c.slots)};
@@ -447,7 +472,7 @@ std::vector<int> kmeans_partition(const AttrModel& model, const CaseTable& cases
     std::fill(group.begin(), group.end(), -1);
     const int used = seed_centres(p, c, K, seeding);
     for (int it = 0; it < kKmeansMaxIterations; ++it) {
-      const double moved = assign(p, c, used, group, own, row);
+      const double moved = assign(p, c, used, group, own, assigning);
       if (it > 0 && moved <= kKmeansSettledShare * occurrences) break;
       fill_empty_groups(p, used, group, own, members);
       update_centres(p, group, used, c, sums);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/random.h"
+#include "common/workers.h"
 #include "data/test_model.h"
 #include "tests/support/test_support.h"
 
@@ -255,6 +256,18 @@ TEST(KmeansPartition, SameSeedSameGroupsAndUnitsDoNotMatter) {
   // The continuous values in other units: standardising removes the unit.
   auto scaled = load(mixture(5, 2, 250, 0.05, 3, 1000.0).text, mixture_roles(2));
   EXPECT_TRUE(same_grouping(d->partition(11, 5), scaled->partition(11, 5)));
+}
+
+TEST(KmeansPartition, SameGroupsOnEveryThreadCount) {
+  // Several chunks of the assignment step, holes included.
+  const Mixture m = mixture(5, 2, 7000, 0.05, 4, 1.0, Overlap{2.0, 0.6});
+  auto d = load(m.text, mixture_roles(2));
+  const std::vector<int> one = d->partition(3, 5);
+  for (int threads : {2, 3, 7}) {
+    start_workers(threads);
+    EXPECT_EQ(d->partition(3, 5), one) << threads;
+  }
+  stop_workers();
 }
 
 TEST(KmeansPartition, OccurrenceCountsWeighLikeRepeatedLines) {

@@ -9,6 +9,7 @@
 #include "common/misc.h"
 #include "fit/kernels.h"
 #include "fit/missing_patterns.h"
+#include "fit/parallel.h"
 
 namespace veska {
 
@@ -129,8 +130,6 @@ double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, int n,
 
 namespace {
 
-EntryRange entry_range(const MlWork& w) { return EntryRange{0, static_cast<int>(w.norm.size())}; }
-
 ClassEntryArray weight_array(MlWork& w, int K) {
   return ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)};
 }
@@ -186,11 +185,14 @@ void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w
   MissingValuesContext missing{l, p, w};
   const LogJointModel model{w.beta < 1.0 ? w.beta : 1.0, w.log_pi.data(), w.log_theta.data(),
                             l.dims, MissingBlockTerm{ml_missing_block_term, &missing}};
-  complete_log_joint(w.views, ctx.cases, model, classes, all_entries(w.views), ks,
-                     ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)});
-  if (w.log_domain) return;
-  exponentiate(weight_array(w, K), classes, entry_range(w));
+  chunked_log_joint(w.views, ctx.cases, model, classes, ks, w.chunks,
+                    ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)},
+                    [&](EntryRange range) {
+                      if (!w.log_domain) exponentiate(weight_array(w, K), classes, range);
+                    });
 }
+
+int entry_count(const MlWork& w) { return static_cast<int>(w.norm.size()); }
 
 // r = exp(ln w - ln Z), or w / Z unless Z is negligible.
 ResponsibilityRules responsibility_rules(const MlWork& w) {
@@ -207,20 +209,25 @@ void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, M
 void compute_normalisers(const MlLayout& l, MlWork& w) {
   NormaliserRules rules;
   rules.log_domain = w.log_domain;
-  entry_normalisers(weight_array(std::as_const(w), l.K), ClassList::all(l.K), nullptr, rules,
-                    entry_range(w), w.norm.data());
+  for_entry_chunks(entry_count(w), [&](EntryRange range) {
+    entry_normalisers(weight_array(std::as_const(w), l.K), ClassList::all(l.K), nullptr, rules,
+                      range, w.norm.data());
+  });
 }
 
 double compute_loglike(const MlWork& w) {
-  double sum = 0.0;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double c = w.count[n];
-    if (w.log_domain) {
-      sum += c * w.norm[n];
-    } else if (c > 0.0) {
-      sum += c * std::log(w.norm[n]);
+  const double sum = sum_entry_chunks(entry_count(w), [&](EntryRange range) {
+    double part = 0.0;
+    for (int n = range.first; n < range.last; ++n) {
+      const double c = w.count[n];
+      if (w.log_domain) {
+        part += c * w.norm[n];
+      } else if (c > 0.0) {
+        part += c * std::log(w.norm[n]);
+      }
     }
-  }
+    return part;
+  });
   if (std::isnan(sum)) {
     fail_density_check("compute_loglike",
                        "Computed log-likelihood is not a number -- see the log file\n");
@@ -233,8 +240,10 @@ double compute_loglike(const MlWork& w) {
 }
 
 void compute_responsibilities(const MlLayout& l, MlWork& w) {
-  class_responsibilities(weight_array(std::as_const(w), l.K), ClassList::all(l.K), w.norm.data(),
-                         responsibility_rules(w), entry_range(w), resp_array(w, l.K));
+  for_entry_chunks(entry_count(w), [&](EntryRange range) {
+    class_responsibilities(weight_array(std::as_const(w), l.K), ClassList::all(l.K), w.norm.data(),
+                           responsibility_rules(w), range, resp_array(w, l.K));
+  });
 }
 
 namespace {
@@ -276,8 +285,7 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
   refresh_missing_tables(l, p, w, classes);
   KernelScratch& ks = w.kernel;
   const ConstClassEntryArray resp{w.resp.data(), 1, static_cast<size_t>(K)};
-  class_counts(w.views, resp, classes, all_entries(w.views), ks, w.e_class.data(),
-               w.e_cat.data());
+  chunked_class_counts(w.views, resp, classes, ks, w.chunks, w.e_class.data(), w.e_cat.data());
   for (int b = 0; b < l.n_groups; ++b) {
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
@@ -286,8 +294,8 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
     }
     const double* centre = w.centre.data() + l.mean_offset[b];
     MissingValuesContext missing{l, p, w, b, centre};
-    observed_block_moments(w.views, resp, classes, b, l.dims[b], centre, all_entries(w.views), ks,
-                           MissingBlockMoments{ml_add_missing_moments, &missing});
+    chunked_block_moments(w.views, resp, classes, b, l.dims[b], centre, ks, w.chunks,
+                          MissingBlockMoments{ml_add_missing_moments, &missing});
   }
 }
 
@@ -440,29 +448,31 @@ void compute_joint_part(const MlContext& ctx, const MlLayout& l, const MlParams&
 
 void keep_outside_weights(const MlLayout& l, MlWork& w, const int* triple) {
   const int K = l.K;
-  for (size_t n = 0; n < w.norm.size(); ++n) {
-    const double* x = w.weight.data() + n * K;
-    double s = 0.0;
-    if (w.log_domain) {
-      double m = -HUGE_VAL;
-      for (int k = 0; k < K; ++k) {
-        if (k != triple[0] && k != triple[1] && k != triple[2]) m = std::max(m, x[k]);
+  for_entry_chunks(entry_count(w), [&](EntryRange range) {
+    for (int n = range.first; n < range.last; ++n) {
+      const double* x = w.weight.data() + static_cast<size_t>(n) * K;
+      double s = 0.0;
+      if (w.log_domain) {
+        double m = -HUGE_VAL;
+        for (int k = 0; k < K; ++k) {
+          if (k != triple[0] && k != triple[1] && k != triple[2]) m = std::max(m, x[k]);
+        }
+        if (m == -HUGE_VAL) {
+          w.outside[n] = m;  // no class outside: an empty sum
+          continue;
+        }
+        for (int k = 0; k < K; ++k) {
+          if (k != triple[0] && k != triple[1] && k != triple[2]) s += std::exp(x[k] - m);
+        }
+        w.outside[n] = std::log(s) + m;
+      } else {
+        for (int k = 0; k < K; ++k) {
+          if (k != triple[0] && k != triple[1] && k != triple[2]) s += x[k];
+        }
+        w.outside[n] = s;
       }
-      if (m == -HUGE_VAL) {
-        w.outside[n] = m;  // no class outside: an empty sum
-        continue;
-      }
-      for (int k = 0; k < K; ++k) {
-        if (k != triple[0] && k != triple[1] && k != triple[2]) s += std::exp(x[k] - m);
-      }
-      w.outside[n] = std::log(s) + m;
-    } else {
-      for (int k = 0; k < K; ++k) {
-        if (k != triple[0] && k != triple[1] && k != triple[2]) s += x[k];
-      }
-      w.outside[n] = s;
     }
-  }
+  });
 }
 
 // The three classes' terms after the kept term of the others (an empty
@@ -470,15 +480,19 @@ void keep_outside_weights(const MlLayout& l, MlWork& w, const int* triple) {
 void compute_normalisers_part(const MlLayout& l, MlWork& w, const int* triple) {
   NormaliserRules rules;
   rules.log_domain = w.log_domain;
-  entry_normalisers(weight_array(std::as_const(w), l.K),
-                    ClassList::part(std::span<const int>(triple, 3)), w.outside.data(), rules,
-                    entry_range(w), w.norm.data());
+  for_entry_chunks(entry_count(w), [&](EntryRange range) {
+    entry_normalisers(weight_array(std::as_const(w), l.K),
+                      ClassList::part(std::span<const int>(triple, 3)), w.outside.data(), rules,
+                      range, w.norm.data());
+  });
 }
 
 void compute_responsibilities_part(const MlLayout& l, MlWork& w, const int* triple) {
-  class_responsibilities(weight_array(std::as_const(w), l.K),
-                         ClassList::part(std::span<const int>(triple, 3)), w.norm.data(),
-                         responsibility_rules(w), entry_range(w), resp_array(w, l.K));
+  for_entry_chunks(entry_count(w), [&](EntryRange range) {
+    class_responsibilities(weight_array(std::as_const(w), l.K),
+                           ClassList::part(std::span<const int>(triple, 3)), w.norm.data(),
+                           responsibility_rules(w), range, resp_array(w, l.K));
+  });
 }
 
 void compute_expected_stats_part(const MlContext& ctx, const MlLayout& l, const MlParams& p,

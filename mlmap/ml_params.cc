@@ -107,6 +107,8 @@ MlWork allocate_work(const MlLayout& l, const AttrModel& model, const CaseTable&
   w.kernel = allocate_kernel_scratch(l.K, l.cat_stride, l.dims);
   w.kernel.missing_work.assign(pattern_work_size(l.max_dim), 0.0);
   w.missing_tables = PatternTables(w.views, l.K);
+  // Last: the workers' scratch copies the caller's as sized above.
+  w.chunks = allocate_chunk_work(n_entries, l.K, l.cat_stride, l.dims, w.kernel);
   w.log_pi.assign(static_cast<size_t>(l.K), 0.0);
   w.log_theta.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);
   w.outside.assign(static_cast<size_t>(n_entries), 0.0);

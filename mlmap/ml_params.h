@@ -20,6 +20,7 @@
 #include "data/stat.h"
 #include "fit/kernels.h"
 #include "fit/missing_patterns.h"
+#include "fit/parallel.h"
 
 namespace veska {
 
@@ -133,6 +134,7 @@ struct MlWork {
   // of pi and theta they read.
   EntryViews views;
   KernelScratch kernel;
+  ChunkWork chunks;  // the pool workers' kernel scratch, the chunks' partial sums
   std::vector<double> log_pi;     // K
   std::vector<double> log_theta;  // K * cat_stride
   // Split-and-merge's partial runs: per entry the weights of the classes

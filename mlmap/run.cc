@@ -7,6 +7,7 @@
 #include "common/options.h"
 #include "common/random.h"
 #include "common/settings.h"
+#include "common/workers.h"
 #include "data/name.h"
 #include "mlmap/em_driver.h"
 #include "mlmap/param_driver.h"
@@ -28,6 +29,7 @@ int run_rumel(int argc, char** argv) {
   option_passes_after_open(argc, argv, s);
   validate_settings(s, model);
   fix_conversions(s);
+  start_workers(s.threads);
 
   create_hash_tables(s, model);
   read_names(s, model);

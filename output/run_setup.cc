@@ -6,6 +6,7 @@
 #include "common/matrix_store.h"
 #include "common/misc.h"
 #include "common/options.h"
+#include "common/workers.h"
 #include "output/section_writer.h"
 
 namespace veska {
@@ -27,6 +28,7 @@ void open_work_areas() {
 }
 
 void close_work_areas() {
+  stop_workers();
   store_shutdown();
   conv_buffers_free();
   section_writer_free();

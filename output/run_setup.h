@@ -11,7 +11,8 @@
 
 namespace veska {
 
-// Conversion buffers, section writer, matrix store.
+// Conversion buffers, section writer, matrix store; closing also joins the
+// worker pool's threads (the run starts them once the options are read).
 void open_work_areas();
 void close_work_areas();
 

@@ -83,6 +83,8 @@ Flags with an argument:
                                              [Iterate VBEM until convergence]
  --start         Starting point of every restart
                  (random:Random, kmeans:K-means partition)           [Random]
+ --threads       Number of threads in the estimation
+                                      [Number of CPUs the process may run on]
  --noise         Noises in initialization of categorical hyperparams
  --noise-gauss   Noises in initialization of hyperparams of Gaussian means
  --extreme       Threshold for judging extreme values                  [0.05]

@@ -9,6 +9,7 @@
 #include "common/options.h"
 #include "common/random.h"
 #include "common/settings.h"
+#include "common/workers.h"
 #include "data/name.h"
 #include "data/read_freq.h"
 #include "data/stat.h"
@@ -63,6 +64,7 @@ int run_rumelvb(int argc, char** argv) {
   option_passes_after_open(argc, argv, s);
   validate_settings(s, run.model);
   fix_conversions(s);
+  start_workers(s.threads);
 
   create_hash_tables(s, run.model);
   read_names(s, run.model);

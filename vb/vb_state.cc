@@ -67,6 +67,8 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
   lanes.kernel = allocate_kernel_scratch(K, st.cat_stride, st.dims);
   lanes.kernel.missing_work.assign(pattern_work_size(st.max_dim), 0.0);
   st.missing_tables = PatternTables(ctx.views, K);
+  // Last: the workers' scratch copies the caller's as sized above.
+  lanes.chunks = allocate_chunk_work(st.n_entries, K, st.cat_stride, st.dims, lanes.kernel);
   return st;
 }
 

@@ -21,6 +21,7 @@
 #include "data/stat.h"
 #include "fit/kernels.h"
 #include "fit/missing_patterns.h"
+#include "fit/parallel.h"
 
 namespace veska {
 
@@ -103,9 +104,12 @@ struct VbWork {
 //   block_terms           per class and block (k * n_groups + b), for the
 //                         entries with missing values
 //   kernel                the shared kernels' lanes and parameter pointers
+//   chunks                the pool workers' kernel scratch and the chunks'
+//                         partial sums
 struct VbLaneScratch {
   std::vector<VbBlockTerms> block_terms;
   KernelScratch kernel;
+  ChunkWork chunks;
 };
 
 // The state of the engine for one K: its shape, the model record, the work

@@ -7,6 +7,7 @@
 #include "common/misc.h"
 #include "common/gamma_functions.h"
 #include "fit/kernels.h"
+#include "fit/parallel.h"
 #include "vb/print_vb.h"
 #include "vb/print_vb_dumps.h"
 
@@ -154,8 +155,8 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
   MissingTermContext missing{ctx, st};
   const LogJointModel model{t.beta, st.e_log_pi.data(), st.e_log_theta.data(), st.dims,
                             MissingBlockTerm{vb_missing_block_term, &missing}};
-  complete_log_joint(ctx.views, ctx.cases, model, classes, all_entries(ctx.views), ks,
-                     ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
+  chunked_log_joint(ctx.views, ctx.cases, model, classes, ks, st.lanes.chunks,
+                    ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
 }
 
 // Adds w times the completed moments of entry n's block b, less the centre
@@ -324,11 +325,13 @@ void check_log_normalisers(const char* name, const VbState& st) {
 }
 
 double entry_term(const EntryViews& views, const VbState& st) {
-  double f = 0.0;
-  for (int n = 0; n < st.n_entries; ++n) {
-    f += views.entry_count[static_cast<size_t>(n)] * st.log_z[n];
-  }
-  return f;
+  return sum_entry_chunks(st.n_entries, [&](EntryRange r) {
+    double f = 0.0;
+    for (int n = r.first; n < r.last; ++n) {
+      f += views.entry_count[static_cast<size_t>(n)] * st.log_z[n];
+    }
+    return f;
+  });
 }
 
 }  // namespace
@@ -365,8 +368,10 @@ constexpr double kNegligibleLog = -69.5;  // exp(-69.5) < 6.6e-31
 void responsibilities(VbState& st, const ClassList& classes) {
   const ResponsibilityRules rules{true, kMinResponsibility, kNegligibleLog, 0.0};
   const size_t M = static_cast<size_t>(st.n_entries);
-  class_responsibilities(ConstClassEntryArray{st.log_rho.data(), M, 1}, classes, st.log_z.data(),
-                         rules, EntryRange{0, st.n_entries}, ClassEntryArray{st.resp.data(), M, 1});
+  for_entry_chunks(st.n_entries, [&](EntryRange range) {
+    class_responsibilities(ConstClassEntryArray{st.log_rho.data(), M, 1}, classes, st.log_z.data(),
+                           rules, range, ClassEntryArray{st.resp.data(), M, 1});
+  });
 }
 
 // The engine's imputation of an entry with a missing value in the block.
@@ -392,8 +397,8 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
   KernelScratch& ks = st.lanes.kernel;
   const ConstClassEntryArray resp{st.resp.data(), static_cast<size_t>(st.n_entries), 1};
   refresh_missing_tables(ctx, st, classes, t.name);
-  class_counts(ctx.views, resp, classes, all_entries(ctx.views), ks, st.n_k.data(),
-               st.n_cat.data());
+  chunked_class_counts(ctx.views, resp, classes, ks, st.lanes.chunks, st.n_k.data(),
+                       st.n_cat.data());
   if (st.n_groups > 0) {
     for (int b = 0; b < st.n_groups; ++b) {
       for (int i = 0; i < classes.size(); ++i) {
@@ -405,8 +410,9 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
       }
       const double* centre = block_centre(ctx, b);
       MissingMomentsContext missing{ctx, st, b, t, centre};
-      observed_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], centre,
-                             all_entries(ctx.views), ks, MissingBlockMoments{vb_add_missing_moments, &missing});
+      chunked_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], centre,
+                            ks, st.lanes.chunks,
+                            MissingBlockMoments{vb_add_missing_moments, &missing});
     }
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
@@ -489,8 +495,10 @@ void compute_log_normalisers(const VbContext& ctx, VbState& st) {
   NormaliserRules rules;
   rules.negligible_before_top = kUnderflowLog;
   rules.negligible_after_top = kBelowHalfUlpOfOne;
-  entry_normalisers(log_rho_array(st), ClassList::all(st.K), nullptr, rules,
-                    EntryRange{0, st.n_entries}, st.log_z.data());
+  for_entry_chunks(st.n_entries, [&](EntryRange range) {
+    entry_normalisers(log_rho_array(st), ClassList::all(st.K), nullptr, rules, range,
+                      st.log_z.data());
+  });
   check_log_normalisers("compute_log_normalisers", st);
   if (ctx.settings.verbose) print_log_normalisers(log_stream(), ctx, st);
 }
@@ -542,8 +550,10 @@ void compute_log_normalisers_part(const VbContext&, VbState& st, std::span<const
   // their largest; the others' term added last.
   NormaliserRules rules;
   rules.outside_first = false;
-  entry_normalisers(log_rho_array(st), ClassList::part(classes), outside.data(), rules,
-                    EntryRange{0, st.n_entries}, st.log_z.data());
+  for_entry_chunks(st.n_entries, [&](EntryRange range) {
+    entry_normalisers(log_rho_array(st), ClassList::part(classes), outside.data(), rules, range,
+                      st.log_z.data());
+  });
   check_log_normalisers("compute_log_normalisers_part", st);
 }
 

@@ -13,6 +13,7 @@
 #include "common/matrix_store.h"
 #include "common/misc.h"
 #include "common/random.h"
+#include "common/workers.h"
 #include "common/gamma_functions.h"
 #include "output/section_writer.h"
 #include "vb/vb_init.h"
@@ -487,6 +488,35 @@ TEST(VerboseDumps, EachStepWritesItsDataMatrices) {
   snprintf(row, sizeof row, "2,a,?,1,%.12g", st.resp[st.entry_index(1, 2)]);
   EXPECT_TRUE(has(row)) << row;
   free_vb_state(st);
+}
+
+// A normaliser that is not finite in two chunks far apart ends the run with
+// the step's message whichever threads meet it, and the same iteration gives
+// the same bits on any number of threads.
+TEST(Threads, NumericalErrorInAChunkAndTheSameBits) {
+  Shape s;
+  s.discrete = {3};
+  s.blocks = {2};
+  s.lines = 7000;  // four chunks
+  VbData data(random_cases(s), s.n_attr(), s.gauss());
+  std::vector<double> first_f;
+  for (int threads : {1, 2, 3, 7}) {
+    start_workers(threads);
+    VbState st = fresh_state(*data.ctx, 3, 4);
+    for (int i = 0; i < 3; ++i) first_f.push_back(iterate(*data.ctx, st));
+    EXPECT_EQ(first_f[first_f.size() - 3], first_f[0]) << threads;
+    EXPECT_EQ(first_f.back(), first_f[2]) << threads;
+    for (int n : {4500, 6900}) {
+      for (int k = 0; k < 3; ++k) st.log_rho[st.entry_index(k, n)] = INFINITY;
+    }
+    const testing::FatalResult r = run_capturing([&] { compute_log_normalisers(*data.ctx, st); });
+    EXPECT_TRUE(r.exited) << threads;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.msg,
+              "Numerical error (compute_log_normalisers): Log normaliser of a case is not finite\n");
+    free_vb_state(st);
+  }
+  stop_workers();
 }
 
 }  // namespace
