@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -191,6 +192,23 @@ TEST(RumelvbCommandLine, ErrorsBeforeTheLogGoToStandardError) {
   expect_failure(rumelvb(c.dir, {"-f", "data", "-x", "2", "-s", std::string(600, 's')}),
                  "Too long value for --suffix (-s) option (at most 511 characters)\n");
   EXPECT_FALSE(std::filesystem::exists(c.dir.file("data_log.csv")));
+}
+
+// The instruction set forced from the environment: an unknown name ends the
+// run with its message, a known one fits as usual.
+TEST(RumelvbCommandLine, ForcedInstructionSetIsCheckedAndServes) {
+  CaseDir c;
+  const std::vector<std::string> args = {"-f", "data", "-x", "2", "-k", "2", "--seed", "1"};
+  setenv("VESKA_ISA", "mmx", 1);
+  const RunResult bad = rumelvb(c.dir, args);
+  setenv("VESKA_ISA", "sse2", 1);
+  const RunResult sse2 = rumelvb(c.dir, args);
+  unsetenv("VESKA_ISA");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("VESKA_ISA=mmx: unknown instruction set (sse2, avx2 or avx512)\n"),
+            std::string::npos)
+      << bad.err;
+  EXPECT_EQ(sse2.status, 0) << sse2.err;
 }
 
 TEST(RumelvbCommandLine, ErrorsAfterTheLogGoThroughDie) {
