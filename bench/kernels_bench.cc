@@ -191,6 +191,23 @@ void BM_Responsibilities(benchmark::State& state) {
 }
 BENCHMARK(BM_Responsibilities)->DenseRange(0, 2);
 
+// Both in one pass, as rumelvb takes them.
+void BM_NormalisersWithResponsibilities(benchmark::State& state) {
+  if (!use_isa(state)) return;
+  LogWeights x;
+  NormaliserRules rules;
+  rules.negligible_before_top = -746.0;
+  rules.negligible_after_top = -37.5;
+  const ResponsibilityRules resp_rules{true, 1e-30, -69.5, 0.0};
+  for (auto _ : state) {
+    normalise_entries(x.weights(), ClassList::all(x.K), nullptr, rules, resp_rules, {0, kEntries},
+                      x.z.data(), ClassEntryArray{x.r.data(), kEntries, 1});
+    benchmark::DoNotOptimize(x.r.data());
+  }
+  per_item(state, 1.0 * x.K * kEntries);
+}
+BENCHMARK(BM_NormalisersWithResponsibilities)->DenseRange(0, 2);
+
 std::vector<double> sweep(double lo, double hi) {
   std::vector<double> x(kEntries);
   for (int i = 0; i < kEntries; ++i) x[i] = lo + (hi - lo) * i / kEntries;

@@ -215,13 +215,142 @@ void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJ
   }
 }
 
+// The log joint of W consecutive complete entries at a time, one class after
+// the other: the entries across the lanes, so that no lane idles when there
+// are fewer classes than lanes and each class's results go out as one
+// vector. Each lane does the operations of observed_block_lanes in its
+// order with that class's parameters, so the bits are those of the classes
+// across the lanes. Only for entries without discrete attributes (their
+// cells would need a gather per class).
+template <int W, int kDim>
+inline typename Lanes<W>::D entry_lanes_block_term(const double* x, int d, const double* mu,
+                                                   const double* w, double a, double half_scale,
+                                                   double beta) {
+  using S = Simd<W>;
+  using Vec = typename Lanes<W>::D;
+  if constexpr (kDim > 0) d = kDim;
+  // x - m held in registers for the small fixed sizes, else taken again
+  // where it is needed (the same bits).
+  Vec fixed[kDim > 0 ? kDim : 1];
+  if constexpr (kDim > 0) {
+    for (int i = 0; i < d; ++i) fixed[i] = S::load(x + i * W) - mu[i];
+  }
+  auto diff = [&](int i) {
+    if constexpr (kDim > 0) {
+      return fixed[i];
+    } else {
+      return S::load(x + i * W) - mu[i];
+    }
+  };
+  Vec diagonal{}, off{};
+  for (int i = 0; i < d; ++i) {
+    const double* wi = w + i * d;
+    const Vec di = diff(i);
+    diagonal += wi[i] * di * di;
+    Vec row{};
+    for (int j = i + 1; j < d; ++j) row += wi[j] * diff(j);
+    off += di * row;
+  }
+  return beta * (a - half_scale * (diagonal + 2.0 * off));
+}
+
+template <int W>
+inline typename Lanes<W>::D entry_lanes_block_term(const double* x, int d, const double* mu,
+                                                   const double* w, double a, double half_scale,
+                                                   double beta) {
+  switch (d) {
+    case 1: return entry_lanes_block_term<W, 1>(x, d, mu, w, a, half_scale, beta);
+    case 2: return entry_lanes_block_term<W, 2>(x, d, mu, w, a, half_scale, beta);
+    case 3: return entry_lanes_block_term<W, 3>(x, d, mu, w, a, half_scale, beta);
+    case 4: return entry_lanes_block_term<W, 4>(x, d, mu, w, a, half_scale, beta);
+    case 5: return entry_lanes_block_term<W, 5>(x, d, mu, w, a, half_scale, beta);
+    case 6: return entry_lanes_block_term<W, 6>(x, d, mu, w, a, half_scale, beta);
+    case 7: return entry_lanes_block_term<W, 7>(x, d, mu, w, a, half_scale, beta);
+    case 8: return entry_lanes_block_term<W, 8>(x, d, mu, w, a, half_scale, beta);
+    default: return entry_lanes_block_term<W, 0>(x, d, mu, w, a, half_scale, beta);
+  }
+}
+
+// The entries of `range`, all complete, W at a time; s.entry_lanes holds
+// their block values lane by lane (dimension i of block b at
+// (first_dim_b + i) * W).
+template <int W>
+void log_joint_entry_lanes(const EntryViews& views, const LogJointModel& model,
+                           const ClassList& classes, EntryRange range, KernelScratch& s,
+                           ClassEntryArray out) {
+  using S = Simd<W>;
+  using Vec = typename Lanes<W>::D;
+  const double beta = model.beta;
+  const int n_groups = static_cast<int>(model.dims.size());
+  double* x = s.entry_lanes.data();
+  for (int n = range.first; n < range.last; n += W) {
+    const int count = lesser(W, range.last - n);
+    int at = 0;
+    for (int b = 0; b < n_groups; ++b) {
+      const size_t bi = static_cast<size_t>(b);
+      const int d = model.dims[bi];
+      for (int i = 0; i < d; ++i) {
+        Vec v{};
+        for (int l = 0; l < count; ++l) {
+          v[l] = views.entry_reals[static_cast<size_t>(n + l)][views.block_offset[bi] + i];
+        }
+        S::store(x + (at + i) * W, v);
+      }
+      at += d;
+    }
+    for (int c = 0; c < classes.size(); ++c) {
+      const int k = classes[c];
+      Vec lr = splat<Vec>(beta * model.log_pi[k]);
+      at = 0;
+      for (int b = 0; b < n_groups; ++b) {
+        const size_t bi = static_cast<size_t>(b);
+        const size_t kb = static_cast<size_t>(k) * n_groups + bi;
+        const int d = model.dims[bi];
+        lr -= s.block_shift[bi];
+        lr += entry_lanes_block_term<W>(x + at * W, d, s.mean[kb], s.precision[kb], s.log_const[kb],
+                                        0.5 * s.scale[kb], beta);
+        at += d;
+      }
+      S::store_entries(out.data + static_cast<size_t>(k) * out.class_stride +
+                           static_cast<size_t>(n) * out.entry_stride,
+                       out.entry_stride, count, lr);
+    }
+  }
+}
+
+// Runs of at least two vectors of complete entries take the entries across
+// the lanes when there are no discrete attributes (four lanes or more); the
+// rest takes the classes across the lanes.
 template <int W>
 void complete_log_joint_body(const EntryViews& views, const CaseTable& cases,
                              const LogJointModel& model, const ClassList& classes,
                              EntryRange range, KernelScratch& scratch, ClassEntryArray out) {
-  for_each_chunk<W>(classes, [&](const auto& chunk) {
-    log_joint_lanes(views, cases, model, chunk, range, scratch, out);
-  });
+  auto class_lanes = [&](EntryRange part) {
+    if (part.first >= part.last) return;
+    for_each_chunk<W>(classes, [&](const auto& chunk) {
+      log_joint_lanes(views, cases, model, chunk, part, scratch, out);
+    });
+  };
+  // On two lanes the broadcasts of each class's parameters cost more than
+  // the idle lanes they save.
+  if (W < 4 || views.n_discrete > 0 || model.dims.empty()) return class_lanes(range);
+  const unsigned char* complete = views.entry_complete.data();
+  int pending = range.first;  // the first entry not yet done
+  for (int n = range.first; n < range.last;) {
+    if (!complete[n]) {
+      ++n;
+      continue;
+    }
+    int end = n;
+    while (end < range.last && complete[end]) ++end;
+    if (end - n >= 2 * W) {
+      class_lanes({pending, n});
+      log_joint_entry_lanes<W>(views, model, classes, {n, end}, scratch, out);
+      pending = end;
+    }
+    n = end;
+  }
+  class_lanes({pending, range.last});
 }
 
 template <class Chunk>
@@ -434,21 +563,53 @@ inline bool contiguous_classes(size_t class_stride, size_t entry_stride, const C
   return true;
 }
 
+// The responsibility of a class from its weight x and the entry's
+// normaliser z (see ResponsibilityRules); in the log domain `e` may bring
+// exp(x - z) when the caller has it already.
+template <int W>
+struct ResponsibilityLanes {
+  using Vec = typename Lanes<W>::D;
+  const ResponsibilityRules& rules;
+  Vec floor;
+  explicit ResponsibilityLanes(const ResponsibilityRules& r)
+      : rules(r), floor(splat<Vec>(r.floor)) {}
+  Vec from_exp(Vec d, Vec e) const {
+    const Vec r = d < rules.negligible_log ? floor : e;
+    return r < floor ? floor : r;
+  }
+  Vec operator()(Vec x, Vec z) const {
+    if (!rules.log_domain) return z > rules.tiny_normaliser ? x / z : Vec{};
+    const Vec d = x - z;
+    return from_exp(d, exp_lanes<W>(d));
+  }
+};
+
+// The normalisers and, when `resp_rules` is given, the responsibilities in
+// the same pass. In the log domain those come from the normaliser's own
+// terms, exp(w - top) / sum, the same value as exp(w - ln Z) to the last
+// bits, so one exponential serves both; the terms wait in `resp` until the
+// sum is known.
 template <int W>
 void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classes,
                             const double* outside, const NormaliserRules& rules, EntryRange range,
-                            double* norm) {
+                            double* norm, const ResponsibilityRules* resp_rules,
+                            ClassEntryArray resp) {
   using S = Simd<W>;
   using Vec = typename Lanes<W>::D;
   const int n_classes = classes.size();
   const double minus_inf = -__builtin_inf();
   const size_t es = weight.entry_stride;
+  const size_t res = resp.entry_stride;
   for (int n = range.first; n < range.last; n += W) {
     const int count = lesser(W, range.last - n);
     auto class_lanes = [&](int i) {
       const double* p = weight.data + static_cast<size_t>(classes[i]) * weight.class_stride +
                         static_cast<size_t>(n) * es;
       return S::load_entries(p, es, count, 0.0);
+    };
+    auto resp_at = [&](int i) {
+      return resp.data + static_cast<size_t>(classes[i]) * resp.class_stride +
+             static_cast<size_t>(n) * res;
     };
     const Vec out = outside != nullptr ? S::load_entries(outside + n, 1, count, 0.0) : Vec{};
     Vec result;
@@ -471,15 +632,31 @@ void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classe
                                                          : splat<Vec>(rules.negligible_before_top);
         const Vec e = exp_lanes<W>(x);
         sum += x < skip_below ? Vec{} : e;
+        if (resp_rules != nullptr) S::store_entries(resp_at(i), res, count, e);
       }
       if (outside != nullptr && !rules.outside_first) sum += out_term;
       result = log_lanes<W>(sum) + top;
+      if (resp_rules != nullptr) {
+        const ResponsibilityLanes<W> r(*resp_rules);
+        const Vec inverse = 1.0 / sum;
+        for (int i = 0; i < n_classes; ++i) {
+          double* at = resp_at(i);
+          const Vec e = S::load_entries(at, res, count, 0.0);
+          S::store_entries(at, res, count, r.from_exp(class_lanes(i) - result, e * inverse));
+        }
+      }
     } else {
       Vec sum{};
       if (outside != nullptr && rules.outside_first) sum += out;
       for (int i = 0; i < n_classes; ++i) sum += class_lanes(i);
       if (outside != nullptr && !rules.outside_first) sum += out;
       result = sum;
+      if (resp_rules != nullptr) {
+        const ResponsibilityLanes<W> r(*resp_rules);
+        for (int i = 0; i < n_classes; ++i) {
+          S::store_entries(resp_at(i), res, count, r(class_lanes(i), sum));
+        }
+      }
     }
     S::store_entries(norm + n, 1, count, result);
   }
@@ -491,14 +668,7 @@ void class_responsibilities_body(ConstClassEntryArray weight, const ClassList& c
                                  EntryRange range, ClassEntryArray resp) {
   using S = Simd<W>;
   using Vec = typename Lanes<W>::D;
-  const Vec floor = splat<Vec>(rules.floor);
-  auto responsibility = [&](Vec x, Vec z) {
-    if (!rules.log_domain) return z > rules.tiny_normaliser ? x / z : Vec{};
-    const Vec d = x - z;
-    const Vec e = exp_lanes<W>(d);
-    const Vec r = d < rules.negligible_log ? floor : e;
-    return r < floor ? floor : r;
-  };
+  const ResponsibilityLanes<W> responsibility(rules);
   if (contiguous_classes(weight.class_stride, weight.entry_stride, classes) &&
       contiguous_classes(resp.class_stride, resp.entry_stride, classes)) {
     const int K = classes.size();

@@ -21,7 +21,8 @@ struct KernelTable {
                                  int, const double*, EntryRange, KernelScratch&,
                                  MissingBlockMoments);
   void (*entry_normalisers)(ConstClassEntryArray, const ClassList&, const double*,
-                            const NormaliserRules&, EntryRange, double*);
+                            const NormaliserRules&, EntryRange, double*,
+                            const ResponsibilityRules*, ClassEntryArray);
   void (*class_responsibilities)(ConstClassEntryArray, const ClassList&, const double*,
                                  const ResponsibilityRules&, EntryRange, ClassEntryArray);
   void (*exponentiate)(ClassEntryArray, const ClassList&, EntryRange);

@@ -21,6 +21,9 @@ KernelScratch allocate_kernel_scratch(int K, int cat_stride, std::span<const int
   }
   s.lane_gauss.assign(gauss, 0.0);
   s.lane_diff.assign(static_cast<size_t>(max_dim) * width, 0.0);
+  size_t all_dims = 0;
+  for (int d : dims) all_dims += static_cast<size_t>(d);
+  s.entry_lanes.assign(all_dims * 8, 0.0);
   const size_t kb = static_cast<size_t>(K) * dims.size();
   s.mean.assign(kb, nullptr);
   s.precision.assign(kb, nullptr);
@@ -53,7 +56,16 @@ void observed_block_moments(const EntryViews& views, ConstClassEntryArray resp,
 void entry_normalisers(ConstClassEntryArray weight, const ClassList& classes,
                        const double* outside, const NormaliserRules& rules, EntryRange range,
                        double* norm) {
-  active_kernels().entry_normalisers(weight, classes, outside, rules, range, norm);
+  active_kernels().entry_normalisers(weight, classes, outside, rules, range, norm, nullptr,
+                                     ClassEntryArray{nullptr, 0, 0});
+}
+
+void normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
+                       const double* outside, const NormaliserRules& rules,
+                       const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
+                       ClassEntryArray resp) {
+  active_kernels().entry_normalisers(weight, classes, outside, rules, range, norm, &resp_rules,
+                                     resp);
 }
 
 void class_responsibilities(ConstClassEntryArray weight, const ClassList& classes,

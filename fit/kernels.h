@@ -75,6 +75,8 @@ struct ConstClassEntryArray {
 //                precision (D x D x lanes), then per lane the constant and
 //                half the scale
 //   lane_diff    x - mean of the largest block (D x lanes)
+//   entry_lanes  the values of every block of a vector of entries
+//                (sum of D x lanes)
 //   mean, precision, log_const, scale   per class and block (k * G + b)
 //   s1, s2       per class: the block's moment sums being added to
 struct KernelScratch {
@@ -83,6 +85,7 @@ struct KernelScratch {
   std::vector<double> lane_gauss;
   std::vector<size_t> lane_gauss_offset;
   std::vector<double> lane_diff;
+  std::vector<double> entry_lanes;  // complete entries' block values, lane by lane
   std::vector<const double*> mean;
   std::vector<const double*> precision;
   std::vector<double> log_const;
@@ -179,6 +182,17 @@ struct ResponsibilityRules {
 void class_responsibilities(ConstClassEntryArray weight, const ClassList& classes,
                             const double* norm, const ResponsibilityRules& rules,
                             EntryRange range, ClassEntryArray resp);
+
+// entry_normalisers and class_responsibilities in one pass over the weights.
+// In the log domain the responsibilities come from the normaliser's own
+// terms, r = exp(w - top) / sum, which is exp(w - ln Z) up to the last bits
+// (the floor and negligible_log still judged on w - ln Z): one exponential
+// per class and entry instead of two. The normal domain gives the bits of
+// the two calls.
+void normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
+                       const double* outside, const NormaliserRules& rules,
+                       const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
+                       ClassEntryArray resp);
 
 // w = exp(w) for the listed classes over the range (the normal domain).
 void exponentiate(ClassEntryArray weight, const ClassList& classes, EntryRange range);

@@ -23,7 +23,8 @@ using testing::CaseData;
 using testing::Shape;
 
 struct Data {
-  Data() : shape(make_shape()), data(testing::random_cases(shape), shape.n_attr(), shape.gauss()) {
+  explicit Data(Shape s = make_shape())
+      : shape(s), data(testing::random_cases(shape), shape.n_attr(), shape.gauss()) {
     views = build_entry_views(data.cases, data.model);
     dims = shape.blocks;
   }
@@ -247,6 +248,49 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
   force_isa(widest_isa());
 }
 
+// Without discrete attributes, runs of complete entries take the entries
+// across the lanes: still the plain loop's bits, in runs cut anywhere by
+// entries with a missing value and by the chunks, and for a block above the
+// fixed sizes.
+TEST(Kernels, LogJointOfContinuousEntriesIsThePlainLoopsBits) {
+  Shape shape;
+  shape.blocks = {1, 4, 9};
+  shape.lines = 500;
+  shape.p_missing = 0.01;
+  shape.p_block_missing = 0.01;
+  const Data d(shape);
+  const int M = d.views.n_entries;
+  int complete = 0;
+  for (int n = 0; n < M; ++n) complete += d.views.entry_complete[n];
+  ASSERT_GT(complete, M / 2);
+  ASSERT_LT(complete, M);
+  for (Isa isa : supported_isas()) {
+    force_isa(isa);
+    for (int K : {1, 3, 5, 8, 11}) {
+      for (bool major : {true, false}) {
+        SCOPED_TRACE(::testing::Message() << isa_name(isa) << " K=" << K << " class-major=" << major);
+        Model m(d, K, 0.7);
+        FakeEngine engine{&d};
+        m.model.missing = MissingBlockTerm{FakeEngine::term, &engine};
+        const size_t cs = major ? M : 1, es = major ? 1 : K;
+        std::vector<double> out(static_cast<size_t>(M) * K, -7.0);
+        for (int first = 0; first < M; first += 61) {
+          complete_log_joint(d.views, d.data.cases, m.model, ClassList::all(K),
+                             {first, std::min(M, first + 61)}, m.ks, {out.data(), cs, es});
+        }
+        EXPECT_EQ(engine.wrong_calls, 0);
+        for (int k = 0; k < K; ++k) {
+          for (int n = 0; n < M; ++n) {
+            ASSERT_EQ(out[k * cs + n * es], plain_log_joint(d, m, k, n, m.model.missing))
+                << "k=" << k << " n=" << n;
+          }
+        }
+      }
+    }
+  }
+  force_isa(widest_isa());
+}
+
 // ---- normalisers, responsibilities, exponentials ---------------------------
 
 // Log weights of K classes and M entries in one layout, spread so that
@@ -386,6 +430,95 @@ TEST(Kernels, NormalisersAndResponsibilitiesFollowEachEnginesRules) {
               ASSERT_EQ(z[n], plain_part_norm(y, listed, n, log_domain, outside_first)) << "n=" << n;
             }
           }
+        }
+      }
+    }
+  }
+  force_isa(widest_isa());
+}
+
+// The one-pass normaliser and responsibilities: ln Z (or Z) the bits of
+// entry_normalisers; in the log domain r = exp(w - top) * (1 / sum) from
+// the normaliser's own terms (those it skips included), with the floor and
+// the negligible test on w - ln Z, and within a few ulp of exp(w - ln Z);
+// in the normal domain the bits of class_responsibilities. All classes with
+// rumelvb's skips, and three listed ones with the outside term last.
+TEST(Kernels, OnePassNormalisersAndResponsibilitiesUseTheSameTerms) {
+  const std::vector<int> listed{4, 1, 6};
+  for (Isa isa : supported_isas()) {
+    force_isa(isa);
+    for (int K : {1, 3, 7, 10}) {
+      for (bool major : {true, false}) {
+        for (bool part : {false, true}) {
+          if (part && K < 7) continue;
+          SCOPED_TRACE(::testing::Message() << isa_name(isa) << " K=" << K << " class-major="
+                                            << major << " part=" << part);
+          const int M = 203;
+          Weights x(K, M, major);
+          const ConstClassEntryArray w{x.w.data(), x.cs, x.es};
+          std::vector<int> all(K);
+          for (int k = 0; k < K; ++k) all[k] = k;
+          const std::vector<int>& ks = part ? listed : all;
+          const ClassList classes = part ? ClassList::part(listed) : ClassList::all(K);
+          const double* outside = part ? x.outside.data() : nullptr;
+          NormaliserRules rules;
+          if (part) {
+            rules.outside_first = false;
+          } else {
+            rules.negligible_before_top = -746.0;
+            rules.negligible_after_top = -37.5;
+          }
+          const ResponsibilityRules rr{true, 1e-30, -69.5, 0.0};
+          std::vector<double> z(M), z1(M, 7.0), r(x.w.size(), -1.0), r2(x.w.size(), -1.0);
+          for (EntryRange e : {EntryRange{0, 5}, EntryRange{5, 130}, EntryRange{130, M}}) {
+            entry_normalisers(w, classes, outside, rules, e, z.data());
+            normalise_entries(w, classes, outside, rules, rr, e, z1.data(), {r.data(), x.cs, x.es});
+            class_responsibilities(w, classes, z.data(), rr, e, {r2.data(), x.cs, x.es});
+          }
+          ASSERT_EQ(z1, z);
+          for (int n = 0; n < M; ++n) {
+            double top = part ? x.outside[n] : x.get(ks[0], n);
+            int first_top = 0;
+            for (int i = part ? 0 : 1; i < static_cast<int>(ks.size()); ++i) {
+              if (x.get(ks[i], n) > top) {
+                top = x.get(ks[i], n);
+                first_top = i;
+              }
+            }
+            double sum = 0.0;
+            for (int i = 0; i < static_cast<int>(ks.size()); ++i) {
+              const double v = x.get(ks[i], n) - top;
+              if (!part && v < (i > first_top ? -37.5 : -746.0)) continue;
+              sum += exp_value(v);
+            }
+            if (part && x.outside[n] != -HUGE_VAL) sum += exp_value(x.outside[n] - top);
+            const double inverse = 1.0 / sum;
+            for (int k : ks) {
+              const double d = x.get(k, n) - z[n];
+              const double e = exp_value(x.get(k, n) - top) * inverse;
+              const double want = d < -69.5 ? 1e-30 : std::max(e, 1e-30);
+              const double got = r[k * x.cs + n * x.es];
+              ASSERT_EQ(got, want) << "k=" << k << " n=" << n;
+              const double two_pass = r2[k * x.cs + n * x.es];
+              ASSERT_LE(std::fabs(got - two_pass), 1e-13 * two_pass) << "k=" << k << " n=" << n;
+            }
+          }
+          // The normal domain: the two calls' bits.
+          Weights y = x;
+          for (double& v : y.w) v = exp_value(v) + (&v - y.w.data()) % 3 * 1e-70;
+          for (double& o : y.outside) o = exp_value(o);
+          const ConstClassEntryArray yw{y.w.data(), y.cs, y.es};
+          NormaliserRules normal = rules;
+          normal.log_domain = false;
+          const ResponsibilityRules nr{false, 0.0, -HUGE_VAL, 1e-60};
+          const double* y_out = part ? y.outside.data() : nullptr;
+          for (EntryRange e : {EntryRange{0, 5}, EntryRange{5, 130}, EntryRange{130, M}}) {
+            entry_normalisers(yw, classes, y_out, normal, e, z.data());
+            normalise_entries(yw, classes, y_out, normal, nr, e, z1.data(), {r.data(), y.cs, y.es});
+            class_responsibilities(yw, classes, z.data(), nr, e, {r2.data(), y.cs, y.es});
+          }
+          ASSERT_EQ(z1, z);
+          ASSERT_EQ(r, r2);
         }
       }
     }

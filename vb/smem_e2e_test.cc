@@ -57,12 +57,15 @@ std::string between(const std::string& text, const std::string& from, const std:
   return text.substr(a, b == std::string::npos ? std::string::npos : b - a);
 }
 
+// The restart phase's free energy stops changing from the 7th update on but
+// for its last bits: whether the 8th counts as a gain (and converges) is a
+// near-tie of those bits.
 TEST(SmemE2e, MessagesAndDataMatricesOfASeededRun) {
   const Outcome r = rumelvb({"-k", "4", "-o", "2", "-r", "1", "-m", "12", "-a", "3"});
   ASSERT_EQ(r.result.status, 0) << r.result.err;
   EXPECT_EQ(between(r.result.err, "|Classes|", "Clustering"),
       "|Classes| = 4:\r\n"
-      "  [0] #iters 0 (Stopped: 12 iters)\tF=-225.972567\r\n"
+      "  [0] #iters 0 (Converged: 8 iters)\tF=-225.972567\r\n"
       "  [Op=1]\r\n"
       "    Candidate 0 (0 not skipped): Jmerge(0,2)=0.000609 / Jsplit(3)=8.010892\r\n"
       "    #iters 0(C:1) (Converged: 2 iters)\tF=-225.940440\r\n"
@@ -89,7 +92,7 @@ TEST(SmemE2e, MessagesAndDataMatricesOfASeededRun) {
       "#### ID:SMEM-STAT-EM-K4\r\n"
       "#### Num. of classes, Num. of split-merge operations, Num. of updates in partial EM, Num. of updates in full EM\r\n"
       "####\r\n"
-      "4,0,N/A,12\r\n"
+      "4,0,N/A,8\r\n"
       "4,1,1,1\r\n"
       "4,2,0,0\r\n"
       "#### ID:FREE-ENERGY-SMEM-K4\r\n"
@@ -103,10 +106,6 @@ TEST(SmemE2e, MessagesAndDataMatricesOfASeededRun) {
       "4,0,5,-232.782097712\r\n"
       "4,0,6,-227.762143085\r\n"
       "4,0,7,-225.972567128\r\n"
-      "4,0,8,-225.972567128\r\n"
-      "4,0,9,-225.972567128\r\n"
-      "4,0,10,-225.972567128\r\n"
-      "4,0,11,-225.972567128\r\n"
       "4,1,0,-225.940445759\r\n"
       "4,1,1,-225.940439765\r\n"
       "#### ID:SMEM-STAT-SM-K4\r\n"

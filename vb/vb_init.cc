@@ -155,6 +155,7 @@ void init_hparams_from_partition(const VbContext& ctx, VbState& st, std::span<co
       st.resp[st.entry_index(k, n)] = groups[static_cast<size_t>(n)] == k ? 1.0 : kMinResponsibility;
     }
   }
+  st.fresh_resp = VbWork::FreshResp::kNone;
   st.beta = 1.0;
   compute_sufficient_stats(ctx, st);
   update_hparams(ctx, st);

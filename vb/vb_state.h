@@ -91,6 +91,11 @@ struct VbWork {
   std::vector<double> log_rho;
   std::vector<double> resp;
   std::vector<double> log_z;
+  // Whether the last normaliser pass left the responsibilities of the
+  // current log rho in `resp` (of all classes, or of the listed ones of a
+  // partial step), so that the update need not take them again.
+  enum class FreshResp : unsigned char { kNone, kAllClasses, kListedClasses };
+  FreshResp fresh_resp = FreshResp::kNone;
   // Per pattern of observed dimensions and class: Sigma_oo^-1 and the
   // conditional Gaussian of the missing part, refreshed before each step
   // that reads them (the E-step term and the imputation).

@@ -157,6 +157,7 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
                             MissingBlockTerm{vb_missing_block_term, &missing}};
   chunked_log_joint(ctx.views, ctx.cases, model, classes, ks, st.lanes.chunks,
                     ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
+  st.fresh_resp = VbWork::FreshResp::kNone;
 }
 
 // Adds w times the completed moments of entry n's block b, less the centre
@@ -365,8 +366,22 @@ void expected_logs(VbState& st, const ClassList& classes) {
 // kNegligibleLog the exponential is under that floor anyway.
 constexpr double kNegligibleLog = -69.5;  // exp(-69.5) < 6.6e-31
 
-void responsibilities(VbState& st, const ClassList& classes) {
-  const ResponsibilityRules rules{true, kMinResponsibility, kNegligibleLog, 0.0};
+constexpr ResponsibilityRules kVbResponsibilityRules{true, kMinResponsibility, kNegligibleLog,
+                                                     0.0};
+
+ClassEntryArray resp_array(VbState& st) {
+  return ClassEntryArray{st.resp.data(), static_cast<size_t>(st.n_entries), 1};
+}
+
+// The normaliser pass leaves them behind (see normalise_entries) unless
+// log rho has changed since.
+void responsibilities(VbState& st, const ClassList& classes, bool all_classes) {
+  using Fresh = VbWork::FreshResp;
+  if (st.fresh_resp == Fresh::kAllClasses ||
+      (!all_classes && st.fresh_resp == Fresh::kListedClasses)) {
+    return;
+  }
+  const ResponsibilityRules& rules = kVbResponsibilityRules;
   const size_t M = static_cast<size_t>(st.n_entries);
   for_entry_chunks(st.n_entries, [&](EntryRange range) {
     class_responsibilities(ConstClassEntryArray{st.log_rho.data(), M, 1}, classes, st.log_z.data(),
@@ -496,15 +511,16 @@ void compute_log_normalisers(const VbContext& ctx, VbState& st) {
   rules.negligible_before_top = kUnderflowLog;
   rules.negligible_after_top = kBelowHalfUlpOfOne;
   for_entry_chunks(st.n_entries, [&](EntryRange range) {
-    entry_normalisers(log_rho_array(st), ClassList::all(st.K), nullptr, rules, range,
-                      st.log_z.data());
+    normalise_entries(log_rho_array(st), ClassList::all(st.K), nullptr, rules,
+                      kVbResponsibilityRules, range, st.log_z.data(), resp_array(st));
   });
+  st.fresh_resp = VbWork::FreshResp::kAllClasses;
   check_log_normalisers("compute_log_normalisers", st);
   if (ctx.settings.verbose) print_log_normalisers(log_stream(), ctx, st);
 }
 
 void compute_responsibilities(const VbContext& ctx, VbState& st) {
-  responsibilities(st, ClassList::all(st.K));
+  responsibilities(st, ClassList::all(st.K), true);
   if (ctx.settings.verbose) print_responsibilities(log_stream(), ctx, st);
 }
 
@@ -551,14 +567,15 @@ void compute_log_normalisers_part(const VbContext&, VbState& st, std::span<const
   NormaliserRules rules;
   rules.outside_first = false;
   for_entry_chunks(st.n_entries, [&](EntryRange range) {
-    entry_normalisers(log_rho_array(st), ClassList::part(classes), outside.data(), rules, range,
-                      st.log_z.data());
+    normalise_entries(log_rho_array(st), ClassList::part(classes), outside.data(), rules,
+                      kVbResponsibilityRules, range, st.log_z.data(), resp_array(st));
   });
+  st.fresh_resp = VbWork::FreshResp::kListedClasses;
   check_log_normalisers("compute_log_normalisers_part", st);
 }
 
 void compute_responsibilities_part(const VbContext&, VbState& st, std::span<const int> classes) {
-  responsibilities(st, ClassList::part(classes));
+  responsibilities(st, ClassList::part(classes), false);
 }
 
 void compute_sufficient_stats_part(const VbContext& ctx, VbState& st, std::span<const int> classes) {

@@ -108,12 +108,17 @@ std::vector<double> plain_log_z(const VbState& st) {
   return out;
 }
 
+// r = exp(log rho - top) / sum, the normaliser's own terms, at least the floor.
 std::vector<double> plain_responsibilities(const VbState& st) {
   std::vector<double> out(st.resp.size());
-  for (int k = 0; k < st.K; ++k) {
-    for (int n = 0; n < st.n_entries; ++n) {
-      const double x = st.log_rho[st.entry_index(k, n)] - st.log_z[static_cast<size_t>(n)];
-      const double r = exp_value(x);
+  for (int n = 0; n < st.n_entries; ++n) {
+    double top = st.log_rho[st.entry_index(0, n)];
+    for (int k = 1; k < st.K; ++k) top = std::max(top, st.log_rho[st.entry_index(k, n)]);
+    double sum = 0.0;
+    for (int k = 0; k < st.K; ++k) sum += exp_value(st.log_rho[st.entry_index(k, n)] - top);
+    const double inverse = 1.0 / sum;
+    for (int k = 0; k < st.K; ++k) {
+      const double r = exp_value(st.log_rho[st.entry_index(k, n)] - top) * inverse;
       out[st.entry_index(k, n)] = std::max(r, 1.0e-30);
     }
   }
