@@ -623,7 +623,10 @@ void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classe
         top = above ? v : top;
         first_top = above ? splat<Vec>(i) : first_top;
       }
-      const Vec out_term = out == minus_inf ? Vec{} : exp_lanes<W>(out - top);
+      // (A vector select takes both sides: the exponential only when there
+      // is an outside term.)
+      Vec out_term{};
+      if (outside != nullptr) out_term = out == minus_inf ? Vec{} : exp_lanes<W>(out - top);
       Vec sum{};
       if (outside != nullptr && rules.outside_first) sum += out_term;
       for (int i = 0; i < n_classes; ++i) {
