@@ -21,6 +21,8 @@ KernelScratch allocate_kernel_scratch(int K, int cat_stride, std::span<const int
   }
   s.lane_gauss.assign(gauss, 0.0);
   s.lane_diff.assign(static_cast<size_t>(max_dim) * width, 0.0);
+  const size_t md = static_cast<size_t>(max_dim);
+  s.lane_pattern.assign((2 * md + md * md + 3) * width + 2 * md, 0.0);
   const size_t kb = static_cast<size_t>(K) * dims.size();
   s.mean.assign(kb, nullptr);
   s.precision.assign(kb, nullptr);
