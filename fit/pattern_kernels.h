@@ -22,18 +22,25 @@ inline const int* first_not_below(const int* begin, const int* end, int value) {
   return begin;
 }
 
-// The entries of pattern p of block b within the range.
+// The entries of one pattern within a range.
 struct PatternRun {
   const int* first;
   const int* last;
 };
-inline PatternRun pattern_run(const EntryViews& views, int b, size_t p, EntryRange range) {
-  const std::vector<int>& entries = views.pattern_entries[static_cast<size_t>(b)];
-  const std::vector<int>& start = views.pattern_start[static_cast<size_t>(b)];
-  const int* begin = entries.data() + start[p];
-  const int* end = entries.data() + start[p + 1];
-  const int* first = first_not_below(begin, end, range.first);
-  return {first, first_not_below(first, end, range.last)};
+
+// f(p, pattern, run) for each pattern p of block b with entries in the range.
+template <typename F>
+void for_each_pattern_run(const EntryViews& views, int b, EntryRange range, F&& f) {
+  const size_t bi = static_cast<size_t>(b);
+  const std::vector<BlockPattern>& patterns = views.block_patterns[bi];
+  const int* entries = views.pattern_entries[bi].data();
+  const int* start = views.pattern_start[bi].data();
+  for (size_t p = 0; p < patterns.size(); ++p) {
+    const int* end = entries + start[p + 1];
+    const int* first = first_not_below(entries + start[p], end, range.first);
+    const PatternRun run{first, first_not_below(first, end, range.last)};
+    if (run.first != run.last) f(static_cast<int>(p), patterns[p], run);
+  }
 }
 
 // out += beta (c - (s / 2) Q) for the entries of the range with a missing
@@ -46,14 +53,10 @@ void pattern_log_joint_lanes(const EntryViews& views, const LogJointModel& model
   constexpr int W = Chunk::kWidth, V = Chunk::kVectors, L = Chunk::kLanes;
   using Vec = typename Lanes<W>::D;
   for (int b = 0; b < views.n_groups; ++b) {
-    const size_t bi = static_cast<size_t>(b);
-    const std::vector<BlockPattern>& patterns = views.block_patterns[bi];
-    const size_t offset = static_cast<size_t>(views.block_offset[bi]);
-    for (size_t p = 0; p < patterns.size(); ++p) {
-      const PatternRun run = pattern_run(views, b, p, range);
-      if (run.first == run.last) continue;
-      const int* obs = patterns[p].observed.data();
-      const int o = static_cast<int>(patterns[p].observed.size());
+    const size_t offset = static_cast<size_t>(views.block_offset[static_cast<size_t>(b)]);
+    for_each_pattern_run(views, b, range, [&](int p, const BlockPattern& pattern, PatternRun run) {
+      const int* obs = pattern.observed.data();
+      const int o = static_cast<int>(pattern.observed.size());
       // The lanes in load_block_lanes' order: mean, precision, constant,
       // half the scale; then one entry's observed values and the spill.
       double* mu = s.lane_pattern.data();
@@ -64,7 +67,7 @@ void pattern_log_joint_lanes(const EntryViews& views, const LogJointModel& model
       double* spill = xo + o;
       for (int l = 0; l < L; ++l) {
         PatternTerm t;
-        model.missing.pattern(model.missing.self, b, static_cast<int>(p), c.k[l], &t);
+        model.missing.pattern(model.missing.self, b, p, c.k[l], &t);
         for (int i = 0; i < o; ++i) mu[i * L + l] = t.mean[obs[i]];
         for (int i = 0; i < o * o; ++i) w[i * L + l] = t.precision[i];
         a[l] = t.constant;
@@ -80,7 +83,7 @@ void pattern_log_joint_lanes(const EntryViews& views, const LogJointModel& model
         const size_t at = static_cast<size_t>(n) * entry_stride;
         for (int l = 0; l < c.used; ++l) lanes_out[l][at] += lr[l / W][l % W];
       }
-    }
+    });
   }
 }
 
@@ -213,12 +216,8 @@ template <int W, int kDim>
 void pattern_block_moments(const EntryViews& views, ConstClassEntryArray resp,
                            const ClassList& classes, int b, int d, const double* centre,
                            EntryRange range, KernelScratch& s, MissingBlockMoments missing) {
-  const size_t bi = static_cast<size_t>(b);
-  const std::vector<BlockPattern>& patterns = views.block_patterns[bi];
-  const size_t offset = static_cast<size_t>(views.block_offset[bi]);
-  for (size_t p = 0; p < patterns.size(); ++p) {
-    const PatternRun run = pattern_run(views, b, p, range);
-    if (run.first == run.last) continue;
+  const size_t offset = static_cast<size_t>(views.block_offset[static_cast<size_t>(b)]);
+  for_each_pattern_run(views, b, range, [&](int p, const BlockPattern& pattern, PatternRun run) {
     for (int i = 0; i < classes.size(); i += W) {
       const int used = lesser(W, classes.size() - i);
       const double* r[W];
@@ -230,19 +229,19 @@ void pattern_block_moments(const EntryViews& views, ConstClassEntryArray resp,
         r[l] = resp.data + static_cast<size_t>(k) * resp.class_stride;
         s1[l] = s.s1[static_cast<size_t>(k)];
         s2[l] = s.s2[static_cast<size_t>(k)];
-        missing.pattern(missing.self, static_cast<int>(p), k, &pm[l]);
+        missing.pattern(missing.self, p, k, &pm[l]);
       }
       if (kDim > 0 || d <= kPatternLaneDims) {
-        pattern_moments_lanes<W, kDim>(views, patterns[p], pm, r, resp.entry_stride, offset,
-                                       centre, run, d, s1, s2, used, s.lane_pattern.data());
+        pattern_moments_lanes<W, kDim>(views, pattern, pm, r, resp.entry_stride, offset, centre,
+                                       run, d, s1, s2, used, s.lane_pattern.data());
         continue;
       }
       for (int l = 0; l < used; ++l) {
-        pattern_moments_one(views, patterns[p], pm[l], r[l], resp.entry_stride, offset, centre,
-                            run, d, s1[l], s2[l], s.lane_pattern.data());
+        pattern_moments_one(views, pattern, pm[l], r[l], resp.entry_stride, offset, centre, run,
+                            d, s1[l], s2[l], s.lane_pattern.data());
       }
     }
-  }
+  });
 }
 
 }  // namespace
