@@ -59,6 +59,20 @@ EntryViews build_entry_views(const CaseTable& cases, const AttrModel& model) {
       v.entry_pattern[n * static_cast<size_t>(v.n_groups) + b] = it->second;
     }
   }
+  v.pattern_entries.assign(static_cast<size_t>(v.n_groups), {});
+  v.pattern_start.assign(static_cast<size_t>(v.n_groups), {});
+  for (int b = 0; b < v.n_groups; ++b) {
+    const size_t bi = static_cast<size_t>(b);
+    std::vector<int>& start = v.pattern_start[bi];
+    start.assign(v.block_patterns[bi].size() + 1, 0);
+    for (int n : v.block_missing_entries[bi]) ++start[static_cast<size_t>(v.pattern_of(n, b)) + 1];
+    for (size_t p = 1; p < start.size(); ++p) start[p] += start[p - 1];
+    std::vector<int> next(start.begin(), start.end() - 1);
+    v.pattern_entries[bi].assign(v.block_missing_entries[bi].size(), 0);
+    for (int n : v.block_missing_entries[bi]) {
+      v.pattern_entries[bi][static_cast<size_t>(next[static_cast<size_t>(v.pattern_of(n, b))]++)] = n;
+    }
+  }
   if (cases.layout) v.block_offset = cases.layout->group_offset;
   return v;
 }

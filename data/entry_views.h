@@ -49,6 +49,11 @@ struct EntryViews {
   // the entry's pattern there, or kNoPattern.
   std::vector<std::vector<BlockPattern>> block_patterns;
   std::vector<int> entry_pattern;
+  // Per block: its entries with a missing value grouped by pattern (pattern
+  // p's in entry order at pattern_start[b][p] .. pattern_start[b][p + 1]),
+  // so that a loop can take one pattern's matrices once for all its entries.
+  std::vector<std::vector<int>> pattern_entries;
+  std::vector<std::vector<int>> pattern_start;
 
   int pattern_of(int n, int b) const {
     return entry_pattern[static_cast<size_t>(n) * n_groups + b];

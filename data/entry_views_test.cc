@@ -65,5 +65,30 @@ TEST(EntryViews, CellsCountsCompletenessAndMissingBlocks) {
   }
 }
 
+// Each block's entries with a missing value, grouped by pattern (in order of
+// first appearance) and in entry order within a pattern.
+TEST(EntryViews, PatternEntriesGroupTheMissingEntriesByPattern) {
+  TempDir dir;
+  const std::string path = dir.file("d_freq.csv");
+  write_file(path,
+             "a,x,?,1,5\n"   // block {2, 4}: pattern 0 (second observed)
+             "a,x,1,2,?\n"   // pattern 1 (first observed)
+             "a,x,3,3,4\n"   // complete
+             "a,x,?,4,6\n"   // pattern 0
+             "a,x,?,?,?\n"   // pattern 2 (none observed); block {3} missing
+             "a,x,2,5,?\n");  // pattern 1
+  Settings settings = make_settings(path);
+  AttrModel model = make_model(Roles(5).group({2, 4}).group({3}));
+  testing::StreamCapture quiet;
+  const CaseTable cases = read_cases(settings, model);
+  ASSERT_EQ(cases.n_entries, 6);
+  const EntryViews v = build_entry_views(cases, model);
+  ASSERT_EQ(v.block_patterns[0].size(), 3u);
+  EXPECT_EQ(v.pattern_entries[0], (Ints{0, 3, 1, 5, 4}));
+  EXPECT_EQ(v.pattern_start[0], (Ints{0, 2, 4, 5}));
+  EXPECT_EQ(v.pattern_entries[1], (Ints{4}));
+  EXPECT_EQ(v.pattern_start[1], (Ints{0, 1}));
+}
+
 }  // namespace
 }  // namespace veska

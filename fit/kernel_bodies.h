@@ -159,6 +159,14 @@ void observed_block_lanes(const double* x, const double* lanes, int d, double be
   }
 }
 
+}  // namespace
+}  // namespace veska
+
+#include "fit/pattern_kernels.h"
+
+namespace veska {
+namespace {
+
 template <class Chunk>
 void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
                      const Chunk& c, EntryRange range, KernelScratch& s, ClassEntryArray out) {
@@ -199,20 +207,15 @@ void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJ
       const double shift = s.block_shift[bi];
       for (int v = 0; v < V; ++v) lr[v] -= shift;
       const int m = complete ? 0 : cases.entries[static_cast<size_t>(n)].gauss_n_missing()[bi];
-      if (m == 0) {
-        const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
-        observed_block_lanes<W, V>(x, s.lane_gauss.data() + s.lane_gauss_offset[bi], d, beta,
-                                   s.lane_diff.data(), lr);
-        continue;
-      }
-      for (int l = 0; l < c.used; ++l) {
-        lr[l / W][l % W] +=
-            beta * model.missing.term(model.missing.self, n, b, c.k[l], s.missing_work.data());
-      }
+      if (m > 0) continue;  // the pattern terms below
+      const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
+      observed_block_lanes<W, V>(x, s.lane_gauss.data() + s.lane_gauss_offset[bi], d, beta,
+                                 s.lane_diff.data(), lr);
     }
     const size_t at = static_cast<size_t>(n) * out.entry_stride;
     for (int l = 0; l < c.used; ++l) lanes_out[l][at] = lr[l / W][l % W];
   }
+  pattern_log_joint_lanes(views, model, c, range, s, lanes_out, out.entry_stride);
 }
 
 // The log joint of W consecutive complete entries at a time, one class after
@@ -420,8 +423,8 @@ inline const double* centred(const double* x, const double* centre, int d, doubl
   return y;
 }
 
-// add_moments over the entries first..last-1 (all observed in the block at
-// `offset`) for W classes with responsibilities r[l] and sums s1[l], s2[l],
+// add_moments over the entries first..last-1 but those of the sorted list
+// [skip, skip_end) (the entries observed in the block at `offset`) for W classes with responsibilities r[l] and sums s1[l], s2[l],
 // of which the first `used` are kept. The classes' sums run side by side in
 // vectors, held in registers when kDim fixes the dimension; with kDim 0 the
 // dimension is d, and a block above kLaneDims sums one class after the other
@@ -431,10 +434,23 @@ constexpr int kLaneDims = 16;
 template <int W, int kDim>
 void observed_moments_run(const EntryViews& views, const double* const* r, size_t r_stride,
                           size_t offset, const double* centre, double* y, int first, int last,
-                          int d, double* const* s1, double* const* s2, int used) {
+                          const int* skip, const int* skip_end, int d, double* const* s1,
+                          double* const* s2, int used) {
   using Vec = typename Lanes<W>::D;
   const double* count = views.entry_count.data();
   const double* const* reals = views.entry_reals.data();
+  // f(n) for the entries of [first, last) not listed, a straight loop
+  // between listed ones.
+  auto each_observed = [&](auto&& f) {
+    const int* at = skip;
+    for (int n = first;;) {
+      const int stop = at != skip_end ? *at : last;
+      for (; n < stop; ++n) f(n);
+      if (stop == last) return;
+      n = stop + 1;
+      ++at;
+    }
+  };
   if (kDim > 0 || d <= kLaneDims) {
     if constexpr (kDim > 0) d = kDim;
     constexpr int kSize = kDim > 0 ? kDim : kLaneDims;
@@ -445,13 +461,13 @@ void observed_moments_run(const EntryViews& views, const double* const* r, size_
     for (int i = 0; i < d * d; ++i) {
       for (int l = 0; l < W; ++l) a2[i][l] = s2[l][i];
     }
-    for (int n = first; n < last; ++n) {
+    each_observed([&](int n) {
       const size_t at = static_cast<size_t>(n) * r_stride;
       Vec w;
       for (int l = 0; l < W; ++l) w[l] = r[l][at];
       w *= count[n];
       add_moments(centred(reals[n] + offset, centre, d, y), w, d, a1, a2);
-    }
+    });
     for (int l = 0; l < used; ++l) {
       for (int i = 0; i < d; ++i) s1[l][i] = a1[i][l];
       for (int i = 0; i < d * d; ++i) s2[l][i] = a2[i][l];
@@ -459,10 +475,10 @@ void observed_moments_run(const EntryViews& views, const double* const* r, size_
     return;
   }
   for (int l = 0; l < used; ++l) {
-    for (int n = first; n < last; ++n) {
+    each_observed([&](int n) {
       add_moments(centred(reals[n] + offset, centre, d, y),
                   r[l][static_cast<size_t>(n) * r_stride] * count[n], d, s1[l], s2[l]);
-    }
+    });
   }
 }
 
@@ -480,11 +496,11 @@ inline size_t first_at_or_after(const int* list, size_t size, int value) {
   return lo;
 }
 
-// Runs of observed entries and the engine's imputation for each entry with
-// a missing value in the block. The classes go W at a time (the last group
-// repeats its last class in the spare lanes) over tiles of kTileEntries
-// entries, so that an entry's values are read from memory once for all
-// classes.
+// The observed entries, then those with a missing value in the block
+// pattern by pattern (pattern_block_moments). The classes go W at a time
+// (the last group repeats its last class in the spare lanes) over tiles of
+// kTileEntries entries, so that an entry's values are read from memory once
+// for all classes.
 constexpr int kTileEntries = 256;
 
 template <int W, int kDim>
@@ -513,24 +529,13 @@ void block_moments(const EntryViews& views, ConstClassEntryArray resp, const Cla
         s1[l] = s.s1[static_cast<size_t>(k[l])];
         s2[l] = s.s2[static_cast<size_t>(k[l])];
       }
-      int first = tile;
-      for (size_t p = tile_missing; p < tile_missing_end; ++p) {
-        const int n = missing[p];
-        observed_moments_run<W, kDim>(views, r, resp.entry_stride, offset, centre, y, first, n, d,
-                                      s1, s2, used);
-        const double count = views.entry_count[static_cast<size_t>(n)];
-        const size_t at = static_cast<size_t>(n) * resp.entry_stride;
-        double* work = s.missing_work.data();
-        for (int l = 0; l < used; ++l) {
-          add_missing.add(add_missing.self, n, k[l], r[l][at] * count, s1[l], s2[l], work);
-        }
-        first = n + 1;
-      }
-      observed_moments_run<W, kDim>(views, r, resp.entry_stride, offset, centre, y, first, end, d,
-                                    s1, s2, used);
+      observed_moments_run<W, kDim>(views, r, resp.entry_stride, offset, centre, y, tile, end,
+                                    missing + tile_missing, missing + tile_missing_end, d, s1, s2,
+                                    used);
     }
     tile_missing = tile_missing_end;
   }
+  pattern_block_moments<W, kDim>(views, resp, classes, b, d, centre, range, s, add_missing);
 }
 
 template <int W>

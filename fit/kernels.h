@@ -79,6 +79,7 @@ struct ConstClassEntryArray {
 //                (sum of D x lanes)
 //   mean, precision, log_const, scale   per class and block (k * G + b)
 //   s1, s2       per class: the block's moment sums being added to
+//   lane_pattern one pattern's per-class matrices in lanes, then scratch
 struct KernelScratch {
   std::vector<double> lane_theta;
   std::vector<double> lane_counts;
@@ -93,6 +94,9 @@ struct KernelScratch {
   std::vector<double> block_shift;
   std::vector<double*> s1;
   std::vector<double*> s2;
+  // The lanes of one pattern of observed dimensions (its matrices, class by
+  // lane) and one entry's observed values.
+  std::vector<double> lane_pattern;
   // The engine's own scratch for its missing-value callbacks, sized by the
   // engine; each thread has its own.
   std::vector<double> missing_work;
@@ -100,12 +104,21 @@ struct KernelScratch {
 
 KernelScratch allocate_kernel_scratch(int K, int cat_stride, std::span<const int> dims);
 
-// The term of block b of entry n in class k when the entry misses a value
-// of the block (before the factor beta); `self` is the engine's context and
-// `work` the calling thread's KernelScratch::missing_work. Callbacks may run
-// on several threads at once: they write nothing but `work`.
+// What the engine supplies for the entries with missing values in block b
+// whose observed dimensions are pattern p (EntryViews::block_patterns), in
+// class k: the observed part's precision and the class's block mean, and
+// the term's constant c and scale s, the term being c - (s / 2) Q with
+// Q = (x_o - mu_o)' P_oo (x_o - mu_o) (no observed value: Q = 0). `self` is
+// the engine's context. The callback is asked once per pattern and class
+// of each call, may run on several threads at once and writes only `out`.
+struct PatternTerm {
+  const double* mean = nullptr;       // D, the whole block's
+  const double* precision = nullptr;  // o x o over the observed dimensions
+  double constant = 0.0;
+  double scale = 0.0;
+};
 struct MissingBlockTerm {
-  double (*term)(const void* self, int n, int b, int k, double* work);
+  void (*pattern)(const void* self, int b, int p, int k, PatternTerm* out);
   const void* self;
 };
 
@@ -114,9 +127,9 @@ struct MissingBlockTerm {
 // with t_kbn = c_kb - (s_kb / 2) (x - m_kb)' P_kb (x - m_kb) for a block
 // whose values are all observed (m the mean, P the precision, c the
 // constant and s the scale of scratch.mean, precision, log_const, scale and
-// shift_b of scratch.block_shift), and the engine's term for a block with a
-// missing value. A missing discrete value adds nothing. The per-(class,
-// block) parameters and the shifts are read from the scratch.
+// shift_b of scratch.block_shift), and the engine's pattern term for a block
+// with a missing value (added after the rest, pattern by pattern). A missing
+// discrete value adds nothing. The per-(class, block) parameters and the shifts are read from the scratch.
 struct LogJointModel {
   double beta = 1.0;
   const double* log_pi = nullptr;     // K
@@ -137,12 +150,20 @@ void class_counts(const EntryViews& views, ConstClassEntryArray resp, const Clas
 // S1 += w y and S2_ij += (w y_i) y_j (i <= j, S2 row by row D x D) with
 // y = x - centre (centre nullptr: y = x) of block b in the listed classes
 // over the entries of the range in entry order, w = c_n r_kn, into
-// scratch.s1[k] and scratch.s2[k]. An entry with a missing value in the
-// block goes to the engine's imputation instead, in its place in the order:
-// it adds to the s1 and s2 it is given (the same sums) and writes nothing
-// else but `work` (see MissingBlockTerm).
+// scratch.s1[k] and scratch.s2[k]. The entries with a missing value in the
+// block follow, pattern by pattern and in entry order within a pattern,
+// completed from the engine's per-(pattern, class) matrices: missing
+// dimensions q at their conditional mean mu_q + R (x_o - mu_o), and, once per
+// pattern, (the pattern's sum of w) times cond_scale times C on the missing
+// pairs of S2.
+struct PatternMoments {
+  const double* mean = nullptr;        // D, the whole block's
+  const double* regression = nullptr;  // m x o
+  const double* cond = nullptr;        // m x m
+  double cond_scale = 0.0;
+};
 struct MissingBlockMoments {
-  void (*add)(const void* self, int n, int k, double w, double* s1, double* s2, double* work);
+  void (*pattern)(const void* self, int p, int k, PatternMoments* out);
   const void* self;
 };
 void observed_block_moments(const EntryViews& views, ConstClassEntryArray resp,

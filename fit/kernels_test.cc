@@ -1,9 +1,10 @@
 // The shared kernels against plain loops (one class at a time, every entry
 // in order, every term in the order of the formulas), bit for bit, on every
 // instruction set this processor runs: every chunk width and spare lanes,
-// a listed part of the classes, both array layouts, blocks of fixed and of general dimension (also past the paired
-// sums), tiles of entries, and missing values handed to the engine in their
-// place.
+// a listed part of the classes, both array layouts, blocks of fixed and of
+// general dimension (also past the paired sums), tiles of entries, and the
+// entries with missing values taken pattern by pattern with the engine's
+// per-(pattern, class) matrices.
 #include "fit/kernels.h"
 
 #include <gtest/gtest.h>
@@ -73,19 +74,82 @@ struct Model {
   LogJointModel model;
 };
 
-// The engine's term of a missing block: any value of (n, b, k), here one
-// that names its arguments; a call for an observed block is counted.
+// The engine's per-(pattern, class) matrices: random ones (the kernels need
+// no structure in them), each request checked against the patterns there are.
 struct FakeEngine {
-  const Data* d;
-  mutable int wrong_calls = 0;
-  static double term(const void* self, int n, int b, int k, double*) {
-    const FakeEngine& e = *static_cast<const FakeEngine*>(self);
-    if (e.d->missing_in(n, b) == 0) ++e.wrong_calls;
-    return 0.01 * n - 0.3 * b + 0.7 * k;
+  struct Matrices {
+    std::vector<double> precision, regression, cond;
+    double constant, scale, cond_scale;
+  };
+  FakeEngine(const Data& d, const Model& m, int K) : d(&d), m(&m), K(K) {
+    std::mt19937 gen(K * 11 + 3);
+    std::normal_distribution<double> z(0.0, 1.0);
+    for (size_t b = 0; b < d.dims.size(); ++b) {
+      for (const BlockPattern& p : d.views.block_patterns[b]) {
+        const size_t o = p.observed.size(), mi = p.missing.size();
+        for (int k = 0; k < K; ++k) {
+          Matrices t;
+          for (size_t i = 0; i < o * o; ++i) t.precision.push_back(0.2 * z(gen) + (i % (o + 1) ? 0 : 1));
+          for (size_t i = 0; i < mi * o; ++i) t.regression.push_back(0.5 * z(gen));
+          for (size_t i = 0; i < mi * mi; ++i) t.cond.push_back(z(gen));
+          t.constant = z(gen);
+          t.scale = 1.0 + 0.1 * z(gen);
+          t.cond_scale = 0.5 + 0.1 * z(gen);
+          table.push_back(t);
+        }
+      }
+    }
   }
+  const Matrices& at(int b, int p, int k) const {
+    size_t i = 0;
+    for (int c = 0; c < b; ++c) i += d->views.block_patterns[c].size() * K;
+    return table[i + static_cast<size_t>(p) * K + k];
+  }
+  static void term(const void* self, int b, int p, int k, PatternTerm* out) {
+    const FakeEngine& e = *static_cast<const FakeEngine*>(self);
+    if (p < 0 || p >= static_cast<int>(e.d->views.block_patterns[b].size()) || k < 0 || k >= e.K) {
+      ++e.wrong_calls;
+      return;
+    }
+    const Matrices& t = e.at(b, p, k);
+    *out = PatternTerm{e.m->ks.mean[k * e.d->dims.size() + b], t.precision.data(), t.constant, t.scale};
+  }
+  // The moments' engine for block b.
+  struct ForBlock {
+    const FakeEngine* e;
+    int b;
+    static void add(const void* self, int p, int k, PatternMoments* out) {
+      const ForBlock& f = *static_cast<const ForBlock*>(self);
+      const Matrices& t = f.e->at(f.b, p, k);
+      *out = PatternMoments{f.e->m->ks.mean[k * f.e->d->dims.size() + f.b], t.regression.data(),
+                            t.cond.data(), t.cond_scale};
+    }
+  };
+  const Data* d;
+  const Model* m;
+  int K;
+  std::vector<Matrices> table;
+  mutable int wrong_calls = 0;
 };
 
-double plain_log_joint(const Data& d, const Model& m, int k, int n, MissingBlockTerm missing) {
+// (x - mu)' P (x - mu) over the listed dimensions of x and mu: the diagonal
+// plus twice the rows of the upper triangle.
+double plain_quadratic(const double* x, const double* mu, const double* p, const std::vector<int>& dims) {
+  const size_t n = dims.size();
+  std::vector<double> diff(n);
+  for (size_t i = 0; i < n; ++i) diff[i] = x[dims[i]] - mu[dims[i]];
+  double diagonal = 0.0, off = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    diagonal += p[i * n + i] * diff[i] * diff[i];
+    double row = 0.0;
+    for (size_t j = i + 1; j < n; ++j) row += p[i * n + j] * diff[j];
+    off += diff[i] * row;
+  }
+  return diagonal + 2.0 * off;
+}
+
+// The observed blocks in order, then each block with a missing value.
+double plain_log_joint(const Data& d, const Model& m, int k, int n, const FakeEngine& engine) {
   const double beta = m.model.beta;
   const size_t G = d.dims.size();
   double lr = beta * m.log_pi[k];
@@ -95,25 +159,69 @@ double plain_log_joint(const Data& d, const Model& m, int k, int n, MissingBlock
   }
   for (size_t b = 0; b < G; ++b) {
     lr -= m.ks.block_shift[b];
-    if (d.missing_in(n, b) > 0) {
-      lr += beta * missing.term(missing.self, n, b, k, nullptr);
-      continue;
-    }
-    const int dim = d.dims[b];
-    const double* mu = m.ks.mean[k * G + b];
-    const double* p = m.ks.precision[k * G + b];
-    std::vector<double> diff(dim);
-    for (int i = 0; i < dim; ++i) diff[i] = d.x(n, b)[i] - mu[i];
-    double diagonal = 0.0, off = 0.0;
-    for (int i = 0; i < dim; ++i) {
-      diagonal += p[i * dim + i] * diff[i] * diff[i];
-      double row = 0.0;
-      for (int j = i + 1; j < dim; ++j) row += p[i * dim + j] * diff[j];
-      off += diff[i] * row;
-    }
-    lr += beta * (m.ks.log_const[k * G + b] - 0.5 * m.ks.scale[k * G + b] * (diagonal + 2.0 * off));
+    if (d.missing_in(n, b) > 0) continue;
+    std::vector<int> all(d.dims[b]);
+    for (int i = 0; i < d.dims[b]; ++i) all[i] = i;
+    const double q = plain_quadratic(d.x(n, b), m.ks.mean[k * G + b], m.ks.precision[k * G + b], all);
+    lr += beta * (m.ks.log_const[k * G + b] - 0.5 * m.ks.scale[k * G + b] * q);
+  }
+  for (size_t b = 0; b < G; ++b) {
+    if (d.missing_in(n, b) == 0) continue;
+    const int p = d.views.pattern_of(n, b);
+    const FakeEngine::Matrices& t = engine.at(b, p, k);
+    const double q = plain_quadratic(d.x(n, b), m.ks.mean[k * G + b], t.precision.data(),
+                                     d.views.block_patterns[b][p].observed);
+    lr += beta * (t.constant - 0.5 * t.scale * q);
   }
   return lr;
+}
+
+// The moments of the entries [first, last) of block b in class k: the
+// observed ones in entry order, then pattern by pattern the completed points
+// and the pattern's sum of weights times the conditional covariance.
+void plain_moments(const Data& d, const Model& m, const FakeEngine& engine, const double* resp,
+                   size_t es, int k, size_t b, const double* centre, int first, int last,
+                   std::vector<double>& s1, std::vector<double>& s2) {
+  const int dim = d.dims[b];
+  auto add = [&](const std::vector<double>& z, double w) {
+    for (int i = 0; i < dim; ++i) {
+      const double wz = w * z[i];
+      s1[i] += wz;
+      for (int j = i; j < dim; ++j) s2[i * dim + j] += wz * z[j];
+    }
+  };
+  for (int n = first; n < last; ++n) {
+    if (d.missing_in(n, b) > 0) continue;
+    std::vector<double> z(dim);
+    for (int i = 0; i < dim; ++i) z[i] = d.x(n, b)[i] - centre[i];
+    add(z, resp[n * es] * d.views.entry_count[n]);
+  }
+  const double* mu = m.ks.mean[k * d.dims.size() + b];
+  for (size_t p = 0; p < d.views.block_patterns[b].size(); ++p) {
+    const BlockPattern& pat = d.views.block_patterns[b][p];
+    const FakeEngine::Matrices& t = engine.at(b, p, k);
+    const size_t o = pat.observed.size(), mi = pat.missing.size();
+    double w_sum = 0.0;
+    for (int n = first; n < last; ++n) {
+      if (d.missing_in(n, b) == 0 || d.views.pattern_of(n, b) != static_cast<int>(p)) continue;
+      const double* x = d.x(n, b);
+      std::vector<double> z(dim);
+      for (int j : pat.observed) z[j] = x[j] - centre[j];
+      for (size_t a = 0; a < mi; ++a) {
+        double v = mu[pat.missing[a]] - centre[pat.missing[a]];
+        for (size_t i = 0; i < o; ++i) v += t.regression[a * o + i] * (x[pat.observed[i]] - mu[pat.observed[i]]);
+        z[pat.missing[a]] = v;
+      }
+      const double w = resp[n * es] * d.views.entry_count[n];
+      add(z, w);
+      w_sum += w;
+    }
+    for (size_t a = 0; a < mi; ++a) {
+      for (size_t c = a; c < mi; ++c) {
+        s2[pat.missing[a] * dim + pat.missing[c]] += w_sum * t.cond_scale * t.cond[a * mi + c];
+      }
+    }
+  }
 }
 
 // Every K up to nine and a few past the widest chunks (chunks of one, two
@@ -154,7 +262,7 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
         SCOPED_TRACE(::testing::Message() << isa_name(isa) << " K=" << c.K << " listed=" << c.listed.size()
                                           << " class-major=" << c.class_major << " beta=" << beta);
         Model m(d, c.K, beta);
-        FakeEngine engine{&d};
+        FakeEngine engine(d, m, c.K);
         m.model.missing = MissingBlockTerm{FakeEngine::term, &engine};
         const ClassList classes = c.listed.empty() ? ClassList::all(c.K) : ClassList::part(c.listed);
         const size_t cs = c.class_major ? M : 1, es = c.class_major ? 1 : c.K;
@@ -170,7 +278,7 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
         for (int i = 0; i < classes.size(); ++i) listed[classes[i]] = 1;
         for (int k = 0; k < c.K; ++k) {
           for (int n = 0; n < M; ++n) {
-            const double want = listed[k] ? plain_log_joint(d, m, k, n, m.model.missing) : -7.0;
+            const double want = listed[k] ? plain_log_joint(d, m, k, n, engine) : -7.0;
             ASSERT_EQ(out[k * cs + n * es], want) << "k=" << k << " n=" << n;
           }
         }
@@ -198,9 +306,8 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
           }
         }
 
-        // The moments about a centre, the engine adding its own (here w times
-        // a marker) in the place of each entry with a missing value; the
-        // entries in two chunks that split a tile.
+        // The moments about a centre, the entries in two chunks that split a
+        // tile.
         for (size_t b = 0; b < G; ++b) {
           const int dim = d.dims[b];
           std::vector<double> centre(dim);
@@ -211,12 +318,8 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
             m.ks.s1[k] = s1[k].data();
             m.ks.s2[k] = s2[k].data();
           }
-          struct Imputer {
-            static void add(const void*, int n, int, double w, double* s1, double*, double*) {
-              s1[0] += w * (n + 0.5);
-            }
-          } imputer;
-          const MissingBlockMoments missing{Imputer::add, &imputer};
+          const FakeEngine::ForBlock imputer{&engine, static_cast<int>(b)};
+          const MissingBlockMoments missing{FakeEngine::ForBlock::add, &imputer};
           const int tile_cut = 300;
           observed_block_moments(d.views, r, classes, static_cast<int>(b), dim, centre.data(),
                                  {0, tile_cut}, m.ks, missing);
@@ -224,18 +327,10 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
                                  {tile_cut, M}, m.ks, missing);
           for (int k = 0; k < c.K; ++k) {
             std::vector<double> want1(dim, 0.0), want2(dim * dim, 0.0);
-            for (int n = 0; n < M && listed[k]; ++n) {
-              const double w = resp[k * cs + n * es] * d.views.entry_count[n];
-              if (d.missing_in(n, b) > 0) {
-                want1[0] += w * (n + 0.5);
-                continue;
-              }
-              std::vector<double> x(dim);
-              for (int i = 0; i < dim; ++i) x[i] = d.x(n, b)[i] - centre[i];
-              for (int i = 0; i < dim; ++i) {
-                const double wx = w * x[i];
-                want1[i] += wx;
-                for (int j = i; j < dim; ++j) want2[i * dim + j] += wx * x[j];
+            if (listed[k]) {
+              for (auto [first, last] : {std::pair{0, tile_cut}, std::pair{tile_cut, M}}) {
+                plain_moments(d, m, engine, resp.data() + k * cs, es, k, b, centre.data(), first,
+                              last, want1, want2);
               }
             }
             ASSERT_EQ(s1[k], want1) << "k=" << k << " b=" << b;
@@ -270,7 +365,7 @@ TEST(Kernels, LogJointOfContinuousEntriesIsThePlainLoopsBits) {
       for (bool major : {true, false}) {
         SCOPED_TRACE(::testing::Message() << isa_name(isa) << " K=" << K << " class-major=" << major);
         Model m(d, K, 0.7);
-        FakeEngine engine{&d};
+        FakeEngine engine(d, m, K);
         m.model.missing = MissingBlockTerm{FakeEngine::term, &engine};
         const size_t cs = major ? M : 1, es = major ? 1 : K;
         std::vector<double> out(static_cast<size_t>(M) * K, -7.0);
@@ -281,7 +376,7 @@ TEST(Kernels, LogJointOfContinuousEntriesIsThePlainLoopsBits) {
         EXPECT_EQ(engine.wrong_calls, 0);
         for (int k = 0; k < K; ++k) {
           for (int n = 0; n < M; ++n) {
-            ASSERT_EQ(out[k * cs + n * es], plain_log_joint(d, m, k, n, m.model.missing))
+            ASSERT_EQ(out[k * cs + n * es], plain_log_joint(d, m, k, n, engine))
                 << "k=" << k << " n=" << n;
           }
         }

@@ -55,15 +55,23 @@ struct Data {
 
 constexpr int K = 5;
 
-// What the engine's callbacks return: values that name their arguments.
+// What the engine's callbacks return: matrices that depend on their arguments.
 // They write only what they are handed, so they may run on any thread.
 struct FakeEngine {
-  static double term(const void*, int n, int b, int k, double*) {
-    return 0.01 * n - 0.3 * b + 0.7 * k;
+  static const double* values(int b, int p, int k) {
+    static const std::vector<double> v = [] {
+      std::vector<double> out(4096);
+      for (size_t i = 0; i < out.size(); ++i) out[i] = 0.05 * static_cast<double>(i % 13) - 0.2;
+      return out;
+    }();
+    return v.data() + (b * 31 + p * 7 + k * 3) % 64;
   }
-  static void add(const void*, int n, int k, double w, double* s1, double* s2, double*) {
-    s1[0] += w * (n % 7 + k);
-    s2[1] += w;
+  static void term(const void*, int b, int p, int k, PatternTerm* out) {
+    *out = PatternTerm{values(b, p, k), values(b, p + 1, k), 0.3 * b - 0.7 * k, 1.0 + 0.1 * p};
+  }
+  static void add(const void* self, int p, int k, PatternMoments* out) {
+    const int b = *static_cast<const int*>(self);
+    *out = PatternMoments{values(b, p, k), values(b, p + 2, k), values(b, p + 3, k), 0.5 + 0.1 * k};
   }
 };
 
@@ -115,13 +123,14 @@ Results chunked(const Data& d, CallSetup& s, const FakeEngine& engine) {
   chunked_class_counts(d.views, resp, all, s.ks, work, r.n_k.data(), r.n_cat.data());
   for (size_t b = 0; b < d.shape.blocks.size(); ++b) {
     const int dim = d.shape.blocks[b];
+    const int block = static_cast<int>(b);
     std::vector<double> sums(static_cast<size_t>(K) * (dim + dim * dim), 1.0);  // added to
     for (int k = 0; k < K; ++k) {
       s.ks.s1[k] = sums.data() + k * (dim + dim * dim);
       s.ks.s2[k] = s.ks.s1[k] + dim;
     }
     chunked_block_moments(d.views, resp, all, static_cast<int>(b), dim, nullptr, s.ks, work,
-                          MissingBlockMoments{FakeEngine::add, &engine});
+                          MissingBlockMoments{FakeEngine::add, &block});
     r.moments.insert(r.moments.end(), sums.begin(), sums.end());
   }
   return r;
@@ -150,6 +159,7 @@ Results chunk_by_chunk(const Data& d, CallSetup& s, const FakeEngine& engine) {
   }
   for (size_t b = 0; b < d.shape.blocks.size(); ++b) {
     const int dim = d.shape.blocks[b];
+    const int block = static_cast<int>(b);
     const size_t per_class = static_cast<size_t>(dim + dim * dim);
     std::vector<double> sums(K * per_class, 1.0), part(K * per_class);
     for (int c = 0; c < chunks.count; ++c) {
@@ -159,7 +169,7 @@ Results chunk_by_chunk(const Data& d, CallSetup& s, const FakeEngine& engine) {
         s.ks.s2[k] = s.ks.s1[k] + dim;
       }
       observed_block_moments(d.views, resp, all, static_cast<int>(b), dim, nullptr,
-                             chunks.range(c), s.ks, MissingBlockMoments{FakeEngine::add, &engine});
+                             chunks.range(c), s.ks, MissingBlockMoments{FakeEngine::add, &block});
       for (size_t i = 0; i < sums.size(); ++i) sums[i] += part[i];
     }
     r.moments.insert(r.moments.end(), sums.begin(), sums.end());

@@ -143,22 +143,26 @@ ClassEntryArray resp_array(MlWork& w, int K) {
 }
 
 // What the kernels' callbacks for the entries with missing values read: the
-// model and the pattern tables, and for the statistics the block at hand
-// and the centre of its sums.
+// model and the pattern tables, and for the statistics the block at hand.
 struct MissingValuesContext {
   const MlLayout& l;
   const MlParams& p;
   const MlWork& w;
   int b = 0;
-  const double* centre = nullptr;
 };
 
-// The engine's term of a block with a missing value in the E-step.
-double ml_missing_block_term(const void* self, int n, int b, int k, double* work) {
+// The engine's term of a block with a missing value in the E-step, per
+// pattern and class: the log density of the observed part,
+// -(o ln 2pi + ln|Sigma_oo|) / 2 - Q_o / 2 (missing_block_density), 0 when
+// the whole block is missing.
+void ml_missing_pattern_term(const void* self, int b, int p, int k, PatternTerm* out) {
   const MissingValuesContext& m = *static_cast<const MissingValuesContext*>(self);
-  const EntryViews& views = m.w.views;
-  return missing_block_density(m.w.missing_tables.view(views, b, views.pattern_of(n, b), k),
-                               block_values(views, n, b), m.p.mean.data() + m.l.mean(k, b), work);
+  const PatternView pv = m.w.missing_tables.view(m.w.views, b, p, k);
+  out->mean = m.p.mean.data() + m.l.mean(k, b);
+  out->precision = pv.inv_oo;
+  const int o = pv.o();
+  out->constant = o == 0 ? 0.0 : -0.5 * (o * kLn2Pi + pv.ln_det_oo);
+  out->scale = o == 0 ? 0.0 : 1.0;
 }
 
 // The log joint of the listed classes on the shared kernel (a block's
@@ -184,7 +188,7 @@ void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w
   refresh_missing_tables(l, p, w, classes);
   MissingValuesContext missing{l, p, w};
   const LogJointModel model{w.beta < 1.0 ? w.beta : 1.0, w.log_pi.data(), w.log_theta.data(),
-                            l.dims, MissingBlockTerm{ml_missing_block_term, &missing}};
+                            l.dims, MissingBlockTerm{ml_missing_pattern_term, &missing}};
   chunked_log_joint(w.views, ctx.cases, model, classes, ks, w.chunks,
                     ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)},
                     [&](EntryRange range) {
@@ -248,17 +252,17 @@ void compute_responsibilities(const MlLayout& l, MlWork& w) {
 
 namespace {
 
-// The engine's imputation of an entry with a missing value in the block:
-// the completed point, missing values by their conditional mean given the
-// observed part, and the conditional covariance of the missing part.
-void ml_add_missing_moments(const void* self, int n, int k, double omega, double* s1, double* s2,
-                            double* work) {
-  if (omega == 0.0) return;
+// The engine's imputation of the entries with a missing value in the block,
+// per pattern and class: the completed point, missing values by their
+// conditional mean given the observed part, and the conditional covariance
+// of the missing part.
+void ml_missing_pattern_moments(const void* self, int p, int k, PatternMoments* out) {
   const MissingValuesContext& m = *static_cast<const MissingValuesContext*>(self);
-  const EntryViews& views = m.w.views;
-  add_imputed_moments(m.w.missing_tables.view(views, m.b, views.pattern_of(n, m.b), k),
-                      block_values(views, n, m.b), m.p.mean.data() + m.l.mean(k, m.b), m.centre,
-                      omega, 1.0, m.l.dims[m.b], s1, s2, work);
+  const PatternView pv = m.w.missing_tables.view(m.w.views, m.b, p, k);
+  out->mean = m.p.mean.data() + m.l.mean(k, m.b);
+  out->regression = pv.regression;
+  out->cond = pv.cond;
+  out->cond_scale = 1.0;
 }
 
 // The centres of the block sums: the sample means (zero without statistics).
@@ -293,9 +297,9 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
       ks.s2[k] = w.s2.data() + l.covar(k, b);
     }
     const double* centre = w.centre.data() + l.mean_offset[b];
-    MissingValuesContext missing{l, p, w, b, centre};
+    MissingValuesContext missing{l, p, w, b};
     chunked_block_moments(w.views, resp, classes, b, l.dims[b], centre, ks, w.chunks,
-                          MissingBlockMoments{ml_add_missing_moments, &missing});
+                          MissingBlockMoments{ml_missing_pattern_moments, &missing});
   }
 }
 

@@ -61,21 +61,29 @@ double digamma_sum(int d, double nu) {
   return s;
 }
 
-// The block term of log rho_kn before the factor beta, for entry e in block
-// b with missing values (A, the precision scale s = nu_e / beta and
-// ln|Sigma| of class k in c; the observed case is observed_block_lanes):
-//   m missing:     A - [s Q_o + m ln s - m ln 2pi - ln|Sigma| + ln|Sigma_oo|] / 2,
+// The block term of log rho_kn before the factor beta for the entries whose
+// observed dimensions in block b are a pattern with m missing (A, the
+// precision scale s = nu_e / beta and ln|Sigma| of class k in c; the
+// observed case is observed_block_lanes), as constant - (s / 2) Q_o:
+//   m missing:     A - [m ln s - m ln 2pi - ln|Sigma| + ln|Sigma_oo|] / 2 - (s / 2) Q_o,
 //                  Q_o = (x_o - mu_o)' Sigma_oo^-1 (x_o - mu_o)
 //   all missing:   A - [D ln s - D ln 2pi - ln|Sigma|] / 2
 // The missing part is integrated out under its optimal Gaussian, whose
 // entropy brings the logarithmic terms.
-double missing_block_term(const VbBlock& blk, const PatternView& pv, const double* x, int d,
-                          const VbBlockTerms& c, double* work) {
-  const double a = c.a, s = c.scale, ln_s = c.ln_scale, ln_det = c.ln_det;
+PatternTerm missing_pattern_term(const VbBlock& blk, const PatternView& pv, int d,
+                                 const VbBlockTerms& c) {
+  const double a = c.a, ln_s = c.ln_scale, ln_det = c.ln_det;
   const int m = pv.m();
-  if (m == d) return a - 0.5 * (d * ln_s - d * kLn2Pi - ln_det);
-  const double q = observed_quadratic(pv, x, blk.mu->data, work);
-  return a - 0.5 * (s * q + m * ln_s - m * kLn2Pi - ln_det + pv.ln_det_oo);
+  PatternTerm t;
+  t.mean = blk.mu->data;
+  t.precision = pv.inv_oo;
+  if (m == d) {
+    t.constant = a - 0.5 * (d * ln_s - d * kLn2Pi - ln_det);
+    return t;
+  }
+  t.constant = a - 0.5 * (m * ln_s - m * kLn2Pi - ln_det + pv.ln_det_oo);
+  t.scale = c.scale;
+  return t;
 }
 
 // The pattern tables of the listed classes from their current Sigma; `name`
@@ -117,15 +125,12 @@ struct MissingTermContext {
   const VbState& st;
 };
 
-double vb_missing_block_term(const void* self, int n, int b, int k, double* work) {
+void vb_missing_pattern_term(const void* self, int b, int p, int k, PatternTerm* out) {
   const MissingTermContext& m = *static_cast<const MissingTermContext*>(self);
-  const EntryViews& views = m.ctx.views;
   const size_t bi = static_cast<size_t>(b);
   const size_t kb = static_cast<size_t>(k) * m.st.n_groups + bi;
-  const PatternView pv = m.st.missing_tables.view(views, b, views.pattern_of(n, b), k);
-  const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
-  return missing_block_term(m.st.block(k, b), pv, x, m.st.dims[bi], m.st.lanes.block_terms[kb],
-                            work);
+  *out = missing_pattern_term(m.st.block(k, b), m.st.missing_tables.view(m.ctx.views, b, p, k),
+                              m.st.dims[bi], m.st.lanes.block_terms[kb]);
 }
 
 // log rho_kn = beta (E[ln pi_k] + sum_j E[ln theta_kj,x_nj]
@@ -154,7 +159,7 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
   refresh_missing_tables(ctx, st, classes, t.name);
   MissingTermContext missing{ctx, st};
   const LogJointModel model{t.beta, st.e_log_pi.data(), st.e_log_theta.data(), st.dims,
-                            MissingBlockTerm{vb_missing_block_term, &missing}};
+                            MissingBlockTerm{vb_missing_pattern_term, &missing}};
   chunked_log_joint(ctx.views, ctx.cases, model, classes, ks, st.lanes.chunks,
                     ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
   st.fresh_resp = VbWork::FreshResp::kNone;
@@ -389,19 +394,22 @@ void responsibilities(VbState& st, const ClassList& classes, bool all_classes) {
   });
 }
 
-// The engine's imputation of an entry with a missing value in the block.
+// The engine's imputation of the entries with a missing value in the block
+// (see expect_block), per pattern and class.
 struct MissingMomentsContext {
   const VbContext& ctx;
   const VbState& st;
   int b;
   const Temper& t;
-  const double* centre;
 };
 
-void vb_add_missing_moments(const void* self, int n, int k, double w, double* s1, double* s2,
-                            double* work) {
+void vb_missing_pattern_moments(const void* self, int p, int k, PatternMoments* out) {
   const MissingMomentsContext& m = *static_cast<const MissingMomentsContext*>(self);
-  expect_block(m.ctx, m.st, k, n, m.b, w, m.t, m.centre, s1, s2, work);
+  const PatternView pv = m.st.missing_tables.view(m.ctx.views, m.b, p, k);
+  out->mean = m.st.block(k, m.b).mu->data;
+  out->regression = pv.regression;
+  out->cond = pv.cond;
+  out->cond_scale = m.t.beta / m.t.dof(m.st, m.b, m.st.n_k[k]);
 }
 
 // N_k, n_kjv and the Gaussian moments of the listed classes, missing
@@ -424,10 +432,10 @@ void sufficient_stats(const VbContext& ctx, VbState& st, const ClassList& classe
         ks.s2[static_cast<size_t>(classes[i])] = mom.s2->data;
       }
       const double* centre = block_centre(ctx, b);
-      MissingMomentsContext missing{ctx, st, b, t, centre};
+      MissingMomentsContext missing{ctx, st, b, t};
       chunked_block_moments(ctx.views, resp, classes, b, st.dims[static_cast<size_t>(b)], centre,
                             ks, st.lanes.chunks,
-                            MissingBlockMoments{vb_add_missing_moments, &missing});
+                            MissingBlockMoments{vb_missing_pattern_moments, &missing});
     }
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];

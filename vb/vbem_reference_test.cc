@@ -53,7 +53,7 @@ double block_term(const VbState& st, const CaseEntry& e, int k, int b, bool temp
   const double a = 0.5 * (psi + d * std::log(2.0 / beta) - ln_det) - 0.5 * d / (tau * beta);
   const double s = nu_e / beta;
   const int m = e.gauss_n_missing()[static_cast<size_t>(b)];
-  if (m == d) return a - 0.5 * (d * std::log(s) - d * kLn2Pi - ln_det);
+  if (m == d) return a - 0.5 * (d * std::log(s) - d * kLn2Pi - ln_det);  // no quadratic form
   const int o = d - m;
   const int* observed = e.gauss_observed(b).data();
   Matrix* inv = new_matrix(o, o);
@@ -72,7 +72,7 @@ double block_term(const VbState& st, const CaseEntry& e, int k, int b, bool temp
   free_vector(diff);
   free_matrix(inv);
   if (m == 0) return a - 0.5 * s * q;
-  return a - 0.5 * (s * q + m * std::log(s) - m * kLn2Pi - ln_det + ln_det_oo);
+  return (a - 0.5 * (m * std::log(s) - m * kLn2Pi - ln_det + ln_det_oo)) - 0.5 * s * q;
 }
 
 std::vector<double> plain_log_rho(const VbContext& ctx, const VbState& st, bool tempered) {
@@ -86,9 +86,13 @@ std::vector<double> plain_log_rho(const VbContext& ctx, const VbState& st, bool 
         if (e.disc_missing()[static_cast<size_t>(j)]) continue;
         lr += beta * st.e_log_theta[st.cat_index(k, j, e.codes()[static_cast<size_t>(j)])];
       }
+      // The blocks without a missing value in order, then those with one.
       for (int b = 0; b < st.n_groups; ++b) {
         lr -= beta * 0.5 * st.dims[static_cast<size_t>(b)] * kLn2Pi;
-        lr += beta * block_term(st, e, k, b, tempered);
+        if (e.gauss_n_missing()[static_cast<size_t>(b)] == 0) lr += beta * block_term(st, e, k, b, tempered);
+      }
+      for (int b = 0; b < st.n_groups; ++b) {
+        if (e.gauss_n_missing()[static_cast<size_t>(b)] > 0) lr += beta * block_term(st, e, k, b, tempered);
       }
       out[st.entry_index(k, n)] = lr;
     }
@@ -138,9 +142,15 @@ std::vector<double> statistics(const VbState& st) {
 }
 
 // The statistics summed the plain way into the state (its responsibilities
-// given), returned as statistics() lists them.
+// given), returned as statistics() lists them: per class and block the
+// observed entries in order, then pattern by pattern the completed points
+// (missing values at mu_q + R (x_o - mu_o), from the engine's own tables of
+// R and C) and the pattern's sum of weights times C beta / nu_e.
 std::vector<double> plain_statistics(const VbContext& ctx, VbState& st) {
   const std::vector<CaseEntry>& entries = ctx.cases.entries;
+  const EntryViews& views = ctx.views;
+  const bool tempered = ctx.settings.daem;
+  const double beta = tempered ? st.beta : 1.0;
   for (int k = 0; k < st.K; ++k) {
     double sum = 0.0;
     for (int n = 0; n < st.n_entries; ++n) {
@@ -149,10 +159,6 @@ std::vector<double> plain_statistics(const VbContext& ctx, VbState& st) {
     st.n_k[k] = sum;
   }
   std::fill(st.n_cat.begin(), st.n_cat.end(), 0.0);
-  for (VbMoments& blk : st.moments) {
-    zero_vector(blk.s1);
-    zero_matrix(blk.s2);
-  }
   for (int k = 0; k < st.K; ++k) {
     for (int n = 0; n < st.n_entries; ++n) {
       const CaseEntry& e = entries[static_cast<size_t>(n)];
@@ -161,26 +167,51 @@ std::vector<double> plain_statistics(const VbContext& ctx, VbState& st) {
         if (e.disc_missing()[static_cast<size_t>(j)]) continue;
         st.n_cat[st.cat_index(k, j, e.codes()[static_cast<size_t>(j)])] += w;
       }
-      bool any_missing = false;
-      for (int m : e.gauss_n_missing()) any_missing = any_missing || m > 0;
-      if (any_missing) {  // the imputing step, every block of the entry
-        if (ctx.settings.daem) {
-          compute_expect_gauss0_daem(ctx, st, k, n, w);
-        } else {
-          compute_expect_gauss0_nodaem(ctx, st, k, n, w);
+    }
+    for (int b = 0; b < st.n_groups; ++b) {
+      VbMoments& blk = st.moments_of(k, b);
+      zero_vector(blk.s1);
+      zero_matrix(blk.s2);
+      const int d = blk.s1->n;
+      const Vector& c = *ctx.stats.groups[static_cast<size_t>(b)].mean;
+      auto add = [&](const std::vector<double>& z, double w) {
+        for (int i = 0; i < d; ++i) {
+          const double wz = w * z[static_cast<size_t>(i)];
+          (*blk.s1)[i] += wz;
+          for (int j = i; j < d; ++j) (*blk.s2)[i][j] += wz * z[static_cast<size_t>(j)];
         }
-        continue;
+      };
+      std::vector<double> z(static_cast<size_t>(d));
+      for (int n = 0; n < st.n_entries; ++n) {
+        const CaseEntry& e = entries[static_cast<size_t>(n)];
+        if (e.gauss_n_missing()[static_cast<size_t>(b)] > 0) continue;
+        for (int i = 0; i < d; ++i) z[static_cast<size_t>(i)] = e.values(b)[static_cast<size_t>(i)] - c[i];
+        add(z, st.resp[st.entry_index(k, n)] * e.total);
       }
-      for (int b = 0; b < st.n_groups; ++b) {  // sums of x less the sample mean
-        VbMoments& blk = st.moments_of(k, b);
-        std::span<const double> x = e.values(b);
-        const Vector& m = *ctx.stats.groups[static_cast<size_t>(b)].mean;
-        for (int i = 0; i < blk.s1->n; ++i) {
-          const double wx = w * (x[static_cast<size_t>(i)] - m[i]);
-          (*blk.s1)[i] += wx;
-          for (int c = i; c < blk.s1->n; ++c) {
-            (*blk.s2)[i][c] += wx * (x[static_cast<size_t>(c)] - m[c]);
+      const double* mu = st.block(k, b).mu->data;
+      const std::vector<BlockPattern>& patterns = views.block_patterns[static_cast<size_t>(b)];
+      for (int p = 0; p < static_cast<int>(patterns.size()); ++p) {
+        const PatternView pv = st.missing_tables.view(views, b, p, k);
+        const std::vector<int>& obs = patterns[static_cast<size_t>(p)].observed;
+        const std::vector<int>& mis = patterns[static_cast<size_t>(p)].missing;
+        const size_t o = obs.size(), m = mis.size();
+        double w_sum = 0.0;
+        for (int n = 0; n < st.n_entries; ++n) {
+          if (views.pattern_of(n, b) != p) continue;
+          const double* x = entries[static_cast<size_t>(n)].values(b).data();
+          for (int j : obs) z[static_cast<size_t>(j)] = x[j] - c[j];
+          for (size_t a = 0; a < m; ++a) {
+            double v = mu[mis[a]] - c[mis[a]];
+            for (size_t i = 0; i < o; ++i) v += pv.regression[a * o + i] * (x[obs[i]] - mu[obs[i]]);
+            z[static_cast<size_t>(mis[a])] = v;
           }
+          const double w = st.resp[st.entry_index(k, n)] * entries[static_cast<size_t>(n)].total;
+          add(z, w);
+          w_sum += w;
+        }
+        const double wc = w_sum * (beta / dof(st, k, b, tempered));
+        for (size_t a = 0; a < m; ++a) {
+          for (size_t i = a; i < m; ++i) (*blk.s2)[mis[a]][mis[i]] += wc * pv.cond[a * m + i];
         }
       }
     }
