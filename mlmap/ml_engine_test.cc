@@ -94,6 +94,59 @@ TEST(MlEngine, MembershipsAreDistributions) {
   }
 }
 
+// The arrays the post-analysis asks for hold the values of the full
+// computation: the same bits, and for a lone block the case's values, which
+// the block's own formula gives to a few ulps.
+TEST(MlEngine, LeanAndSharedMembershipsKeepTheFullValues) {
+  for (const bool block_only : {false, true}) {
+    SCOPED_TRACE(block_only);
+    const testing::Shape shape = block_only ? testing::Shape{{}, {3}, 80, 0.1, 0.05}
+                                            : testing::Shape{{3, 2}, {2, 1}, 80, 0.1, 0.05};
+    CaseData data(testing::random_cases(shape), shape.n_attr(), shape.gauss(),
+                  [](Settings& s) { testing::map_settings(s); });
+    MlEngine engine(data.settings, data.model, data.cases, data.stats);
+    engine.start_class_count(3);
+    rng_seed(8);
+    engine.initialise();
+    for (int t = 0; t < 5; ++t) {
+      engine.evaluate(1.0);
+      engine.update();
+    }
+    const MlParams fitted = engine.params();
+    const Memberships full = engine.memberships();
+    for (const bool densities : {false, true}) {
+      engine.start_class_count(3, false);  // the last call took the work's arrays
+      engine.set_params(fitted);
+      data.settings.mem_prob = densities;
+      const Memberships lean = engine.memberships(analysis_needs(data.settings));
+      ASSERT_EQ(lean.blocks_share_case, block_only);
+      EXPECT_EQ(lean.p_case, full.p_case);
+      EXPECT_EQ(lean.p_component, densities ? full.p_component : std::vector<double>{});
+      EXPECT_EQ(lean.p_marginal, densities ? full.p_marginal : std::vector<double>{});
+      for (size_t b = 0; b < full.blocks.size(); ++b) {
+        const BlockMemberships& f = full.blocks[b];
+        const int g = static_cast<int>(b);
+        if (!block_only) {
+          EXPECT_EQ(lean.class_given_block(g), f.p_class_given_block);
+          if (densities) {
+            EXPECT_EQ(lean.block_given_class(g), f.p_block_given_class);
+            EXPECT_EQ(lean.block_marginal(g), f.p_block);
+          }
+          continue;
+        }
+        EXPECT_TRUE(lean.blocks[b].p_class_given_block.empty());
+        for (size_t i = 0; i < f.p_class_given_block.size(); ++i) {
+          EXPECT_NEAR(lean.class_given_block(g)[i], f.p_class_given_block[i], 1e-13);
+          if (densities) {
+            EXPECT_NEAR(lean.block_given_class(g)[i], f.p_block_given_class[i],
+                        1e-12 * f.p_block_given_class[i]);
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(MlFitEngine, AFallOfTheObjectiveIsReportedInItsWords) {
   CaseData data(kCollapse, 2, {"0,1"}, [](Settings& s) { testing::ml_settings(s); });
   MlFitEngine engine(data.settings, data.model, data.cases, data.stats);
