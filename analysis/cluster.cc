@@ -52,10 +52,13 @@ Clustering compute_clusters(const AnalysisInput& in) {
     c.values.push_back(partition(v.n_values, mem.K, v.p_class_given_value,
                                  in.model.values[static_cast<size_t>(pos)].order));
   }
-  for (const BlockMemberships& b : mem.blocks) {
-    c.blocks.push_back(partition(mem.n_entries, mem.K, b.p_class_given_block, {}));
-  }
   c.cases = partition(mem.n_entries, mem.K, mem.p_case, {});
+  c.blocks_share_cases = mem.blocks_share_case;
+  if (!c.blocks_share_cases) {
+    for (const BlockMemberships& b : mem.blocks) {
+      c.blocks.push_back(partition(mem.n_entries, mem.K, b.p_class_given_block, {}));
+    }
+  }
   return c;
 }
 

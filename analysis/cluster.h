@@ -25,7 +25,12 @@ struct Partition {
 struct Clustering {
   Partition cases;                // entries
   std::vector<Partition> values;  // per discrete attribute: value codes
-  std::vector<Partition> blocks;  // per Gaussian block: entries
+  std::vector<Partition> blocks;  // per Gaussian block: entries (empty when shared)
+  bool blocks_share_cases = false;  // the lone block's partition is `cases`
+
+  const Partition& block(int g) const {
+    return blocks_share_cases ? cases : blocks[static_cast<size_t>(g)];
+  }
 };
 
 // Value clusters, block clusters, then case clusters. Member lists follow

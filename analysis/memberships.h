@@ -25,7 +25,7 @@ struct ValueMemberships {
   std::vector<double> p_class_given_value;  // P(k|x_j = v), v * K + k
 };
 
-// One Gaussian block.
+// One Gaussian block (empty when the block shares the case arrays).
 struct BlockMemberships {
   std::vector<double> p_block_given_class;  // P(block|k), n * K + k
   std::vector<double> p_block;              // P(block), by entry
@@ -35,6 +35,12 @@ struct BlockMemberships {
 struct Memberships {
   int K = 0;
   int n_entries = 0;
+  // When false, p_component, p_marginal and the blocks' P(block|k) and
+  // P(block) are empty: only the membership file and the verbose log read them.
+  bool with_densities = true;
+  // One Gaussian block and no discrete attribute: the block's distributions
+  // are the case's, so the block reads the case arrays and holds none.
+  bool blocks_share_case = false;
   std::vector<double> p_class;      // P(k)
   std::vector<double> p_component;  // P(x_n|k), n * K + k
   std::vector<double> p_marginal;   // P(x_n)
@@ -43,11 +49,37 @@ struct Memberships {
   std::vector<BlockMemberships> blocks;  // by Gaussian block
 
   size_t at(int n, int k) const { return static_cast<size_t>(n) * K + k; }
+
+  // Block g's arrays, wherever they live.
+  const std::vector<double>& block_given_class(int g) const {
+    return blocks_share_case ? p_component : blocks[static_cast<size_t>(g)].p_block_given_class;
+  }
+  const std::vector<double>& block_marginal(int g) const {
+    return blocks_share_case ? p_marginal : blocks[static_cast<size_t>(g)].p_block;
+  }
+  const std::vector<double>& class_given_block(int g) const {
+    return blocks_share_case ? p_case : blocks[static_cast<size_t>(g)].p_class_given_block;
+  }
 };
 
-// Sizes every array for K classes, the model's attributes and the table's
-// entries, filled with zeros.
-Memberships allocate_memberships(const AttrModel& model, int n_entries, int K);
+// Which per-entry arrays a consumer needs. The defaults give every array,
+// each block its own.
+struct MembershipNeeds {
+  bool densities = true;  // with_densities
+  bool blocks = true;     // the blocks' arrays (else none is sized)
+  bool share = false;     // let a lone block share the case arrays
+};
+
+// What the post-analysis of these settings reads: densities for the
+// membership file or the verbose log; the blocks shared where they can be.
+MembershipNeeds analysis_needs(const Settings& settings);
+
+// Sizes the arrays `needs` asks for, for K classes, the model's attributes
+// and the table's entries, filled with zeros. `skip_case` leaves p_case
+// (and, with densities, p_component and p_marginal) unsized, for an engine
+// that moves its own arrays in.
+Memberships allocate_memberships(const AttrModel& model, int n_entries, int K,
+                                 const MembershipNeeds& needs = {}, bool skip_case = false);
 
 // What every post-analysis step reads.
 struct AnalysisInput {

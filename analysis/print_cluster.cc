@@ -70,7 +70,7 @@ void print_block_row(FILE* file, const AnalysisInput& in, int g, int n, int k, b
   add_field(case_id_str(in.model, entry, n));
   add_block_fields(in.settings, in.model, entry, g);
   if (!cluster_first) add_field_int(k);
-  add_field_real(in.mem.blocks[static_cast<size_t>(g)].p_class_given_block[in.mem.at(n, k)]);
+  add_field_real(in.mem.class_given_block(g)[in.mem.at(n, k)]);
   end_row(file);
 }
 
@@ -131,7 +131,7 @@ void print_cluster_sizes(FILE* log, const AnalysisInput& in, const Clustering& c
     add_column_name("Cluster for Gauss%d", g);
     add_column_name("Cluster size");
     print_header(log);
-    const Partition& p = c.blocks[static_cast<size_t>(g)];
+    const Partition& p = c.block(g);
     for (int k = 0; k < K; ++k) print_row(log, "%d,%d,%d", g, k, size_of(p.members[k]));
   }
   fflush(log);
@@ -167,7 +167,7 @@ void print_attribute_clusters(FILE* file, const AnalysisInput& in, const Cluster
     print_value_clusters(file, in, pos, c.values[static_cast<size_t>(pos)]);
   }
   for (int g = 0; g < in.model.n_groups; ++g) {
-    print_block_clusters(file, in, g, c.blocks[static_cast<size_t>(g)]);
+    print_block_clusters(file, in, g, c.block(g));
   }
   fflush(file);
 }

@@ -43,7 +43,9 @@ void print_member_cat(FILE* file, const AnalysisInput& in, int pos) {
 
 void print_member_gauss(FILE* file, const AnalysisInput& in, int g) {
   const Memberships& mem = in.mem;
-  const BlockMemberships& b = mem.blocks[static_cast<size_t>(g)];
+  const std::vector<double>& given_class = mem.block_given_class(g);
+  const std::vector<double>& marginal = mem.block_marginal(g);
+  const std::vector<double>& given_block = mem.class_given_block(g);
   set_matrix_id("MEMBER-GAUSS%d", g);
   add_column_name("Gauss ID");
   add_column_name("Case ID");
@@ -62,9 +64,9 @@ void print_member_gauss(FILE* file, const AnalysisInput& in, int g) {
       add_block_fields(in.settings, in.model, entry, g);
       add_field_int(k);
       add_field_real(mem.p_class[k]);
-      add_field_real(b.p_block_given_class[mem.at(n, k)]);
-      add_field_real(b.p_block[static_cast<size_t>(n)]);
-      add_field_real(b.p_class_given_block[mem.at(n, k)]);
+      add_field_real(given_class[mem.at(n, k)]);
+      add_field_real(marginal[static_cast<size_t>(n)]);
+      add_field_real(given_block[mem.at(n, k)]);
       end_row(file);
     }
   }

@@ -92,7 +92,7 @@ void print_rank_values(FILE* file, const AnalysisInput& in, const std::vector<in
 void print_rank_block(FILE* file, const AnalysisInput& in, const std::vector<int>& class_order,
                       int g) {
   const Memberships& mem = in.mem;
-  const BlockMemberships& b = mem.blocks[static_cast<size_t>(g)];
+  const std::vector<double>& p_class_given_block = mem.class_given_block(g);
   set_matrix_id("RANK-GAUSS%d", g);
   add_column_name("Gauss ID");
   add_column_name("Class k");
@@ -103,7 +103,7 @@ void print_rank_block(FILE* file, const AnalysisInput& in, const std::vector<int
   add_note("%s", kRankNote);
   print_header(file);
   for (int k : class_order) {
-    RankedList list = rank_class(in.settings, mem.K, k, mem.n_entries, b.p_class_given_block);
+    RankedList list = rank_class(in.settings, mem.K, k, mem.n_entries, p_class_given_block);
     for (int r = 0; r < list.shown; ++r) {
       const int n = list.items[static_cast<size_t>(r)];
       const CaseEntry& entry = in.cases.entries[static_cast<size_t>(n)];
@@ -112,7 +112,7 @@ void print_rank_block(FILE* file, const AnalysisInput& in, const std::vector<int
       add_field(case_id_str(in.model, entry, n));
       add_block_fields(in.settings, in.model, entry, g);
       add_field_real(mem.p_class[k]);
-      add_field_real(b.p_class_given_block[mem.at(n, k)]);
+      add_field_real(p_class_given_block[mem.at(n, k)]);
       end_row(file);
     }
   }

@@ -73,6 +73,9 @@ EntryViews build_entry_views(const CaseTable& cases, const AttrModel& model) {
       v.pattern_entries[bi][static_cast<size_t>(next[static_cast<size_t>(v.pattern_of(n, b))]++)] = n;
     }
   }
+  bool any_pattern = false;
+  for (const std::vector<BlockPattern>& p : v.block_patterns) any_pattern |= !p.empty();
+  if (!any_pattern) std::vector<int>().swap(v.entry_pattern);
   if (cases.layout) v.block_offset = cases.layout->group_offset;
   return v;
 }

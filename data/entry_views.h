@@ -46,7 +46,8 @@ struct EntryViews {
   std::vector<std::vector<int>> block_missing_entries;
   // Per block: the distinct patterns of its entries with a missing value,
   // in order of first appearance; per entry and block (n * n_groups + b)
-  // the entry's pattern there, or kNoPattern.
+  // the entry's pattern there, or kNoPattern (empty when no block misses a
+  // value: every entry then has kNoPattern everywhere).
   std::vector<std::vector<BlockPattern>> block_patterns;
   std::vector<int> entry_pattern;
   // Per block: its entries with a missing value grouped by pattern (pattern
@@ -56,6 +57,7 @@ struct EntryViews {
   std::vector<std::vector<int>> pattern_start;
 
   int pattern_of(int n, int b) const {
+    if (entry_pattern.empty()) return kNoPattern;
     return entry_pattern[static_cast<size_t>(n) * n_groups + b];
   }
 };

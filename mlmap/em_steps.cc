@@ -98,7 +98,7 @@ void refresh_missing_tables(const MlLayout& l, const MlParams& p, MlWork& w,
   for (int i = 0; i < classes.size(); ++i) {
     const int k = classes[i];
     for (int b = 0; b < l.n_groups; ++b) {
-      if (!w.missing_tables.fill_block(w.views, b, k, p.covar.data() + l.covar(k, b), l.dims[b])) {
+      if (!w.missing_tables.fill_block(*w.views, b, k, p.covar.data() + l.covar(k, b), l.dims[b])) {
         fail_observed_part();
       }
     }
@@ -112,19 +112,19 @@ const double* block_values(const EntryViews& views, int n, int b) {
 }  // namespace
 
 double block_log_density(const MlLayout& l, const MlParams& p, MlWork& w, int n, int k, int b) {
-  const double* x = block_values(w.views, n, b);
+  const double* x = block_values(*w.views, n, b);
   const double* mu = p.mean.data() + l.mean(k, b);
-  const int pattern = w.views.pattern_of(n, b);
+  const int pattern = w.views->pattern_of(n, b);
   if (pattern == kNoPattern) {
     const double q =
         full_quadratic(x, mu, p.precision.data() + l.covar(k, b), l.dims[b], w.diff.data());
     return -0.5 * (l.dims[b] * kLn2Pi + std::log(p.det[l.block(k, b)])) - 0.5 * q;
   }
   // One entry alone: its pattern's tables from the current covariance.
-  if (!w.missing_tables.fill(w.views, b, pattern, k, p.covar.data() + l.covar(k, b), l.dims[b])) {
+  if (!w.missing_tables.fill(*w.views, b, pattern, k, p.covar.data() + l.covar(k, b), l.dims[b])) {
     fail_observed_part();
   }
-  return missing_block_density(w.missing_tables.view(w.views, b, pattern, k), x, mu,
+  return missing_block_density(w.missing_tables.view(*w.views, b, pattern, k), x, mu,
                                w.kernel.missing_work.data());
 }
 
@@ -157,7 +157,7 @@ struct MissingValuesContext {
 // the whole block is missing.
 void ml_missing_pattern_term(const void* self, int b, int p, int k, PatternTerm* out) {
   const MissingValuesContext& m = *static_cast<const MissingValuesContext*>(self);
-  const PatternView pv = m.w.missing_tables.view(m.w.views, b, p, k);
+  const PatternView pv = m.w.missing_tables.view(*m.w.views, b, p, k);
   out->mean = m.p.mean.data() + m.l.mean(k, b);
   out->precision = pv.inv_oo;
   const int o = pv.o();
@@ -189,14 +189,14 @@ void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w
   MissingValuesContext missing{l, p, w};
   const LogJointModel model{w.beta < 1.0 ? w.beta : 1.0, w.log_pi.data(), w.log_theta.data(),
                             l.dims, MissingBlockTerm{ml_missing_pattern_term, &missing}};
-  chunked_log_joint(w.views, ctx.cases, model, classes, ks, w.chunks,
+  chunked_log_joint(*w.views, ctx.cases, model, classes, ks, w.chunks,
                     ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)},
                     [&](EntryRange range) {
                       if (!w.log_domain) exponentiate(weight_array(w, K), classes, range);
                     });
 }
 
-int entry_count(const MlWork& w) { return static_cast<int>(w.norm.size()); }
+int entry_count(const MlWork& w) { return w.views->n_entries; }
 
 // r = exp(ln w - ln Z), or w / Z unless Z is negligible.
 ResponsibilityRules responsibility_rules(const MlWork& w) {
@@ -223,7 +223,7 @@ double compute_loglike(const MlWork& w) {
   const double sum = sum_entry_chunks(entry_count(w), [&](EntryRange range) {
     double part = 0.0;
     for (int n = range.first; n < range.last; ++n) {
-      const double c = w.count[n];
+      const double c = w.views->entry_count[n];
       if (w.log_domain) {
         part += c * w.norm[n];
       } else if (c > 0.0) {
@@ -258,7 +258,7 @@ namespace {
 // of the missing part.
 void ml_missing_pattern_moments(const void* self, int p, int k, PatternMoments* out) {
   const MissingValuesContext& m = *static_cast<const MissingValuesContext*>(self);
-  const PatternView pv = m.w.missing_tables.view(m.w.views, m.b, p, k);
+  const PatternView pv = m.w.missing_tables.view(*m.w.views, m.b, p, k);
   out->mean = m.p.mean.data() + m.l.mean(k, m.b);
   out->regression = pv.regression;
   out->cond = pv.cond;
@@ -289,7 +289,7 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
   refresh_missing_tables(l, p, w, classes);
   KernelScratch& ks = w.kernel;
   const ConstClassEntryArray resp{w.resp.data(), 1, static_cast<size_t>(K)};
-  chunked_class_counts(w.views, resp, classes, ks, w.chunks, w.e_class.data(), w.e_cat.data());
+  chunked_class_counts(*w.views, resp, classes, ks, w.chunks, w.e_class.data(), w.e_cat.data());
   for (int b = 0; b < l.n_groups; ++b) {
     for (int i = 0; i < classes.size(); ++i) {
       const int k = classes[i];
@@ -298,7 +298,7 @@ void expected_stats(const MlContext& ctx, const MlLayout& l, const MlParams& p, 
     }
     const double* centre = w.centre.data() + l.mean_offset[b];
     MissingValuesContext missing{l, p, w, b};
-    chunked_block_moments(w.views, resp, classes, b, l.dims[b], centre, ks, w.chunks,
+    chunked_block_moments(*w.views, resp, classes, b, l.dims[b], centre, ks, w.chunks,
                           MissingBlockMoments{ml_missing_pattern_moments, &missing});
   }
 }
@@ -452,6 +452,7 @@ void compute_joint_part(const MlContext& ctx, const MlLayout& l, const MlParams&
 
 void keep_outside_weights(const MlLayout& l, MlWork& w, const int* triple) {
   const int K = l.K;
+  w.outside.resize(static_cast<size_t>(entry_count(w)));  // sized by the first candidate of a K
   for_entry_chunks(entry_count(w), [&](EntryRange range) {
     for (int n = range.first; n < range.last; ++n) {
       const double* x = w.weight.data() + static_cast<size_t>(n) * K;

@@ -27,7 +27,10 @@ void dump_current_params() {
 
 MlEngine::MlEngine(Settings& settings, const AttrModel& model, const CaseTable& cases,
                    const SampleStats& stats, const StoredHparams* hparams)
-    : settings_(settings), ctx_{settings, model, cases, stats}, hparams_(hparams) {
+    : settings_(settings),
+      ctx_{settings, model, cases, stats},
+      hparams_(hparams),
+      views_(build_entry_views(cases, model)) {
   g_current = this;
   set_model_dump(dump_current_params);
 }
@@ -52,7 +55,8 @@ void MlEngine::start_class_count(int K, bool report) {
   params_ = allocate_params(layout_);
   previous_ = params_;
   scales_ = block_scales(ctx_, layout_);
-  work_ = allocate_work(layout_, ctx_.model, ctx_.cases);
+  work_ = MlWork{};  // the last K's arrays go before the next K's come
+  work_ = allocate_work(layout_, views_);
   // The log domain needs every prior proper.
   work_.log_domain = settings_.log_scale && settings_.all_smoothing;
 }
@@ -175,8 +179,8 @@ std::optional<double> MlEngine::cheeseman_stutz() {
   return check_cs(compute_cs(ctx_, layout_, priors_, params_, work_, l));
 }
 
-Memberships MlEngine::memberships() {
-  return compute_ml_memberships(ctx_, layout_, params_, work_);
+Memberships MlEngine::memberships(const MembershipNeeds& needs) {
+  return take_ml_memberships(ctx_, layout_, params_, work_, needs);
 }
 
 void MlEngine::print_current_params(FILE* file) const {

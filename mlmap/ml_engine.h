@@ -67,8 +67,9 @@ class MlEngine {
   // inverse temperature 1, checked).
   double bic();
   std::optional<double> cheeseman_stutz();
-  // The membership quantities of the current parameters.
-  Memberships memberships();
+  // The membership quantities of the current parameters; the work's
+  // per-entry arrays move into them (prepare again before another step).
+  Memberships memberships(const MembershipNeeds& needs = {});
 
   // Whether the log-prior enters the objective.
   bool map() const { return settings_.any_smoothing; }
@@ -85,6 +86,7 @@ class MlEngine {
   Settings& settings_;
   MlContext ctx_;
   const StoredHparams* hparams_;
+  EntryViews views_;  // of the cases, for every K
   MlLayout layout_;
   MlParams params_;
   MlParams previous_;  // what the last evaluation belongs to

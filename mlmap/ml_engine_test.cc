@@ -60,11 +60,8 @@ TEST(MlEngine, NonFiniteLogLikelihoodWritesTheParametersFirst) {
   EXPECT_LT(params, message);
 }
 
-TEST(MlEngine, MembershipsAreDistributions) {
-  const testing::Shape shape{{3, 2}, {2, 1}, 80, 0.1, 0.05};
-  CaseData data(testing::random_cases(shape), shape.n_attr(), shape.gauss(),
-              [](Settings& s) { testing::map_settings(s); });
-  MlEngine engine(data.settings, data.model, data.cases, data.stats);
+// Five EM iterations of three classes from the start of seed 8.
+void fit_three_classes(MlEngine& engine) {
   engine.start_class_count(3);
   rng_seed(8);
   engine.initialise();
@@ -72,6 +69,14 @@ TEST(MlEngine, MembershipsAreDistributions) {
     engine.evaluate(1.0);
     engine.update();
   }
+}
+
+TEST(MlEngine, MembershipsAreDistributions) {
+  const testing::Shape shape{{3, 2}, {2, 1}, 80, 0.1, 0.05};
+  CaseData data(testing::random_cases(shape), shape.n_attr(), shape.gauss(),
+              [](Settings& s) { testing::map_settings(s); });
+  MlEngine engine(data.settings, data.model, data.cases, data.stats);
+  fit_three_classes(engine);
   const Memberships mem = engine.memberships();
   for (int n = 0; n < mem.n_entries; ++n) {
     double sum = 0.0, marginal = 0.0;
@@ -91,6 +96,53 @@ TEST(MlEngine, MembershipsAreDistributions) {
     double total = 0.0;
     for (int code = 0; code < v.n_values; ++code) total += v.p_value[code];
     EXPECT_NEAR(total, 1.0, 1e-12);
+  }
+}
+
+// The arrays the post-analysis asks for hold the values of the full
+// computation: the same bits, and for a lone block the case's values, which
+// the block's own formula gives to a few ulps.
+TEST(MlEngine, LeanAndSharedMembershipsKeepTheFullValues) {
+  for (const bool block_only : {false, true}) {
+    SCOPED_TRACE(block_only);
+    const testing::Shape shape = block_only ? testing::Shape{{}, {3}, 80, 0.1, 0.05}
+                                            : testing::Shape{{3, 2}, {2, 1}, 80, 0.1, 0.05};
+    CaseData data(testing::random_cases(shape), shape.n_attr(), shape.gauss(),
+                  [](Settings& s) { testing::map_settings(s); });
+    MlEngine engine(data.settings, data.model, data.cases, data.stats);
+    fit_three_classes(engine);
+    const MlParams fitted = engine.params();
+    const Memberships full = engine.memberships();
+    for (const bool densities : {false, true}) {
+      engine.start_class_count(3, false);  // the last call took the work's arrays
+      engine.set_params(fitted);
+      data.settings.mem_prob = densities;
+      const Memberships lean = engine.memberships(analysis_needs(data.settings));
+      ASSERT_EQ(lean.blocks_share_case, block_only);
+      EXPECT_EQ(lean.p_case, full.p_case);
+      EXPECT_EQ(lean.p_component, densities ? full.p_component : std::vector<double>{});
+      EXPECT_EQ(lean.p_marginal, densities ? full.p_marginal : std::vector<double>{});
+      for (size_t b = 0; b < full.blocks.size(); ++b) {
+        const BlockMemberships& f = full.blocks[b];
+        const int g = static_cast<int>(b);
+        if (!block_only) {
+          EXPECT_EQ(lean.class_given_block(g), f.p_class_given_block);
+          if (densities) {
+            EXPECT_EQ(lean.block_given_class(g), f.p_block_given_class);
+            EXPECT_EQ(lean.block_marginal(g), f.p_block);
+          }
+          continue;
+        }
+        EXPECT_TRUE(lean.blocks[b].p_class_given_block.empty());
+        for (size_t i = 0; i < f.p_class_given_block.size(); ++i) {
+          EXPECT_NEAR(lean.class_given_block(g)[i], f.p_class_given_block[i], 1e-13);
+          if (densities) {
+            EXPECT_NEAR(lean.block_given_class(g)[i], f.p_block_given_class[i],
+                        1e-12 * f.p_block_given_class[i]);
+          }
+        }
+      }
+    }
   }
 }
 

@@ -145,7 +145,7 @@ void MlFitEngine::run_post_analysis() {
   const MlContext& ctx = engine_.context();
   const bool announce = announce_memberships_ && settings_.mem_prob;
   if (announce) msg_printf("Computing membership distributions...");
-  const Memberships mem = engine_.memberships();
+  const Memberships mem = engine_.memberships(analysis_needs(settings_));
   const AnalysisInput in{settings_, ctx.model, ctx.cases, mem};
   if (settings_.verbose) {
     print_member_case(log_stream(), in);

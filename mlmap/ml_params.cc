@@ -85,11 +85,9 @@ BlockScales block_scales(const MlContext& ctx, const MlLayout& l) {
   return s;
 }
 
-MlWork allocate_work(const MlLayout& l, const AttrModel& model, const CaseTable& cases) {
+MlWork allocate_work(const MlLayout& l, const EntryViews& views) {
   MlWork w;
-  const int n_entries = cases.n_entries;
-  w.count.assign(static_cast<size_t>(n_entries), 0.0);
-  for (int n = 0; n < n_entries; ++n) w.count[n] = cases.entries[n].total;
+  const int n_entries = views.n_entries;
   w.log_norm.assign(static_cast<size_t>(l.K) * l.n_groups, 0.0);
   const size_t nk = static_cast<size_t>(n_entries) * l.K;
   w.weight.assign(nk, 0.0);
@@ -103,15 +101,14 @@ MlWork allocate_work(const MlLayout& l, const AttrModel& model, const CaseTable&
   const size_t d = static_cast<size_t>(l.max_dim);
   w.diff.assign(d, 0.0);
   w.class_scratch.assign(static_cast<size_t>(l.K), 0.0);
-  w.views = build_entry_views(cases, model);
+  w.views = &views;
   w.kernel = allocate_kernel_scratch(l.K, l.cat_stride, l.dims);
   w.kernel.missing_work.assign(pattern_work_size(l.max_dim), 0.0);
-  w.missing_tables = PatternTables(w.views, l.K);
+  w.missing_tables = PatternTables(views, l.K);
   // Last: the workers' scratch copies the caller's as sized above.
   w.chunks = allocate_chunk_work(n_entries, l.K, l.cat_stride, l.dims, w.kernel);
   w.log_pi.assign(static_cast<size_t>(l.K), 0.0);
   w.log_theta.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);
-  w.outside.assign(static_cast<size_t>(n_entries), 0.0);
   return w;
 }
 

@@ -121,7 +121,6 @@ struct MlWork {
   std::vector<double> s1;      // mean layout
   std::vector<double> s2;      // covariance layout, upper triangle filled
   std::vector<double> centre;
-  std::vector<double> count;  // per entry c_n
   // Per class and block (layout.block): -(D ln 2pi + ln |Sigma|) / 2.
   std::vector<double> log_norm;
   // Per pattern of observed dimensions and class: Sigma_oo^-1 and the
@@ -130,19 +129,21 @@ struct MlWork {
   PatternTables missing_tables;
   std::vector<double> diff;  // x - mu of one block (the membership densities)
   std::vector<double> class_scratch;  // K: per-class sums of one entry
-  // The shared kernels' views of the cases and scratch, and the logarithms
-  // of pi and theta they read.
-  EntryViews views;
+  // The run's views of the cases (built once, read by every K), the shared
+  // kernels' scratch, and the logarithms of pi and theta they read.
+  const EntryViews* views = nullptr;
   KernelScratch kernel;
   ChunkWork chunks;  // the pool workers' kernel scratch, the chunks' partial sums
   std::vector<double> log_pi;     // K
   std::vector<double> log_theta;  // K * cat_stride
   // Split-and-merge's partial runs: per entry the weights of the classes
-  // outside the candidate's three (their sum, or its log), which stay fixed.
+  // outside the candidate's three (their sum, or its log), which stay fixed;
+  // empty until a K's first candidate.
   std::vector<double> outside;
 };
 
-MlWork allocate_work(const MlLayout& layout, const AttrModel& model, const CaseTable& cases);
+// The work of one K over the run's views, which must outlive it.
+MlWork allocate_work(const MlLayout& layout, const EntryViews& views);
 
 // S1 and S2 of the work on the data's own scale (S1 + N c, S2 + c S1' +
 // S1 c' + N c c'), for the printed statistics.

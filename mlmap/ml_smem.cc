@@ -33,7 +33,7 @@ std::vector<double> compute_jmerge(const MlLayout& l, const MlWork& w, bool norm
   std::vector<double> sq(static_cast<size_t>(K), 0.0);
   for (size_t n = 0; n < n_entries; ++n) {
     const double* r = w.resp.data() + n * K;
-    const double c = w.count[n];
+    const double c = w.views->entry_count[n];
     for (int a = 0; a < K; ++a) {
       sq[a] += c * r[a] * r[a];
       for (int b = a + 1; b < K; ++b) j[static_cast<size_t>(a) * K + b] += c * r[a] * r[b];
@@ -58,7 +58,7 @@ std::vector<double> compute_jsplit(const MlLayout& l, const MlParams& p, const M
     const double* x = w.weight.data() + n * K;
     for (int k = 0; k < K; ++k) {
       // An empty class has no share to compare.
-      const double f = w.e_class[k] > 0.0 ? std::max(w.count[n] * r[k] / w.e_class[k], kTiny) : kTiny;
+      const double f = w.e_class[k] > 0.0 ? std::max(w.views->entry_count[n] * r[k] / w.e_class[k], kTiny) : kTiny;
       // The class-conditional density is the joint weight without pi_k.
       const double ln_p = w.log_domain ? std::max(x[k] - std::log(p.pi[k]), std::log(kTiny))
                                        : std::log(std::max(x[k] / p.pi[k], kTiny));

@@ -32,12 +32,13 @@ inline void map_settings(Settings& s) {
 
 struct MlFit {
   MlFit(CaseData& data, int K)
-      : ctx{data.settings, data.model, data.cases, data.stats},
+      : views(build_entry_views(data.cases, data.model)),
+        ctx{data.settings, data.model, data.cases, data.stats},
         layout(make_layout(data.model, K)),
         params(allocate_params(layout)),
         priors(set_up_priors(ctx, layout)),
         scales(block_scales(ctx, layout)),
-        work(allocate_work(layout, data.model, data.cases)) {}
+        work(allocate_work(layout, views)) {}
 
   bool map() const {
     return priors.smooth_c > 0.0 || priors.gauss_prior || priors.from_file ||
@@ -57,6 +58,7 @@ struct MlFit {
     m_step(ctx, layout, priors, scales, work, params);
   }
 
+  EntryViews views;
   MlContext ctx;
   MlLayout layout;
   MlParams params;

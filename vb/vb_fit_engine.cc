@@ -43,6 +43,7 @@ void VbFitEngine::prepare(int K) {
   if (resolve_auto_smoothing(settings_, ctx_.model, K)) {
     print_auto_smoothing(log_stream(), settings_, ctx_.model, K);
   }
+  free_vb_state(st_);  // the last K's arrays go before the next K's come
   st_ = allocate_vb_state(ctx_, K);
   set_gauss_priors(ctx_, st_);
 }
@@ -100,6 +101,7 @@ void VbFitEngine::restore(FitSlot slot) {
   switch (slot) {
     case FitSlot::kBestRestart: restore_hparams(best_, st_); break;
     case FitSlot::kOptimalK:
+      free_vb_state(st_);
       st_ = allocate_vb_state(ctx_, static_cast<int>(opt_.delta.size()));
       restore_hparams(opt_, st_);
       break;
@@ -158,7 +160,9 @@ void VbFitEngine::run_post_analysis() {
 }
 
 SmemCriteria VbFitEngine::smem_criteria() {
-  Memberships mem = allocate_memberships(ctx_.model, ctx_.cases.n_entries, st_.K);
+  MembershipNeeds needs;  // the case arrays and P(x|k); no block's
+  needs.blocks = false;
+  Memberships mem = allocate_memberships(ctx_.model, ctx_.cases.n_entries, st_.K, needs);
   VbPredictive pred;
   compute_predictive(ctx_, st_, retained_scalars(st_), pred, mem);
   compute_membership(ctx_, pred, mem);

@@ -167,12 +167,12 @@ void compute_membership(const VbContext& ctx, const VbPredictive& pred, Membersh
       for (int b = 0; b < n_groups; ++b) {
         component += student_t_log_density_block(pred, k, b, entry);
       }
-      mem.p_component[mem.at(n, k)] = std::exp(component);
+      if (mem.with_densities) mem.p_component[mem.at(n, k)] = std::exp(component);
       l[static_cast<size_t>(k)] = std::log(mem.p_class[static_cast<size_t>(k)]) + component;
     }
     const double marginal = log_sum_exp(l);
     for (int k = 0; k < K; ++k) mem.p_case[mem.at(n, k)] = std::exp(l[static_cast<size_t>(k)] - marginal);
-    mem.p_marginal[static_cast<size_t>(n)] = std::exp(marginal);
+    if (mem.with_densities) mem.p_marginal[static_cast<size_t>(n)] = std::exp(marginal);
   }
   if (ctx.settings.verbose) {
     print_member_case(log_stream(), AnalysisInput{ctx.settings, ctx.model, ctx.cases, mem});
@@ -197,7 +197,9 @@ void compute_attr_membership(const VbContext& ctx, const VbPredictive& pred, Mem
     }
   }
 
-  const int n_groups = ctx.model.n_groups;
+  // A shared block's values are those compute_membership wrote: with no
+  // discrete term its component is the block's density alone.
+  const int n_groups = mem.blocks_share_case ? 0 : ctx.model.n_groups;
   std::vector<double> l(static_cast<size_t>(K));
   for (int b = 0; b < n_groups; ++b) {
     BlockMemberships& blk = mem.blocks[static_cast<size_t>(b)];
@@ -205,14 +207,14 @@ void compute_attr_membership(const VbContext& ctx, const VbPredictive& pred, Mem
       const CaseEntry& entry = ctx.cases.entries[static_cast<size_t>(n)];
       for (int k = 0; k < K; ++k) {
         const double density = student_t_log_density_block(pred, k, b, entry);
-        blk.p_block_given_class[mem.at(n, k)] = std::exp(density);
+        if (mem.with_densities) blk.p_block_given_class[mem.at(n, k)] = std::exp(density);
         l[static_cast<size_t>(k)] = std::log(mem.p_class[static_cast<size_t>(k)]) + density;
       }
       const double marginal = log_sum_exp(l);
       for (int k = 0; k < K; ++k) {
         blk.p_class_given_block[mem.at(n, k)] = std::exp(l[static_cast<size_t>(k)] - marginal);
       }
-      blk.p_block[static_cast<size_t>(n)] = std::exp(marginal);
+      if (mem.with_densities) blk.p_block[static_cast<size_t>(n)] = std::exp(marginal);
     }
   }
   if (ctx.settings.verbose) {
@@ -248,8 +250,10 @@ void run_post_analysis(const VbContext& ctx, VbState& st, const VbPredictiveScal
   compute_log_normalisers(ctx, st);
   compute_responsibilities(ctx, st);
   compute_sufficient_stats(ctx, st);
+  // The per-entry arrays of the fit have served: the memberships take their place.
+  release_entry_arrays(st);
 
-  Memberships mem = allocate_memberships(ctx.model, ctx.cases.n_entries, st.K);
+  Memberships mem = allocate_memberships(ctx.model, ctx.cases.n_entries, st.K, analysis_needs(s));
   VbPredictive pred;
   compute_predictive(ctx, st, scalars, pred, mem);
   compute_membership(ctx, pred, mem);
@@ -273,7 +277,7 @@ void run_post_analysis(const VbContext& ctx, VbState& st, const VbPredictiveScal
 void run_read_hparam_analysis(const VbContext& ctx, const VbState& st,
                               const VbPredictiveScalars& scalars) {
   const Settings& s = ctx.settings;
-  Memberships mem = allocate_memberships(ctx.model, ctx.cases.n_entries, st.K);
+  Memberships mem = allocate_memberships(ctx.model, ctx.cases.n_entries, st.K, analysis_needs(s));
   VbPredictive pred;
   compute_predictive(ctx, st, scalars, pred, mem);
   msg_printf("Computing the membership distributions...");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/cluster.h"
 #include "common/misc.h"
 #include "vb/print_vb.h"
 #include "output/section_writer.h"
@@ -57,6 +58,46 @@ double direct_t(const std::vector<double>& x, const std::vector<double>& mu,
          0.5 * std::log(det) - (f + d) / 2 * std::log1p(q / f);
 }
 
+// A fitted-looking model of K classes (1 or 2) set by hand, for the data
+// above or for its block alone.
+void set_state(const VbContext& ctx, int K, VbState& st) {
+  st = allocate_vb_state(ctx, K);
+  set_gauss_priors(ctx, st);
+  const double delta[] = {3, 5};
+  const double cat[2][2] = {{4, 1}, {1, 4}};  // codes a, b
+  const double mu[2][2] = {{1, 2}, {3, 1}};
+  const double sigma[2][2][2] = {{{1, 0.3}, {0.3, 2}}, {{2, -0.5}, {-0.5, 1}}};
+  const double n_k[] = {1.5, 2.5};
+  for (int k = 0; k < K; ++k) {
+    st.delta0[k] = 1.0;
+    st.delta[k] = delta[k];
+    st.n_k[k] = n_k[k];
+    for (int j = 0; j < st.n_discrete; ++j) {
+      for (int v = 0; v < 2; ++v) {
+        st.delta0_cat[st.cat_index(k, j, v)] = 1.0;
+        st.delta_cat[st.cat_index(k, j, v)] = cat[k][v];
+      }
+    }
+    VbBlock& b = st.block(k, 0);
+    for (int i = 0; i < 2; ++i) {
+      (*b.mu)[i] = mu[k][i];
+      for (int j = 0; j < 2; ++j) (*b.sigma)[i][j] = sigma[k][i][j];
+    }
+  }
+  compute_hparam_precisions(st);
+}
+
+// The memberships of the state with the arrays `needs` asks for.
+Memberships memberships_of(const VbContext& ctx, const VbState& st, const MembershipNeeds& needs) {
+  Memberships mem = allocate_memberships(ctx.model, ctx.cases.n_entries, st.K, needs);
+  VbPredictive pred;
+  compute_predictive(ctx, st, retained_scalars(st), pred, mem);
+  compute_membership(ctx, pred, mem);
+  compute_attr_membership(ctx, pred, mem);
+  free_predictive(pred);
+  return mem;
+}
+
 class VbMembership : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -78,28 +119,7 @@ class VbMembership : public ::testing::Test {
 
   // A fitted-looking model of K classes (1 or 2) set by hand.
   void make_state(int K) {
-    st_ = allocate_vb_state(ctx(), K);
-    set_gauss_priors(ctx(), st_);
-    const double delta[] = {3, 5};
-    const double cat[2][2] = {{4, 1}, {1, 4}};  // codes a, b
-    const double mu[2][2] = {{1, 2}, {3, 1}};
-    const double sigma[2][2][2] = {{{1, 0.3}, {0.3, 2}}, {{2, -0.5}, {-0.5, 1}}};
-    const double n_k[] = {1.5, 2.5};
-    for (int k = 0; k < K; ++k) {
-      st_.delta0[k] = 1.0;
-      st_.delta[k] = delta[k];
-      st_.n_k[k] = n_k[k];
-      for (int v = 0; v < 2; ++v) {
-        st_.delta0_cat[st_.cat_index(k, 0, v)] = 1.0;
-        st_.delta_cat[st_.cat_index(k, 0, v)] = cat[k][v];
-      }
-      VbBlock& b = st_.block(k, 0);
-      for (int i = 0; i < 2; ++i) {
-        (*b.mu)[i] = mu[k][i];
-        for (int j = 0; j < 2; ++j) (*b.sigma)[i][j] = sigma[k][i][j];
-      }
-    }
-    compute_hparam_precisions(st_);
+    set_state(ctx(), K, st_);
     mem_ = allocate_memberships(data_.model, data_.cases.n_entries, K);
   }
 
@@ -203,6 +223,42 @@ TEST_F(VbMembership, OneClassHoldsEveryCase) {
   EXPECT_EQ(mem_.values[0].p_class_given_value[0], 1.0);
 }
 
+// The post-analysis holds only the arrays it reads, and a lone block reads
+// the case's: every value the same bits as the full, unshared computation.
+TEST_F(VbMembership, LeanAndSharedArraysHoldTheFullComputationsBits) {
+  make_state(2);
+  const Memberships full = memberships_of(ctx(), st_, {});
+  const Memberships lean = memberships_of(ctx(), st_, analysis_needs(data_.settings));
+  EXPECT_FALSE(lean.blocks_share_case);  // a discrete attribute too
+  EXPECT_TRUE(lean.p_component.empty());
+  EXPECT_TRUE(lean.blocks[0].p_block_given_class.empty());
+  EXPECT_EQ(lean.p_case, full.p_case);
+  EXPECT_EQ(lean.class_given_block(0), full.blocks[0].p_class_given_block);
+
+  VbData block_only{"1.0,2.0,yes\n0.5,?,no\n?,?,yes\n3.0,1.0,no\n2.0,2.5,yes\n2.5,0.5,no\n", 3,
+                    {"0,1"}, [](Settings& s) {
+                      with_answer(s);
+                      s.eval_attr = 2;
+                      s.mem_prob = true;
+                    }};
+  VbState st;
+  set_state(*block_only.ctx, 2, st);
+  const Memberships unshared = memberships_of(*block_only.ctx, st, {});
+  const Memberships shared = memberships_of(*block_only.ctx, st, analysis_needs(block_only.settings));
+  ASSERT_TRUE(shared.blocks_share_case);
+  EXPECT_TRUE(shared.blocks[0].p_class_given_block.empty());
+  EXPECT_EQ(shared.p_case, unshared.p_case);
+  EXPECT_EQ(shared.class_given_block(0), unshared.blocks[0].p_class_given_block);
+  EXPECT_EQ(shared.block_given_class(0), unshared.blocks[0].p_block_given_class);
+  EXPECT_EQ(shared.block_marginal(0), unshared.blocks[0].p_block);
+  const Settings& s = block_only.settings;
+  const Clustering c = compute_clusters(AnalysisInput{s, block_only.model, block_only.cases, shared});
+  const Clustering u = compute_clusters(AnalysisInput{s, block_only.model, block_only.cases, unshared});
+  EXPECT_EQ(c.block(0).cluster, u.blocks[0].cluster);
+  EXPECT_EQ(c.block(0).members, u.blocks[0].members);
+  free_vb_state(st);
+}
+
 // Reads a data matrix's rows from a file written by the section writer.
 std::vector<std::vector<std::string>> rows_of(const std::string& text, const std::string& id) {
   std::vector<std::vector<std::string>> rows;
@@ -244,6 +300,7 @@ TEST_F(VbMembership, PredictiveDistributionsKeepTheTauAndAlphaOfTheHyperparamete
             "Evaluating clusters...done\r\n");
   // The statistics pass moved N_k, so the test tells the two apart.
   EXPECT_GT(std::fabs(st_.n_k[0] - n_k_retained[0]), 0.1);
+  EXPECT_TRUE(st_.resp.empty() && st_.log_rho.empty());  // released before the memberships
 
   const std::string hparam = read_file(data_.settings.files.hparam);
   const std::string predict = read_file(data_.settings.files.predict);

@@ -153,6 +153,7 @@ void run_read_hparam(Settings& s, AttrModel& model) {
     const VbContext ctx{s, model, cases, no_stats, views};
     VbState st = allocate_vb_state(ctx, h.K);
     load_stored_hparams(h, st);
+    release_entry_arrays(st);  // nothing is estimated
     run_read_hparam_analysis(ctx, st, stored_scalars(h));
     free_vb_state(st);
   } catch (const std::bad_alloc&) {

@@ -74,6 +74,12 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
 
 void free_vb_state(VbState& st) { st = VbState{}; }
 
+void release_entry_arrays(VbWork& w) {
+  std::vector<double>().swap(w.log_rho);
+  std::vector<double>().swap(w.resp);
+  std::vector<double>().swap(w.log_z);
+}
+
 namespace {
 
 // W = Sigma^-1 and |Sigma| of every block of class k; `name` is the step

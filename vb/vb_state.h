@@ -167,6 +167,9 @@ struct VbState : VbHparams, VbWork {
 VbState allocate_vb_state(const VbContext& ctx, int K);
 // Empties the state.
 void free_vb_state(VbState& state);
+// Frees the per-entry arrays (log rho, responsibilities, ln Z) once no step
+// of this K reads them again: the post-analysis needs their room.
+void release_entry_arrays(VbWork& work);
 
 // For every class and block: W = Sigma^-1 and |Sigma|. A Sigma that cannot be
 // inverted is a numerical error.
