@@ -22,4 +22,10 @@ if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 fi
 cmake --build "$BUILD" -j2 --target rumelvb rumel >/dev/null
+# Debian's scikit-learn and matplotlib (for the plot) for Debian's
+# interpreter, whatever python3 comes first on the PATH.
+if ! /usr/bin/python3 -c "import sklearn, matplotlib" 2>/dev/null; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq && apt-get install -y -qq python3-sklearn python3-matplotlib >/dev/null
+fi
 exec /usr/bin/python3 "$ROOT/bench/compare_sklearn.py" --build "$BUILD" "$@"
