@@ -159,9 +159,34 @@ void observed_block_lanes(const double* x, const double* lanes, int d, double be
   }
 }
 
+// The first position in the sorted list at or after `value`.
+inline size_t first_at_or_after(const int* list, size_t size, int value) {
+  size_t lo = 0, hi = size;
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    if (list[mid] < value) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+// S1 += w x and S2_ij += (w x_i) x_j (i <= j) for an observed block x of
+// dimension d; S2 is d x d, row by row. T is double or a vector of classes.
+template <typename T>
+inline void add_moments(const double* x, T w, int d, T* s1, T* s2) {
+  for (int i = 0; i < d; ++i) {
+    const T wx = w * x[i];
+    s1[i] += wx;
+    T* row = s2 + static_cast<size_t>(i) * d;
+    for (int j = i; j < d; ++j) row[j] += wx * x[j];
+  }
+}
+
 }  // namespace
 }  // namespace veska
-
 #include "fit/pattern_kernels.h"
 
 namespace veska {
@@ -281,6 +306,7 @@ template <int W>
 void log_joint_entry_lanes(const EntryViews& views, const LogJointModel& model,
                            const ClassList& classes, EntryRange range, KernelScratch& s,
                            ClassEntryArray out) {
+  static_assert(W <= kVectorLanes, "entry_lanes holds a vector of every block");
   using S = Simd<W>;
   using Vec = typename Lanes<W>::D;
   const double beta = model.beta;
@@ -404,17 +430,6 @@ void class_counts_body(const EntryViews& views, ConstClassEntryArray resp,
   });
 }
 
-// S1 += w x and S2_ij += (w x_i) x_j (i <= j) for an observed block x of
-// dimension d; S2 is d x d, row by row. T is double or a vector of classes.
-template <typename T>
-inline void add_moments(const double* x, T w, int d, T* s1, T* s2) {
-  for (int i = 0; i < d; ++i) {
-    const T wx = w * x[i];
-    s1[i] += wx;
-    T* row = s2 + static_cast<size_t>(i) * d;
-    for (int j = i; j < d; ++j) row[j] += wx * x[j];
-  }
-}
 
 // The block's values of entry n, less the centre (into y) when there is one.
 inline const double* centred(const double* x, const double* centre, int d, double* y) {
@@ -480,20 +495,6 @@ void observed_moments_run(const EntryViews& views, const double* const* r, size_
                   r[l][static_cast<size_t>(n) * r_stride] * count[n], d, s1[l], s2[l]);
     });
   }
-}
-
-// The first position in the sorted list at or after `value`.
-inline size_t first_at_or_after(const int* list, size_t size, int value) {
-  size_t lo = 0, hi = size;
-  while (lo < hi) {
-    const size_t mid = lo + (hi - lo) / 2;
-    if (list[mid] < value) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  return lo;
 }
 
 // The observed entries, then those with a missing value in the block

@@ -23,7 +23,7 @@ KernelScratch allocate_kernel_scratch(int K, int cat_stride, std::span<const int
   s.lane_diff.assign(static_cast<size_t>(max_dim) * width, 0.0);
   size_t all_dims = 0;
   for (int d : dims) all_dims += static_cast<size_t>(d);
-  s.entry_lanes.assign(all_dims * 8, 0.0);
+  s.entry_lanes.assign(all_dims * kVectorLanes, 0.0);
   const size_t md = static_cast<size_t>(max_dim);
   s.lane_pattern.assign((2 * md + md * md + 3) * width + 2 * md, 0.0);
   const size_t kb = static_cast<size_t>(K) * dims.size();

@@ -23,9 +23,10 @@
 
 namespace veska {
 
-// The most classes one chunk holds on any instruction set (three vectors of
-// eight); the lane scratch is sized for it.
-constexpr int kClassLanes = 24;
+// The most doubles of one vector on any instruction set, and the most
+// classes one chunk holds (three vectors); the lane scratch is sized for them.
+constexpr int kVectorLanes = 8;
+constexpr int kClassLanes = 3 * kVectorLanes;
 
 // A run of consecutive entries [first, last): one chunk of the work. A
 // kernel's result over a chunk depends on that chunk's entries alone, so

@@ -9,19 +9,6 @@
 namespace veska {
 namespace {
 
-// The part of the sorted list [begin, end) at or after `value`.
-inline const int* first_not_below(const int* begin, const int* end, int value) {
-  while (begin < end) {
-    const int* mid = begin + (end - begin) / 2;
-    if (*mid < value) {
-      begin = mid + 1;
-    } else {
-      end = mid;
-    }
-  }
-  return begin;
-}
-
 // The entries of one pattern within a range.
 struct PatternRun {
   const int* first;
@@ -36,9 +23,10 @@ void for_each_pattern_run(const EntryViews& views, int b, EntryRange range, F&& 
   const int* entries = views.pattern_entries[bi].data();
   const int* start = views.pattern_start[bi].data();
   for (size_t p = 0; p < patterns.size(); ++p) {
-    const int* end = entries + start[p + 1];
-    const int* first = first_not_below(entries + start[p], end, range.first);
-    const PatternRun run{first, first_not_below(first, end, range.last)};
+    const int* begin = entries + start[p];
+    const size_t size = static_cast<size_t>(start[p + 1] - start[p]);
+    const PatternRun run{begin + first_at_or_after(begin, size, range.first),
+                         begin + first_at_or_after(begin, size, range.last)};
     if (run.first != run.last) f(static_cast<int>(p), patterns[p], run);
   }
 }
@@ -194,12 +182,7 @@ inline void pattern_moments_one(const EntryViews& views, const BlockPattern& pat
       for (int i = 0; i < o; ++i) t += row[i] * diff[i];
       z[q] = t;
     }
-    for (int i = 0; i < d; ++i) {
-      const double wz = w * z[i];
-      s1[i] += wz;
-      double* row = s2 + static_cast<size_t>(i) * d;
-      for (int j = i; j < d; ++j) row[j] += wz * z[j];
-    }
+    add_moments(z, w, d, s1, s2);
     w_sum += w;
   }
   const double wc = w_sum * pm.cond_scale;
