@@ -84,6 +84,8 @@ BASE_ITERS = 3
 # Enough for 10^3 cases, whose iterations take tens of microseconds, to stand
 # out of the noise of starting a process.
 MAX_ITERS = 2000
+# The share of the target a pilot run's extra iterations must take.
+PILOT_SHARE = 0.1
 
 
 def measure(run, target, tries):
@@ -91,15 +93,31 @@ def measure(run, target, tries):
     difference of the best of `tries` runs of BASE_ITERS + M iterations and
     of BASE_ITERS iterations, over M."""
     base = run(BASE_ITERS)
-    pilot_run = run(BASE_ITERS + 3)
-    pilot = (pilot_run[0] - base[0]) / 3.0
-    m = 3 if pilot <= 0 else max(3, min(MAX_ITERS, round(target * 1e9 / pilot)))
+    # The pilot grows fourfold until its extra iterations take a tenth of the
+    # target: three iterations of 10^3 cases are below the noise of starting
+    # a process, and a pilot lost in that noise picked M = 3 (or a negative
+    # figure).
+    pilot_m, pilot_run = 0, None
+    p = 3
+    while p <= MAX_ITERS:
+        try:
+            r = run(BASE_ITERS + p)
+        except RuntimeError:
+            # The fit stops early (rumel: a collapsing class on few cases).
+            if pilot_run is None:
+                raise
+            break
+        pilot_m, pilot_run = p, r
+        if r[0] - base[0] >= PILOT_SHARE * target * 1e9:
+            break
+        p *= 4
+    pilot = (pilot_run[0] - base[0]) / pilot_m
+    m = pilot_m if pilot <= 0 else max(3, min(MAX_ITERS, round(target * 1e9 / pilot)))
     try:
-        many = pilot_run if m == 3 else run(BASE_ITERS + m)
+        many = pilot_run if m == pilot_m else run(BASE_ITERS + m)
     except RuntimeError:
-        # The fit stops early (rumel: a collapsing class on few cases): the
-        # pilot's three iterations are the figure.
-        m, many, tries = 3, pilot_run, 1
+        # Stopped early at M: the pilot is the figure.
+        m, many, tries = pilot_m, pilot_run, 1
     # The least time of each run length, then their difference: the least
     # difference would pick a try whose short run was slowed down.
     base_cpu, base_wall, many_cpu, many_wall = base[0], base[1], many[0], many[1]
