@@ -584,10 +584,12 @@ struct ResponsibilityLanes {
     return r < floor ? floor : r;
   }
   Vec operator()(Vec x, Vec z) const {
-    if (!rules.log_domain) return z > rules.tiny_normaliser ? x / z : Vec{};
+    if (!rules.log_domain) return normal(rules.exponentiate ? exp_lanes<W>(x) : x, z);
     const Vec d = x - z;
     return from_exp(d, exp_lanes<W>(d));
   }
+  // The normal domain's w / Z from the term w itself.
+  Vec normal(Vec w, Vec z) const { return z > rules.tiny_normaliser ? w / z : Vec{}; }
 };
 
 // The normalisers and, when `resp_rules` is given, the responsibilities in
@@ -596,16 +598,18 @@ struct ResponsibilityLanes {
 // bits, so one exponential serves both; the terms wait in `resp` until the
 // sum is known.
 template <int W>
-void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classes,
-                            const double* outside, const NormaliserRules& rules, EntryRange range,
-                            double* norm, const ResponsibilityRules* resp_rules,
-                            ClassEntryArray resp) {
+double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classes,
+                              const double* outside, const NormaliserRules& rules,
+                              EntryRange range, double* norm,
+                              const ResponsibilityRules* resp_rules, ClassEntryArray resp,
+                              const double* counts) {
   using S = Simd<W>;
   using Vec = typename Lanes<W>::D;
   const int n_classes = classes.size();
   const double minus_inf = -__builtin_inf();
   const size_t es = weight.entry_stride;
   const size_t res = resp.entry_stride;
+  double weighted_log_sum = 0.0;
   for (int n = range.first; n < range.last; n += W) {
     const int count = lesser(W, range.last - n);
     auto class_lanes = [&](int i) {
@@ -655,20 +659,35 @@ void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classe
         }
       }
     } else {
+      // Exponentials of the weights wait in `resp` until the sum is known.
+      const bool stash = rules.exponentiate && resp_rules != nullptr;
       Vec sum{};
       if (outside != nullptr && rules.outside_first) sum += out;
-      for (int i = 0; i < n_classes; ++i) sum += class_lanes(i);
+      for (int i = 0; i < n_classes; ++i) {
+        const Vec v = rules.exponentiate ? exp_lanes<W>(class_lanes(i)) : class_lanes(i);
+        sum += v;
+        if (stash) S::store_entries(resp_at(i), res, count, v);
+      }
       if (outside != nullptr && !rules.outside_first) sum += out;
       result = sum;
       if (resp_rules != nullptr) {
         const ResponsibilityLanes<W> r(*resp_rules);
         for (int i = 0; i < n_classes; ++i) {
-          S::store_entries(resp_at(i), res, count, r(class_lanes(i), sum));
+          const Vec v = stash ? S::load_entries(resp_at(i), res, count, 0.0) : class_lanes(i);
+          S::store_entries(resp_at(i), res, count, r.normal(v, sum));
         }
       }
     }
     S::store_entries(norm + n, 1, count, result);
+    if (counts != nullptr) {
+      const Vec ln_z = rules.log_domain ? result : log_lanes<W>(result);
+      for (int l = 0; l < count; ++l) {
+        const double c = counts[n + l];
+        if (rules.log_domain || c > 0.0) weighted_log_sum += c * ln_z[l];
+      }
+    }
   }
+  return weighted_log_sum;
 }
 
 template <int W>
@@ -712,28 +731,6 @@ void class_responsibilities_body(ConstClassEntryArray weight, const ClassList& c
   }
 }
 
-template <int W>
-void exp_values_body(const double* x, double* y, size_t n);
-
-template <int W>
-void exponentiate_body(ClassEntryArray weight, const ClassList& classes, EntryRange range) {
-  using S = Simd<W>;
-  if (contiguous_classes(weight.class_stride, weight.entry_stride, classes)) {
-    double* at = weight.data + static_cast<size_t>(range.first) * classes.size();
-    exp_values_body<W>(at, at, static_cast<size_t>(range.last - range.first) * classes.size());
-    return;
-  }
-  for (int i = 0; i < classes.size(); ++i) {
-    double* p = weight.data + static_cast<size_t>(classes[i]) * weight.class_stride;
-    for (int n = range.first; n < range.last; n += W) {
-      const int count = lesser(W, range.last - n);
-      double* at = p + static_cast<size_t>(n) * weight.entry_stride;
-      S::store_entries(at, weight.entry_stride, count,
-                       exp_lanes<W>(S::load_entries(at, weight.entry_stride, count, 0.0)));
-    }
-  }
-}
-
 // y = f(x) over an array, a vector at a time (`pad` in the spare lanes).
 template <int W, typename F>
 void map_values(const double* x, double* y, size_t n, double pad, F f) {
@@ -763,7 +760,6 @@ constexpr KernelTable make_kernel_table(const char* name) {
                      observed_block_moments_body<W>,
                      entry_normalisers_body<W>,
                      class_responsibilities_body<W>,
-                     exponentiate_body<W>,
                      exp_values_body<W>,
                      log_values_body<W>};
 }

@@ -20,12 +20,11 @@ struct KernelTable {
   void (*observed_block_moments)(const EntryViews&, ConstClassEntryArray, const ClassList&, int,
                                  int, const double*, EntryRange, KernelScratch&,
                                  MissingBlockMoments);
-  void (*entry_normalisers)(ConstClassEntryArray, const ClassList&, const double*,
-                            const NormaliserRules&, EntryRange, double*,
-                            const ResponsibilityRules*, ClassEntryArray);
+  double (*entry_normalisers)(ConstClassEntryArray, const ClassList&, const double*,
+                              const NormaliserRules&, EntryRange, double*,
+                              const ResponsibilityRules*, ClassEntryArray, const double*);
   void (*class_responsibilities)(ConstClassEntryArray, const ClassList&, const double*,
                                  const ResponsibilityRules&, EntryRange, ClassEntryArray);
-  void (*exponentiate)(ClassEntryArray, const ClassList&, EntryRange);
   void (*exp_values)(const double*, double*, size_t);
   void (*log_values)(const double*, double*, size_t);
 };

@@ -59,25 +59,21 @@ void entry_normalisers(ConstClassEntryArray weight, const ClassList& classes,
                        const double* outside, const NormaliserRules& rules, EntryRange range,
                        double* norm) {
   active_kernels().entry_normalisers(weight, classes, outside, rules, range, norm, nullptr,
-                                     ClassEntryArray{nullptr, 0, 0});
+                                     ClassEntryArray{nullptr, 0, 0}, nullptr);
 }
 
-void normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
-                       const double* outside, const NormaliserRules& rules,
-                       const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
-                       ClassEntryArray resp) {
-  active_kernels().entry_normalisers(weight, classes, outside, rules, range, norm, &resp_rules,
-                                     resp);
+double normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
+                         const double* outside, const NormaliserRules& rules,
+                         const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
+                         ClassEntryArray resp, const double* counts) {
+  return active_kernels().entry_normalisers(weight, classes, outside, rules, range, norm,
+                                            &resp_rules, resp, counts);
 }
 
 void class_responsibilities(ConstClassEntryArray weight, const ClassList& classes,
                             const double* norm, const ResponsibilityRules& rules,
                             EntryRange range, ClassEntryArray resp) {
   active_kernels().class_responsibilities(weight, classes, norm, rules, range, resp);
-}
-
-void exponentiate(ClassEntryArray weight, const ClassList& classes, EntryRange range) {
-  active_kernels().exponentiate(weight, classes, range);
 }
 
 void exp_values(const double* x, double* y, size_t n) { active_kernels().exp_values(x, y, n); }

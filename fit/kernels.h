@@ -184,6 +184,9 @@ void observed_block_moments(const EntryViews& views, ConstClassEntryArray resp,
 struct NormaliserRules {
   bool log_domain = true;
   bool outside_first = true;
+  // Normal domain only: the weights come as their logarithms and the terms
+  // are their exponentials (the weights themselves stay as they are).
+  bool exponentiate = false;
   double negligible_before_top = -__builtin_inf();
   double negligible_after_top = -__builtin_inf();
 };
@@ -194,12 +197,14 @@ void entry_normalisers(ConstClassEntryArray weight, const ClassList& classes,
 // The responsibility of each listed class for each entry of the range:
 //   log domain:     r = exp(w - ln Z), the floor below negligible_log (the
 //                   exponential not needed) and at least the floor,
-//   normal domain:  r = w / Z when Z > tiny_normaliser, else 0.
+//   normal domain:  r = w / Z when Z > tiny_normaliser, else 0 (w = exp of
+//                   the weight when `exponentiate`, as in NormaliserRules).
 struct ResponsibilityRules {
   bool log_domain = true;
   double floor = 0.0;
   double negligible_log = -__builtin_inf();
   double tiny_normaliser = 0.0;
+  bool exponentiate = false;
 };
 void class_responsibilities(ConstClassEntryArray weight, const ClassList& classes,
                             const double* norm, const ResponsibilityRules& rules,
@@ -210,14 +215,14 @@ void class_responsibilities(ConstClassEntryArray weight, const ClassList& classe
 // terms, r = exp(w - top) / sum, which is exp(w - ln Z) up to the last bits
 // (the floor and negligible_log still judged on w - ln Z): one exponential
 // per class and entry instead of two. The normal domain gives the bits of
-// the two calls.
-void normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
-                       const double* outside, const NormaliserRules& rules,
-                       const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
-                       ClassEntryArray resp);
-
-// w = exp(w) for the listed classes over the range (the normal domain).
-void exponentiate(ClassEntryArray weight, const ClassList& classes, EntryRange range);
+// the two calls (with `exponentiate`, those of exp_values on the weights before them).
+// With `counts` (per entry) the call also returns sum_n c_n ln Z_n over the
+// range, added in entry order (in the normal domain, ln Z by log_values and
+// the entries with c_n <= 0 left out); else 0.
+double normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
+                         const double* outside, const NormaliserRules& rules,
+                         const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
+                         ClassEntryArray resp, const double* counts = nullptr);
 
 // The kernels' own exponential and logarithm (accuracy in vector_math.h):
 // over arrays on the process's instruction set, and one value at a time,

@@ -488,8 +488,7 @@ TEST(Kernels, NormalisersAndResponsibilitiesFollowEachEnginesRules) {
         for (bool log_domain : {true, false}) {
           Weights y = x;
           if (!log_domain) {
-            chunks([&](EntryRange e) { exponentiate({y.w.data(), y.cs, y.es}, ClassList::all(K), e); });
-            for (size_t i = 0; i < y.w.size(); ++i) ASSERT_EQ(y.w[i], exp_value(x.w[i]));
+            for (double& v : y.w) v = exp_value(v);
             for (double& o : y.outside) o = exp_value(o);
           }
           const ConstClassEntryArray yw{y.w.data(), y.cs, y.es};
@@ -614,6 +613,46 @@ TEST(Kernels, OnePassNormalisersAndResponsibilitiesUseTheSameTerms) {
           }
           ASSERT_EQ(z1, z);
           ASSERT_EQ(r, r2);
+
+          // From the logarithms (rumel's normal domain): the bits of
+          // exponentiate before the two calls, the weights left as they
+          // are, and sum c ln Z by log_value in entry order (c <= 0 left
+          // out); the log domain's sum takes ln Z as it is.
+          Weights e = x;
+          for (double& v : e.w) v = exp_value(v);
+          const ConstClassEntryArray ew{e.w.data(), e.cs, e.es};
+          NormaliserRules from_logs = normal;
+          from_logs.exponentiate = true;
+          ResponsibilityRules fr = nr;
+          fr.exponentiate = true;
+          std::vector<double> counts(M);
+          for (int n = 0; n < M; ++n) counts[n] = n % 5 == 0 ? 0.0 : 0.5 * (n % 3) + 1.0;
+          const Weights logs = x;
+          std::vector<double> r3(x.w.size(), -1.0), rl(x.w.size()), lz(M);
+          double got = 0.0, got_log = 0.0, want = 0.0, want_log = 0.0;
+          for (EntryRange c : {EntryRange{0, 5}, EntryRange{5, 130}, EntryRange{130, M}}) {
+            entry_normalisers(ew, classes, y_out, normal, c, z.data());
+            class_responsibilities(ew, classes, z.data(), nr, c, {r2.data(), y.cs, y.es});
+            got += normalise_entries(w, classes, y_out, from_logs, fr, c, z1.data(),
+                                     {r.data(), x.cs, x.es}, counts.data());
+            class_responsibilities(w, classes, z.data(), fr, c, {r3.data(), x.cs, x.es});
+            double part = 0.0;
+            for (int n = c.first; n < c.last; ++n) {
+              if (counts[n] > 0.0) part += counts[n] * log_value(z[n]);
+            }
+            want += part;
+            got_log += normalise_entries(w, classes, outside, rules, rr, c, lz.data(),
+                                         {rl.data(), x.cs, x.es}, counts.data());
+            part = 0.0;
+            for (int n = c.first; n < c.last; ++n) part += counts[n] * lz[n];
+            want_log += part;
+          }
+          ASSERT_EQ(z1, z);
+          ASSERT_EQ(r, r2);
+          ASSERT_EQ(r3, r2);
+          ASSERT_EQ(x.w, logs.w);
+          ASSERT_EQ(got, want);
+          ASSERT_EQ(got_log, want_log);
         }
       }
     }

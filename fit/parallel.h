@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "common/workers.h"
@@ -73,9 +74,10 @@ ChunkWork allocate_chunk_work(int n_entries, int K, int cat_stride, std::span<co
 // complete_log_joint over every entry, chunk by chunk. The workers' scratch
 // starts as a copy of the caller's, so the parameters the engine put there
 // come with it. `after(range)` runs on the chunk's thread once the chunk's
-// log joints are in.
+// log joints are in; when it returns a double, the call returns the sum of
+// those in chunk order (else 0).
 template <typename After>
-void chunked_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+double chunked_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
                        const ClassList& classes, KernelScratch& caller, ChunkWork& work,
                        ClassEntryArray out, After&& after);
 void chunked_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
@@ -102,18 +104,29 @@ int kernel_threads(const ChunkWork& work);
 KernelScratch& thread_scratch(KernelScratch& caller, ChunkWork& work, int thread);
 
 template <typename After>
-void chunked_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
-                       const ClassList& classes, KernelScratch& caller, ChunkWork& work,
-                       ClassEntryArray out, After&& after) {
+double chunked_log_joint(const EntryViews& views, const CaseTable& cases,
+                         const LogJointModel& model, const ClassList& classes,
+                         KernelScratch& caller, ChunkWork& work, ClassEntryArray out,
+                         After&& after) {
+  constexpr bool kSums = std::is_same_v<std::invoke_result_t<After&, EntryRange>, double>;
   const EntryChunks chunks = entry_chunks(views.n_entries);
   const int threads =
       std::min(kernel_threads(work), worker_pool().threads());
   for (int t = 1; t < std::min(threads, chunks.count); ++t) work.workers[t - 1] = caller;
+  std::array<double, kMaxChunks> part;
   worker_pool().run(chunks.count, threads, [&](int c, int t) {
     const EntryRange range = chunks.range(c);
     complete_log_joint(views, cases, model, classes, range, thread_scratch(caller, work, t), out);
-    after(range);
+    if constexpr (kSums) {
+      part[static_cast<size_t>(c)] = after(range);
+    } else {
+      after(range);
+    }
   });
+  if (!kSums || chunks.count == 0) return 0.0;
+  double sum = part[0];
+  for (int c = 1; c < chunks.count; ++c) sum += part[static_cast<size_t>(c)];
+  return sum;
 }
 
 }  // namespace veska

@@ -165,12 +165,22 @@ void ml_missing_pattern_term(const void* self, int b, int p, int k, PatternTerm*
   out->scale = o == 0 ? 0.0 : 1.0;
 }
 
-// The log joint of the listed classes on the shared kernel (a block's
-// constant its log normaliser, its quadratic form unscaled), then its
-// exponential in the normal domain; annealed, every term is taken times
-// beta. A class gives the same bits whichever classes are listed with it.
-void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
-           const ClassList& classes) {
+// r = exp(ln w - ln Z), or w / Z unless Z is negligible (w = exp(ln w)).
+ResponsibilityRules responsibility_rules(const MlWork& w) {
+  ResponsibilityRules r{w.log_domain, 0.0, -HUGE_VAL, kTinyNormaliser};
+  r.exponentiate = !w.log_domain;
+  return r;
+}
+
+// One E-step on the listed classes, chunk by chunk so that each chunk is
+// still in cache for its second half: the log joint on the shared kernel (a
+// block's constant its log normaliser, its quadratic form unscaled; every
+// term times beta when annealed), then in one pass the normalisers (the
+// kept term of the other classes first in a partial run), the
+// responsibilities and the chunk's sum c ln Z. A class gives the same bits
+// whichever classes are listed with it.
+double e_step(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
+              const ClassList& classes, const double* outside) {
   refresh_log_norms(l, p, w);
   const int K = l.K;
   for (int k = 0; k < K; ++k) w.log_pi[k] = std::log(p.pi[k]);
@@ -189,49 +199,31 @@ void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w
   MissingValuesContext missing{l, p, w};
   const LogJointModel model{w.beta < 1.0 ? w.beta : 1.0, w.log_pi.data(), w.log_theta.data(),
                             l.dims, MissingBlockTerm{ml_missing_pattern_term, &missing}};
-  chunked_log_joint(*w.views, ctx.cases, model, classes, ks, w.chunks,
-                    ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)},
-                    [&](EntryRange range) {
-                      if (!w.log_domain) exponentiate(weight_array(w, K), classes, range);
-                    });
+  NormaliserRules rules;
+  rules.log_domain = w.log_domain;
+  rules.exponentiate = !w.log_domain;
+  const ResponsibilityRules resp_rules = responsibility_rules(w);
+  const double* counts = w.views->entry_count.data();
+  const double sum = chunked_log_joint(
+      *w.views, ctx.cases, model, classes, ks, w.chunks, weight_array(w, K),
+      [&](EntryRange range) {
+        return normalise_entries(weight_array(std::as_const(w), K), classes, outside, rules,
+                                 resp_rules, range, w.norm.data(), resp_array(w, K), counts);
+      });
+  w.fresh_resp =
+      outside == nullptr ? MlWork::FreshResp::kAllClasses : MlWork::FreshResp::kListedClasses;
+  return sum;
 }
 
 int entry_count(const MlWork& w) { return w.views->n_entries; }
 
-// r = exp(ln w - ln Z), or w / Z unless Z is negligible.
-ResponsibilityRules responsibility_rules(const MlWork& w) {
-  return ResponsibilityRules{w.log_domain, 0.0, -HUGE_VAL, kTinyNormaliser};
-}
-
 }  // namespace
 
-void compute_joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w) {
-  joint(ctx, l, p, w, ClassList::all(l.K));
+double compute_e_step(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w) {
+  return e_step(ctx, l, p, w, ClassList::all(l.K), nullptr);
 }
 
-// Z = sum_k w_k, or ln Z = ln sum_k exp(ln w_k - m) + m, m the largest.
-void compute_normalisers(const MlLayout& l, MlWork& w) {
-  NormaliserRules rules;
-  rules.log_domain = w.log_domain;
-  for_entry_chunks(entry_count(w), [&](EntryRange range) {
-    entry_normalisers(weight_array(std::as_const(w), l.K), ClassList::all(l.K), nullptr, rules,
-                      range, w.norm.data());
-  });
-}
-
-double compute_loglike(const MlWork& w) {
-  const double sum = sum_entry_chunks(entry_count(w), [&](EntryRange range) {
-    double part = 0.0;
-    for (int n = range.first; n < range.last; ++n) {
-      const double c = w.views->entry_count[n];
-      if (w.log_domain) {
-        part += c * w.norm[n];
-      } else if (c > 0.0) {
-        part += c * std::log(w.norm[n]);
-      }
-    }
-    return part;
-  });
+double check_loglike(double sum) {
   if (std::isnan(sum)) {
     fail_density_check("compute_loglike",
                        "Computed log-likelihood is not a number -- see the log file\n");
@@ -244,10 +236,15 @@ double compute_loglike(const MlWork& w) {
 }
 
 void compute_responsibilities(const MlLayout& l, MlWork& w) {
+  w.fresh_resp = MlWork::FreshResp::kAllClasses;
   for_entry_chunks(entry_count(w), [&](EntryRange range) {
     class_responsibilities(weight_array(std::as_const(w), l.K), ClassList::all(l.K), w.norm.data(),
                            responsibility_rules(w), range, resp_array(w, l.K));
   });
+}
+
+void responsibilities_for_update(const MlLayout& l, MlWork& w) {
+  if (w.fresh_resp != MlWork::FreshResp::kAllClasses) compute_responsibilities(l, w);
 }
 
 namespace {
@@ -445,9 +442,9 @@ SingularBlock find_singular_block(const MlLayout& l, const BlockScales& sc, cons
 
 // ---- the candidate's three classes ------------------------------------
 
-void compute_joint_part(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
-                        const int* triple) {
-  joint(ctx, l, p, w, ClassList::part(std::span<const int>(triple, 3)));
+double compute_e_step_part(const MlContext& ctx, const MlLayout& l, const MlParams& p,
+                           MlWork& w, const int* triple) {
+  return e_step(ctx, l, p, w, ClassList::part(std::span<const int>(triple, 3)), w.outside.data());
 }
 
 void keep_outside_weights(const MlLayout& l, MlWork& w, const int* triple) {
@@ -472,31 +469,11 @@ void keep_outside_weights(const MlLayout& l, MlWork& w, const int* triple) {
         w.outside[n] = std::log(s) + m;
       } else {
         for (int k = 0; k < K; ++k) {
-          if (k != triple[0] && k != triple[1] && k != triple[2]) s += x[k];
+          if (k != triple[0] && k != triple[1] && k != triple[2]) s += exp_value(x[k]);
         }
         w.outside[n] = s;
       }
     }
-  });
-}
-
-// The three classes' terms after the kept term of the others (an empty
-// outside, -inf in the log domain, adds nothing).
-void compute_normalisers_part(const MlLayout& l, MlWork& w, const int* triple) {
-  NormaliserRules rules;
-  rules.log_domain = w.log_domain;
-  for_entry_chunks(entry_count(w), [&](EntryRange range) {
-    entry_normalisers(weight_array(std::as_const(w), l.K),
-                      ClassList::part(std::span<const int>(triple, 3)), w.outside.data(), rules,
-                      range, w.norm.data());
-  });
-}
-
-void compute_responsibilities_part(const MlLayout& l, MlWork& w, const int* triple) {
-  for_entry_chunks(entry_count(w), [&](EntryRange range) {
-    class_responsibilities(weight_array(std::as_const(w), l.K),
-                           ClassList::part(std::span<const int>(triple, 3)), w.norm.data(),
-                           responsibility_rules(w), range, resp_array(w, l.K));
   });
 }
 

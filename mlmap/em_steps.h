@@ -13,19 +13,24 @@
 
 namespace veska {
 
-// w_kn = pi_k prod theta_kiv prod g_kbn (each factor to the power beta), or
-// its logarithm in the log domain (work.log_domain) times beta. A block
-// with every value missing is a factor 1, one partly missing the density of
-// its observed part.
-void compute_joint(const MlContext& ctx, const MlLayout& layout, const MlParams& params,
-                   MlWork& work);
-// Z_n = sum_k w_kn, or ln Z_n = m + ln sum_k exp(ln w_kn - m).
-void compute_normalisers(const MlLayout& layout, MlWork& work);
-// sum_n c_n ln Z_n at the work's temperature (not divided by beta). A result
-// that is not finite writes the model dump and ends the run.
-double compute_loglike(const MlWork& work);
-// r_kn = w_kn / Z_n (0 when Z_n <= 1e-60), or exp(ln w_kn - ln Z_n).
+// One E-step: ln w_kn = ln pi_k + sum ln theta_kiv + sum ln g_kbn (each
+// term times beta when annealed; a block with every value missing adds 0,
+// one partly missing the log density of its observed part) in both
+// domains; Z_n = sum_k w_kn, or ln Z_n = m + ln sum_k exp(ln w_kn - m); the
+// responsibilities r_kn = w_kn / Z_n (0 when Z_n <= 1e-60), or
+// exp(ln w_kn - m) / sum; all per chunk of entries in one go. Returns
+// sum_n c_n ln Z_n at the work's temperature (not divided by beta), which
+// check_loglike then checks.
+double compute_e_step(const MlContext& ctx, const MlLayout& layout, const MlParams& params,
+                      MlWork& work);
+// The log-likelihood sum itself; one that is not finite writes the model
+// dump and ends the run.
+double check_loglike(double sum);
+// The responsibilities again from the weights and normalisers in place.
 void compute_responsibilities(const MlLayout& layout, MlWork& work);
+// The responsibilities of every class for an update: those the last E-step
+// left, unless it was a partial run's (or there was none).
+void responsibilities_for_update(const MlLayout& layout, MlWork& work);
 // E_c, E_w, S1 and S2 (upper triangle) from the responsibilities.
 void compute_expected_stats(const MlContext& ctx, const MlLayout& layout, const MlParams& params,
                             MlWork& work);
@@ -56,14 +61,13 @@ double block_log_density(const MlLayout& layout, const MlParams& params, MlWork&
 
 // The candidate's three classes `triple` of a split-and-merge partial run;
 // the weights of the other classes stay as the last full E-step left them.
-// Joint weights of the three classes only (inverse temperature 1).
-void compute_joint_part(const MlContext& ctx, const MlLayout& layout, const MlParams& params,
-                        MlWork& work, const int* triple);
 // Keeps per entry the weights of the classes outside the triple (work.outside).
 void keep_outside_weights(const MlLayout& layout, MlWork& work, const int* triple);
-// Z_n from the kept outside weights and the three classes' new ones.
-void compute_normalisers_part(const MlLayout& layout, MlWork& work, const int* triple);
-void compute_responsibilities_part(const MlLayout& layout, MlWork& work, const int* triple);
+// The E-step of the three classes only (inverse temperature 1), their
+// normalisers from the kept outside weights and their new ones; returns the
+// log-likelihood sum as compute_e_step does.
+double compute_e_step_part(const MlContext& ctx, const MlLayout& layout, const MlParams& params,
+                           MlWork& work, const int* triple);
 void compute_expected_stats_part(const MlContext& ctx, const MlLayout& layout,
                                  const MlParams& params, MlWork& work, const int* triple);
 // The three classes' parameters: class probabilities rescaled to sum to s3,

@@ -73,14 +73,13 @@ void MlEngine::initialise_from_partition(std::span<const int> groups) {
 
 MlObjective MlEngine::evaluate(double beta) {
   work_.beta = beta;
-  compute_joint(ctx_, layout_, params_, work_);
-  compute_normalisers(layout_, work_);
+  const double sum = compute_e_step(ctx_, layout_, params_, work_);
   if (settings_.verbose) {
     print_joint(log_stream(), ctx_, layout_, work_);
     print_normalisers(log_stream(), ctx_, work_);
   }
   MlObjective o;
-  o.loglike = compute_loglike(work_) / beta;
+  o.loglike = check_loglike(sum) / beta;
   if (map()) o.log_prior = compute_log_prior(layout_, priors_, params_);
   o.objective = o.loglike + o.log_prior;
   return o;
@@ -88,7 +87,7 @@ MlObjective MlEngine::evaluate(double beta) {
 
 SingularBlock MlEngine::update() {
   previous_ = params_;  // same sizes: no allocation
-  compute_responsibilities(layout_, work_);
+  responsibilities_for_update(layout_, work_);
   compute_expected_stats(ctx_, layout_, params_, work_);
   m_step(ctx_, layout_, priors_, scales_, work_, params_);
   if (settings_.verbose) {
@@ -105,7 +104,6 @@ SingularBlock MlEngine::update() {
 
 SmemCriteria MlEngine::smem_criteria() {
   evaluate(1.0);
-  compute_responsibilities(layout_, work_);
   compute_expected_stats(ctx_, layout_, params_, work_);
   merge_counts_ = work_.e_class;
   SmemCriteria c;
@@ -137,7 +135,8 @@ MlObjective MlEngine::partial_start(const SmemCandidate& c) {
 SingularBlock MlEngine::partial_update(const SmemCandidate& c) {
   const Triple t = triple_of(c);
   previous_ = params_;
-  compute_responsibilities_part(layout_, work_, t.k);
+  // The partial start's full E-step, then each partial E-step, left the
+  // three classes' responsibilities.
   compute_expected_stats_part(ctx_, layout_, params_, work_, t.k);
   m_step_part(layout_, priors_, scales_, work_, params_, t.k, triple_mass_);
   if (settings_.verbose) print_current_params(log_stream());
@@ -149,10 +148,9 @@ SingularBlock MlEngine::partial_update(const SmemCandidate& c) {
 MlObjective MlEngine::partial_evaluate(const SmemCandidate& c) {
   const Triple t = triple_of(c);
   work_.beta = 1.0;
-  compute_joint_part(ctx_, layout_, params_, work_, t.k);
-  compute_normalisers_part(layout_, work_, t.k);
+  const double sum = compute_e_step_part(ctx_, layout_, params_, work_, t.k);
   MlObjective o;
-  o.loglike = compute_loglike(work_);
+  o.loglike = check_loglike(sum);
   if (map()) o.log_prior = compute_log_prior(layout_, priors_, params_);
   o.objective = o.loglike + o.log_prior;
   return o;
@@ -161,9 +159,7 @@ MlObjective MlEngine::partial_evaluate(const SmemCandidate& c) {
 double MlEngine::bic() {
   const double beta = work_.beta;
   work_.beta = 1.0;
-  compute_joint(ctx_, layout_, params_, work_);
-  compute_normalisers(layout_, work_);
-  const double l = compute_loglike(work_);
+  const double l = check_loglike(compute_e_step(ctx_, layout_, params_, work_));
   work_.beta = beta;
   return check_bic(compute_bic(ctx_, l, layout_.K));
 }
@@ -171,11 +167,9 @@ double MlEngine::bic() {
 std::optional<double> MlEngine::cheeseman_stutz() {
   if (!settings_.all_smoothing) return std::nullopt;
   work_.beta = 1.0;
-  compute_joint(ctx_, layout_, params_, work_);
-  compute_normalisers(layout_, work_);
-  compute_responsibilities(layout_, work_);
+  const double sum = compute_e_step(ctx_, layout_, params_, work_);
   compute_expected_stats(ctx_, layout_, params_, work_);
-  const double l = compute_loglike(work_);
+  const double l = check_loglike(sum);
   return check_cs(compute_cs(ctx_, layout_, priors_, params_, work_, l));
 }
 

@@ -118,6 +118,7 @@ void initialise_params_from_partition(const MlContext& ctx, const MlLayout& l,
       w.resp[static_cast<size_t>(n) * K + k] = groups[static_cast<size_t>(n)] == k ? 1.0 : kPartitionFloor;
     }
   }
+  w.fresh_resp = MlWork::FreshResp::kNone;  // not the weights' own
   compute_expected_stats(ctx, l, p, w);
   m_step(ctx, l, priors, scales, w, p);
   // A one-dimensional block whose group has (almost) no spread, and every

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "fit/kernels.h"
 #include "mlmap/em_steps.h"
 
 namespace veska {
@@ -11,9 +12,7 @@ Memberships take_ml_memberships(const MlContext& ctx, const MlLayout& l, const M
   const int K = l.K;
   const int n_entries = ctx.cases.n_entries;
   w.beta = 1.0;
-  compute_joint(ctx, l, p, w);
-  compute_normalisers(l, w);
-  compute_responsibilities(l, w);
+  compute_e_step(ctx, l, p, w);
   Memberships mem = allocate_memberships(ctx.model, n_entries, K, needs, true);
   mem.p_class = p.pi;
   // The work's arrays become the record's: Z_n and w_kn / pi_k in place.
@@ -22,7 +21,7 @@ Memberships take_ml_memberships(const MlContext& ctx, const MlLayout& l, const M
       w.norm[n] = w.log_domain ? std::exp(w.norm[n]) : w.norm[n];
       for (int k = 0; k < K; ++k) {
         const size_t nk = mem.at(n, k);
-        const double joint = w.log_domain ? std::exp(w.weight[nk]) : w.weight[nk];
+        const double joint = w.log_domain ? std::exp(w.weight[nk]) : exp_value(w.weight[nk]);
         w.weight[nk] = joint / p.pi[k];
       }
     }

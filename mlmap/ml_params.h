@@ -106,14 +106,19 @@ struct BlockScales {
 
 BlockScales block_scales(const MlContext& ctx, const MlLayout& layout);
 
-// Per-run work: joint weights (or their logs), normalisers, responsibilities
+// Per-run work: the logs of the joint weights, normalisers, responsibilities
 // and the expected statistics, sized once per K.
 struct MlWork {
   bool log_domain = false;
   double beta = 1.0;
-  std::vector<double> weight;  // w_kn or ln w_kn, n * K + k
+  std::vector<double> weight;  // ln w_kn in both domains, n * K + k
   std::vector<double> norm;    // Z_n or ln Z_n
   std::vector<double> resp;    // r_kn, n * K + k
+  // Which responsibilities the last E-step wrote from the weights and
+  // normalisers now in place: every class's, or only the listed classes' of
+  // a partial run (the others still those of an earlier normaliser).
+  enum class FreshResp { kNone, kAllClasses, kListedClasses };
+  FreshResp fresh_resp = FreshResp::kNone;
   std::vector<double> e_class; // E_c[k]
   std::vector<double> e_cat;   // E_w, K * cat_stride
   // The block sums of x - c, c the block's sample mean (centre, the mean

@@ -6,6 +6,7 @@
 #include "common/gauss.h"
 #include "common/misc.h"
 #include "common/random.h"
+#include "fit/kernels.h"
 
 namespace veska {
 
@@ -61,7 +62,7 @@ std::vector<double> compute_jsplit(const MlLayout& l, const MlParams& p, const M
       const double f = w.e_class[k] > 0.0 ? std::max(w.views->entry_count[n] * r[k] / w.e_class[k], kTiny) : kTiny;
       // The class-conditional density is the joint weight without pi_k.
       const double ln_p = w.log_domain ? std::max(x[k] - std::log(p.pi[k]), std::log(kTiny))
-                                       : std::log(std::max(x[k] / p.pi[k], kTiny));
+                                       : std::log(std::max(exp_value(x[k]) / p.pi[k], kTiny));
       j[k] += f * (std::log(f) - ln_p);
     }
   }

@@ -84,13 +84,25 @@ TEST(MlSmem, PartialStepsAreTheFullStepsOnTheThreeClasses) {
         for (size_t x = 0; x < full.weight.size(); ++x) {
           if (!in_triple(static_cast<int>(x % K))) fit.work.weight[x] = full.weight[x];
         }
-        compute_joint_part(fit.ctx, l, fit.params, fit.work, kTriple);
-        EXPECT_EQ(fit.work.weight, full.weight);
         keep_outside_weights(l, fit.work, kTriple);
-        compute_normalisers_part(l, fit.work, kTriple);
+        std::fill(fit.work.resp.begin(), fit.work.resp.end(), -1.0);
+        const double sum = compute_e_step_part(fit.ctx, l, fit.params, fit.work, kTriple);
+        EXPECT_EQ(fit.work.weight, full.weight);
         for (size_t n = 0; n < full.norm.size(); ++n) {
           EXPECT_NEAR(fit.work.norm[n], full.norm[n], 1e-12 * (1.0 + std::fabs(full.norm[n])));
         }
+        // The three classes' responsibilities come with the partial E-step;
+        // the others' are left for the next full update.
+        for (size_t x = 0; x < full.resp.size(); ++x) {
+          const double r = fit.work.resp[x];
+          if (in_triple(static_cast<int>(x % K))) {
+            EXPECT_NEAR(r, full.resp[x], 1e-12);
+          } else {
+            EXPECT_EQ(r, -1.0);
+          }
+        }
+        const double full_sum = fit.evaluate() - (fit.map() ? compute_log_prior(l, fit.priors, fit.params) : 0.0);
+        EXPECT_NEAR(sum, full_sum, 1e-10 * std::fabs(full_sum));
 
         fit.work = full;
         compute_responsibilities(l, fit.work);

@@ -46,14 +46,12 @@ struct MlFit {
   }
   // E-step at work.beta and the objective L / beta (+ LP with a prior).
   double evaluate() {
-    compute_joint(ctx, layout, params, work);
-    compute_normalisers(layout, work);
-    double o = compute_loglike(work) / work.beta;
+    double o = check_loglike(compute_e_step(ctx, layout, params, work)) / work.beta;
     if (map()) o += compute_log_prior(layout, priors, params);
     return o;
   }
   void update() {
-    compute_responsibilities(layout, work);
+    responsibilities_for_update(layout, work);
     compute_expected_stats(ctx, layout, params, work);
     m_step(ctx, layout, priors, scales, work, params);
   }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "analysis/print_membership.h"
+#include "fit/kernels.h"
 #include "output/print_case_tables.h"
 #include "output/print_fit_tables.h"
 #include "output/print_value_table.h"
@@ -133,7 +134,8 @@ void print_params(FILE* file, const AttrModel& model, const MlLayout& l, const M
 
 void print_joint(FILE* log, const MlContext& ctx, const MlLayout& l, const MlWork& w) {
   print_complete_probs(log, ctx.settings, ctx.model, ctx.cases, l.K, [&](int k, int n) {
-    return w.weight[static_cast<size_t>(n) * l.K + k];
+    const double v = w.weight[static_cast<size_t>(n) * l.K + k];
+    return w.log_domain ? v : exp_value(v);
   });
 }
 
