@@ -597,6 +597,22 @@ struct ResponsibilityLanes {
 // terms, exp(w - top) / sum, the same value as exp(w - ln Z) to the last
 // bits, so one exponential serves both; the terms wait in `resp` until the
 // sum is known.
+// sum += c_n ln Z_n for the `count` entries from n in entry order (none
+// without counts; in the normal domain those with c_n <= 0 left out).
+template <int W>
+inline void add_weighted_logs(const NormaliserRules& rules, const double* counts, int n, int count,
+                              typename Lanes<W>::D z, double& sum) {
+  if (counts == nullptr) return;
+  const typename Lanes<W>::D ln_z = rules.log_domain ? z : log_lanes<W>(z);
+  for (int l = 0; l < count; ++l) {
+    const double c = counts[n + l];
+    if (rules.log_domain || c > 0.0) sum += c * ln_z[l];
+  }
+}
+
+template <int W, typename F>
+void map_values(const double* x, double* y, size_t n, double pad, F f);
+
 template <int W>
 double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classes,
                               const double* outside, const NormaliserRules& rules,
@@ -609,9 +625,50 @@ double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& clas
   const double minus_inf = -__builtin_inf();
   const size_t es = weight.entry_stride;
   const size_t res = resp.entry_stride;
+  // The normal domain from the logarithms with every class of entry-major
+  // arrays (rumel's full E-step): each vector's entries are one run of
+  // values, whose exponentials go out as whole vectors; the sums and
+  // quotients then take each entry's classes in order, the operations of
+  // the lanes below.
+  const bool runs = !rules.log_domain && rules.exponentiate && outside == nullptr &&
+                    resp_rules != nullptr &&
+                    contiguous_classes(weight.class_stride, es, classes) &&
+                    contiguous_classes(resp.class_stride, res, classes);
   double weighted_log_sum = 0.0;
   for (int n = range.first; n < range.last; n += W) {
     const int count = lesser(W, range.last - n);
+    if (runs) {
+      const size_t K = static_cast<size_t>(n_classes);
+      const size_t first = static_cast<size_t>(n) * K;
+      const size_t size = static_cast<size_t>(count) * K;
+      double* e = resp.data + first;
+      map_values<W>(weight.data + first, e, size, 0.0, exp_lanes<W>);
+      Vec sum{};
+      for (int l = 0; l < count; ++l) {
+        double s = 0.0;
+        for (size_t k = 0; k < K; ++k) s += e[l * K + k];
+        sum[l] = s;
+      }
+      // The quotients a vector at a time, each lane with its entry's sum.
+      const ResponsibilityLanes<W> r(*resp_rules);
+      int l = 0;
+      size_t k = 0;  // the entry and class of the next lane
+      for (size_t i = 0; i < size; i += W) {
+        const int lanes = size - i < W ? static_cast<int>(size - i) : W;
+        Vec z = splat<Vec>(1.0);
+        for (int j = 0; j < lanes; ++j) {
+          z[j] = sum[l];
+          if (++k == K) {
+            k = 0;
+            ++l;
+          }
+        }
+        S::store_entries(e + i, 1, lanes, r.normal(S::load_entries(e + i, 1, lanes, 0.0), z));
+      }
+      S::store_entries(norm + n, 1, count, sum);
+      add_weighted_logs<W>(rules, counts, n, count, sum, weighted_log_sum);
+      continue;
+    }
     auto class_lanes = [&](int i) {
       const double* p = weight.data + static_cast<size_t>(classes[i]) * weight.class_stride +
                         static_cast<size_t>(n) * es;
@@ -679,13 +736,7 @@ double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& clas
       }
     }
     S::store_entries(norm + n, 1, count, result);
-    if (counts != nullptr) {
-      const Vec ln_z = rules.log_domain ? result : log_lanes<W>(result);
-      for (int l = 0; l < count; ++l) {
-        const double c = counts[n + l];
-        if (rules.log_domain || c > 0.0) weighted_log_sum += c * ln_z[l];
-      }
-    }
+    add_weighted_logs<W>(rules, counts, n, count, result, weighted_log_sum);
   }
   return weighted_log_sum;
 }
