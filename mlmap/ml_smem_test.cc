@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/random.h"
+#include "fit/kernels.h"
 #include "mlmap/ml_engine.h"
 #include "mlmap/ml_fit_engine.h"
 #include "mlmap/ml_test_fit.h"
@@ -100,6 +101,15 @@ TEST(MlSmem, PartialStepsAreTheFullStepsOnTheThreeClasses) {
           } else {
             EXPECT_EQ(r, -1.0);
           }
+        }
+        // The full update after a partial run takes every class's
+        // responsibility again from the weights and the partial run's
+        // normalisers.
+        responsibilities_for_update(l, fit.work);
+        for (size_t x = 0; x < full.resp.size(); ++x) {
+          const double w = fit.work.weight[x], z = fit.work.norm[x / K];
+          const double want = log_domain ? std::exp(w - z) : exp_value(w) / z;
+          EXPECT_NEAR(fit.work.resp[x], want, 1e-13 * want) << x;
         }
         const double full_sum = fit.evaluate() - (fit.map() ? compute_log_prior(l, fit.priors, fit.params) : 0.0);
         EXPECT_NEAR(sum, full_sum, 1e-10 * std::fabs(full_sum));
