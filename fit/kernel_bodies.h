@@ -702,7 +702,9 @@ double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& clas
                                                          : splat<Vec>(rules.negligible_before_top);
         const Vec e = exp_lanes<W>(x);
         sum += x < skip_below ? Vec{} : e;
-        if (resp_rules != nullptr) S::store_entries(resp_at(i), res, count, e);
+        if (resp_rules != nullptr && !resp_rules->second_exponential) {
+          S::store_entries(resp_at(i), res, count, e);
+        }
       }
       if (outside != nullptr && !rules.outside_first) sum += out_term;
       result = log_lanes<W>(sum) + top;
@@ -711,6 +713,10 @@ double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& clas
         const Vec inverse = 1.0 / sum;
         for (int i = 0; i < n_classes; ++i) {
           double* at = resp_at(i);
+          if (resp_rules->second_exponential) {
+            S::store_entries(at, res, count, r(class_lanes(i), result));
+            continue;
+          }
           const Vec e = S::load_entries(at, res, count, 0.0);
           S::store_entries(at, res, count, r.from_exp(class_lanes(i) - result, e * inverse));
         }

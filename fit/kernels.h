@@ -205,6 +205,10 @@ struct ResponsibilityRules {
   double negligible_log = -__builtin_inf();
   double tiny_normaliser = 0.0;
   bool exponentiate = false;
+  // normalise_entries in the log domain: exp(w - ln Z) itself, a second
+  // exponential, instead of the normaliser's own terms (the bits of the two
+  // calls).
+  bool second_exponential = false;
 };
 void class_responsibilities(ConstClassEntryArray weight, const ClassList& classes,
                             const double* norm, const ResponsibilityRules& rules,

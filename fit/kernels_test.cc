@@ -653,6 +653,17 @@ TEST(Kernels, OnePassNormalisersAndResponsibilitiesUseTheSameTerms) {
           ASSERT_EQ(x.w, logs.w);
           ASSERT_EQ(got, want);
           ASSERT_EQ(got_log, want_log);
+          // The log domain with a second exponential: the two calls' bits.
+          ResponsibilityRules second = rr;
+          second.second_exponential = true;
+          for (EntryRange c : {EntryRange{0, 5}, EntryRange{5, 130}, EntryRange{130, M}}) {
+            entry_normalisers(w, classes, outside, rules, c, z.data());
+            class_responsibilities(w, classes, z.data(), rr, c, {r2.data(), x.cs, x.es});
+            normalise_entries(w, classes, outside, rules, second, c, z1.data(),
+                              {r.data(), x.cs, x.es});
+          }
+          ASSERT_EQ(z1, z);
+          ASSERT_EQ(r, r2);
         }
       }
     }

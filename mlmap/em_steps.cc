@@ -169,6 +169,7 @@ void ml_missing_pattern_term(const void* self, int b, int p, int k, PatternTerm*
 ResponsibilityRules responsibility_rules(const MlWork& w) {
   ResponsibilityRules r{w.log_domain, 0.0, -HUGE_VAL, kTinyNormaliser};
   r.exponentiate = !w.log_domain;
+  r.second_exponential = true;  // the log domain's bits of the two passes
   return r;
 }
 
