@@ -592,11 +592,6 @@ struct ResponsibilityLanes {
   Vec normal(Vec w, Vec z) const { return z > rules.tiny_normaliser ? w / z : Vec{}; }
 };
 
-// The normalisers and, when `resp_rules` is given, the responsibilities in
-// the same pass. In the log domain those come from the normaliser's own
-// terms, exp(w - top) / sum, the same value as exp(w - ln Z) to the last
-// bits, so one exponential serves both; the terms wait in `resp` until the
-// sum is known.
 // sum += c_n ln Z_n for the `count` entries from n in entry order (none
 // without counts; in the normal domain those with c_n <= 0 left out).
 template <int W>
@@ -613,6 +608,13 @@ inline void add_weighted_logs(const NormaliserRules& rules, const double* counts
 template <int W, typename F>
 void map_values(const double* x, double* y, size_t n, double pad, F f);
 
+// The normalisers and, when `resp_rules` is given, the responsibilities in
+// the same pass. In the log domain those come from the normaliser's own
+// terms, exp(w - top) / sum, the same value as exp(w - ln Z) to the last
+// bits, so one exponential serves both (a second one when the rules ask
+// for exp(w - ln Z) itself); the terms wait in `resp` until the sum is
+// known, and so do rumel's exponentials of its log weights in the normal
+// domain. With `counts`, the range's sum c ln Z comes back.
 template <int W>
 double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classes,
                               const double* outside, const NormaliserRules& rules,
