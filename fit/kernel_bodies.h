@@ -627,46 +627,55 @@ double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& clas
   const double minus_inf = -__builtin_inf();
   const size_t es = weight.entry_stride;
   const size_t res = resp.entry_stride;
-  // The normal domain from the logarithms with every class of entry-major
-  // arrays (rumel's full E-step): each vector's entries are one run of
-  // values, whose exponentials go out as whole vectors; the sums and
-  // quotients then take each entry's classes in order, the operations of
-  // the lanes below.
-  const bool runs = !rules.log_domain && rules.exponentiate && outside == nullptr &&
-                    resp_rules != nullptr &&
-                    contiguous_classes(weight.class_stride, es, classes) &&
-                    contiguous_classes(resp.class_stride, res, classes);
+  // Every class of entry-major arrays (rumel's full E-step): a vector's
+  // entries are one run of K W values, which the exponentials of the normal
+  // domain and the responsibilities take as whole vectors, each lane with
+  // its entry's sum or normaliser; the sums take each entry's classes in
+  // order. The operations of the lanes below, so the same bits.
+  const size_t K = static_cast<size_t>(n_classes);
+  const bool run_arrays = outside == nullptr && resp_rules != nullptr &&
+                          contiguous_classes(weight.class_stride, es, classes) &&
+                          contiguous_classes(resp.class_stride, res, classes);
+  const bool normal_runs = run_arrays && !rules.log_domain && rules.exponentiate;
+  const bool log_runs = run_arrays && rules.log_domain && resp_rules->second_exponential;
+  // f(at, lanes, z) over the run of `count` entries from entry n, z holding
+  // each lane's entry's value of `per_entry`.
+  auto each_run_vector = [&](int n, int count, Vec per_entry, auto&& f) {
+    const size_t first = static_cast<size_t>(n) * K;
+    const size_t size = static_cast<size_t>(count) * K;
+    int l = 0;
+    size_t k = 0;  // the entry and class of the next lane
+    for (size_t i = 0; i < size; i += W) {
+      const int lanes = size - i < W ? static_cast<int>(size - i) : W;
+      Vec z = splat<Vec>(1.0);
+      for (int j = 0; j < lanes; ++j) {
+        z[j] = per_entry[l];
+        if (++k == K) {
+          k = 0;
+          ++l;
+        }
+      }
+      f(first + i, lanes, z);
+    }
+  };
   double weighted_log_sum = 0.0;
   for (int n = range.first; n < range.last; n += W) {
     const int count = lesser(W, range.last - n);
-    if (runs) {
-      const size_t K = static_cast<size_t>(n_classes);
+    if (normal_runs) {
       const size_t first = static_cast<size_t>(n) * K;
-      const size_t size = static_cast<size_t>(count) * K;
       double* e = resp.data + first;
-      map_values<W>(weight.data + first, e, size, 0.0, exp_lanes<W>);
+      map_values<W>(weight.data + first, e, static_cast<size_t>(count) * K, 0.0, exp_lanes<W>);
       Vec sum{};
       for (int l = 0; l < count; ++l) {
         double s = 0.0;
         for (size_t k = 0; k < K; ++k) s += e[l * K + k];
         sum[l] = s;
       }
-      // The quotients a vector at a time, each lane with its entry's sum.
       const ResponsibilityLanes<W> r(*resp_rules);
-      int l = 0;
-      size_t k = 0;  // the entry and class of the next lane
-      for (size_t i = 0; i < size; i += W) {
-        const int lanes = size - i < W ? static_cast<int>(size - i) : W;
-        Vec z = splat<Vec>(1.0);
-        for (int j = 0; j < lanes; ++j) {
-          z[j] = sum[l];
-          if (++k == K) {
-            k = 0;
-            ++l;
-          }
-        }
-        S::store_entries(e + i, 1, lanes, r.normal(S::load_entries(e + i, 1, lanes, 0.0), z));
-      }
+      each_run_vector(n, count, sum, [&](size_t at, int lanes, Vec z) {
+        double* p = resp.data + at;
+        S::store_entries(p, 1, lanes, r.normal(S::load_entries(p, 1, lanes, 0.0), z));
+      });
       S::store_entries(norm + n, 1, count, sum);
       add_weighted_logs<W>(rules, counts, n, count, sum, weighted_log_sum);
       continue;
@@ -710,7 +719,13 @@ double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& clas
       }
       if (outside != nullptr && !rules.outside_first) sum += out_term;
       result = log_lanes<W>(sum) + top;
-      if (resp_rules != nullptr) {
+      if (log_runs) {
+        const ResponsibilityLanes<W> r(*resp_rules);
+        each_run_vector(n, count, result, [&](size_t at, int lanes, Vec z) {
+          S::store_entries(resp.data + at, 1, lanes,
+                           r(S::load_entries(weight.data + at, 1, lanes, 0.0), z));
+        });
+      } else if (resp_rules != nullptr) {
         const ResponsibilityLanes<W> r(*resp_rules);
         const Vec inverse = 1.0 / sum;
         for (int i = 0; i < n_classes; ++i) {
