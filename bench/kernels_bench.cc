@@ -37,7 +37,8 @@ struct BenchData {
     views.entry_complete.assign(kEntries, 1);
     reals.resize(static_cast<size_t>(kEntries) * dim);
     for (double& x : reals) x = z(gen);
-    for (int n = 0; n < kEntries; ++n) views.entry_reals.push_back(reals.data() + n * dim);
+    views.reals_base = reals.data();
+    views.reals_stride = static_cast<size_t>(dim);
     if (dim > 0) {
       dims.push_back(dim);
       views.block_offset.push_back(0);

@@ -21,7 +21,8 @@ EntryViews build_entry_views(const CaseTable& cases, const AttrModel& model) {
   v.entry_cells.assign(n_entries * nd, kMissingCell);
   v.entry_count.assign(n_entries, 0.0);
   v.entry_complete.assign(n_entries, 1);
-  v.entry_reals.assign(n_entries, nullptr);
+  v.reals_base = cases.real_store.data();
+  v.reals_stride = cases.layout ? static_cast<size_t>(cases.layout->n_continuous) : 0;
   v.block_missing_entries.assign(static_cast<size_t>(v.n_groups), {});
   v.block_patterns.assign(static_cast<size_t>(v.n_groups), {});
   v.entry_pattern.assign(n_entries * static_cast<size_t>(v.n_groups), kNoPattern);
@@ -30,7 +31,6 @@ EntryViews build_entry_views(const CaseTable& cases, const AttrModel& model) {
   for (size_t n = 0; n < n_entries; ++n) {
     const CaseEntry& e = cases.entries[n];
     v.entry_count[n] = e.total;
-    v.entry_reals[n] = e.reals;
     std::span<const int> codes = e.codes();
     std::span<const int> missing = e.disc_missing();
     for (size_t j = 0; j < nd; ++j) {

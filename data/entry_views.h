@@ -38,9 +38,11 @@ struct EntryViews {
   std::vector<int> entry_cells;
   std::vector<double> entry_count;           // c_n as a double
   std::vector<unsigned char> entry_complete;  // 1 when the entry misses no value at all
-  // The entry's continuous values, its groups side by side; block b starts
-  // at block_offset[b].
-  std::vector<const double*> entry_reals;
+  // The entries' continuous values, each entry's groups side by side at a
+  // fixed stride (the case table's own store: no per-entry pointer); block
+  // b starts at block_offset[b] within an entry.
+  const double* reals_base = nullptr;
+  size_t reals_stride = 0;
   std::vector<int> block_offset;
   // Per block: the entries with a missing value in it, in entry order.
   std::vector<std::vector<int>> block_missing_entries;
@@ -55,6 +57,8 @@ struct EntryViews {
   // so that a loop can take one pattern's matrices once for all its entries.
   std::vector<std::vector<int>> pattern_entries;
   std::vector<std::vector<int>> pattern_start;
+
+  const double* reals_of(int n) const { return reals_base + static_cast<size_t>(n) * reals_stride; }
 
   int pattern_of(int n, int b) const {
     if (entry_pattern.empty()) return kNoPattern;

@@ -59,7 +59,7 @@ TEST(EntryViews, CellsCountsCompletenessAndMissingBlocks) {
   for (int n = 0; n < 4; ++n) {
     const CaseEntry& e = cases.entries[static_cast<size_t>(n)];
     for (int b = 0; b < 2; ++b) {
-      EXPECT_EQ(v.entry_reals[static_cast<size_t>(n)] + v.block_offset[static_cast<size_t>(b)],
+      EXPECT_EQ(v.reals_of(n) + v.block_offset[static_cast<size_t>(b)],
                 e.values(b).data());
     }
   }

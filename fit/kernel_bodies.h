@@ -233,7 +233,7 @@ void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJ
       for (int v = 0; v < V; ++v) lr[v] -= shift;
       const int m = complete ? 0 : cases.entries[static_cast<size_t>(n)].gauss_n_missing()[bi];
       if (m > 0) continue;  // the pattern terms below
-      const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
+      const double* x = views.reals_of(n) + views.block_offset[bi];
       observed_block_lanes<W, V>(x, s.lane_gauss.data() + s.lane_gauss_offset[bi], d, beta,
                                  s.lane_diff.data(), lr);
     }
@@ -321,7 +321,7 @@ void log_joint_entry_lanes(const EntryViews& views, const LogJointModel& model,
       for (int i = 0; i < d; ++i) {
         Vec v{};
         for (int l = 0; l < count; ++l) {
-          v[l] = views.entry_reals[static_cast<size_t>(n + l)][views.block_offset[bi] + i];
+          v[l] = views.reals_of(n + l)[views.block_offset[bi] + i];
         }
         S::store(x + (at + i) * W, v);
       }
@@ -453,7 +453,8 @@ void observed_moments_run(const EntryViews& views, const double* const* r, size_
                           double* const* s2, int used) {
   using Vec = typename Lanes<W>::D;
   const double* count = views.entry_count.data();
-  const double* const* reals = views.entry_reals.data();
+  const double* reals = views.reals_base + offset;
+  const size_t stride = views.reals_stride;
   // f(n) for the entries of [first, last) not listed, a straight loop
   // between listed ones.
   auto each_observed = [&](auto&& f) {
@@ -481,7 +482,7 @@ void observed_moments_run(const EntryViews& views, const double* const* r, size_
       Vec w;
       for (int l = 0; l < W; ++l) w[l] = r[l][at];
       w *= count[n];
-      add_moments(centred(reals[n] + offset, centre, d, y), w, d, a1, a2);
+      add_moments(centred(reals + static_cast<size_t>(n) * stride, centre, d, y), w, d, a1, a2);
     });
     for (int l = 0; l < used; ++l) {
       for (int i = 0; i < d; ++i) s1[l][i] = a1[i][l];
@@ -491,7 +492,7 @@ void observed_moments_run(const EntryViews& views, const double* const* r, size_
   }
   for (int l = 0; l < used; ++l) {
     each_observed([&](int n) {
-      add_moments(centred(reals[n] + offset, centre, d, y),
+      add_moments(centred(reals + static_cast<size_t>(n) * stride, centre, d, y),
                   r[l][static_cast<size_t>(n) * r_stride] * count[n], d, s1[l], s2[l]);
     });
   }
@@ -599,7 +600,7 @@ template <int W>
 void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classes,
                             const double* outside, const NormaliserRules& rules, EntryRange range,
                             double* norm, const ResponsibilityRules* resp_rules,
-                            ClassEntryArray resp) {
+                            ClassEntryArray resp, NormaliserSum* total) {
   using S = Simd<W>;
   using Vec = typename Lanes<W>::D;
   const int n_classes = classes.size();
@@ -667,7 +668,14 @@ void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classe
         }
       }
     }
-    S::store_entries(norm + n, 1, count, result);
+    if (norm != nullptr) S::store_entries(norm + n, 1, count, result);
+    if (total != nullptr) {
+      // One entry after the other, so that every lane width sums alike.
+      for (int l = 0; l < count; ++l) {
+        total->weighted += total->count[n + l] * result[l];
+        total->finite = total->finite && result[l] - result[l] == 0.0;
+      }
+    }
   }
 }
 

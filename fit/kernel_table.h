@@ -22,7 +22,7 @@ struct KernelTable {
                                  MissingBlockMoments);
   void (*entry_normalisers)(ConstClassEntryArray, const ClassList&, const double*,
                             const NormaliserRules&, EntryRange, double*,
-                            const ResponsibilityRules*, ClassEntryArray);
+                            const ResponsibilityRules*, ClassEntryArray, NormaliserSum*);
   void (*class_responsibilities)(ConstClassEntryArray, const ClassList&, const double*,
                                  const ResponsibilityRules&, EntryRange, ClassEntryArray);
   void (*exponentiate)(ClassEntryArray, const ClassList&, EntryRange);

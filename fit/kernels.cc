@@ -59,15 +59,15 @@ void entry_normalisers(ConstClassEntryArray weight, const ClassList& classes,
                        const double* outside, const NormaliserRules& rules, EntryRange range,
                        double* norm) {
   active_kernels().entry_normalisers(weight, classes, outside, rules, range, norm, nullptr,
-                                     ClassEntryArray{nullptr, 0, 0});
+                                     ClassEntryArray{nullptr, 0, 0}, nullptr);
 }
 
 void normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
                        const double* outside, const NormaliserRules& rules,
                        const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
-                       ClassEntryArray resp) {
+                       ClassEntryArray resp, NormaliserSum* sum) {
   active_kernels().entry_normalisers(weight, classes, outside, rules, range, norm, &resp_rules,
-                                     resp);
+                                     resp, sum);
 }
 
 void class_responsibilities(ConstClassEntryArray weight, const ClassList& classes,

@@ -205,16 +205,25 @@ void class_responsibilities(ConstClassEntryArray weight, const ClassList& classe
                             const double* norm, const ResponsibilityRules& rules,
                             EntryRange range, ClassEntryArray resp);
 
+// The range's sum of count_n times the normaliser, in entry order from 0.0,
+// and whether every normaliser was finite: what a caller that keeps no
+// per-entry normaliser needs of them.
+struct NormaliserSum {
+  const double* count = nullptr;  // per entry
+  double weighted = 0.0;
+  bool finite = true;
+};
+
 // entry_normalisers and class_responsibilities in one pass over the weights.
 // In the log domain the responsibilities come from the normaliser's own
 // terms, r = exp(w - top) / sum, which is exp(w - ln Z) up to the last bits
 // (the floor and negligible_log still judged on w - ln Z): one exponential
 // per class and entry instead of two. The normal domain gives the bits of
-// the two calls.
+// the two calls. `norm` may be null when `sum` is given.
 void normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
                        const double* outside, const NormaliserRules& rules,
                        const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
-                       ClassEntryArray resp);
+                       ClassEntryArray resp, NormaliserSum* sum = nullptr);
 
 // w = exp(w) for the listed classes over the range (the normal domain).
 void exponentiate(ClassEntryArray weight, const ClassList& classes, EntryRange range);

@@ -39,7 +39,7 @@ struct Data {
     return s;
   }
   int missing_in(int n, int b) const { return data.cases.entries[n].gauss_n_missing()[b]; }
-  const double* x(int n, int b) const { return views.entry_reals[n] + views.block_offset[b]; }
+  const double* x(int n, int b) const { return views.reals_of(n) + views.block_offset[b]; }
   Shape shape;
   CaseData data;
   EntryViews views;
@@ -571,6 +571,34 @@ TEST(Kernels, OnePassNormalisersAndResponsibilitiesUseTheSameTerms) {
             class_responsibilities(w, classes, z.data(), rr, e, {r2.data(), x.cs, x.es});
           }
           ASSERT_EQ(z1, z);
+          // Without the per-entry output: per range the count-weighted sum
+          // in entry order and whether all were finite (an entry of +inf
+          // weights in the middle range), the same responsibilities.
+          std::vector<double> count(M), r3(x.w.size(), -1.0);
+          for (int n = 0; n < M; ++n) count[n] = 1 + n % 5;
+          for (int bad : {-1, 77}) {
+            Weights y = x;
+            if (bad >= 0) {
+              for (int k = 0; k < K; ++k) y.at(k, bad) = HUGE_VAL;
+            }
+            for (EntryRange e : {EntryRange{0, 5}, EntryRange{5, 130}, EntryRange{130, M}}) {
+              NormaliserSum sum;
+              sum.count = count.data();
+              normalise_entries({y.w.data(), y.cs, y.es}, classes, outside, rules, rr, e, nullptr,
+                                {r3.data(), x.cs, x.es}, &sum);
+              if (bad >= 0) {
+                ASSERT_EQ(sum.finite, e.first > bad || bad >= e.last) << e.first;
+                continue;
+              }
+              double want = 0.0;
+              for (int n = e.first; n < e.last; ++n) want += count[n] * z[n];
+              ASSERT_EQ(sum.weighted, want) << e.first;
+              ASSERT_TRUE(sum.finite);
+            }
+            if (bad < 0) {
+              ASSERT_EQ(r3, r);
+            }
+          }
           for (int n = 0; n < M; ++n) {
             double top = part ? x.outside[n] : x.get(ks[0], n);
             int first_top = 0;

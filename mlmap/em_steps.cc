@@ -106,7 +106,7 @@ void refresh_missing_tables(const MlLayout& l, const MlParams& p, MlWork& w,
 }
 
 const double* block_values(const EntryViews& views, int n, int b) {
-  return views.entry_reals[static_cast<size_t>(n)] + views.block_offset[static_cast<size_t>(b)];
+  return views.reals_of(n) + views.block_offset[static_cast<size_t>(b)];
 }
 
 }  // namespace
