@@ -36,8 +36,7 @@ struct EntryViews {
   // Per entry and discrete attribute (n * n_discrete + j): the value's cell,
   // or kMissingCell.
   std::vector<int> entry_cells;
-  std::vector<double> entry_count;           // c_n as a double
-  std::vector<unsigned char> entry_complete;  // 1 when the entry misses no value at all
+  std::vector<int> entry_count;  // c_n (converted to a double where read: exact)
   // The entries' continuous values, each entry's groups side by side at a
   // fixed stride (the case table's own store: no per-entry pointer); block
   // b starts at block_offset[b] within an entry.
@@ -63,6 +62,16 @@ struct EntryViews {
   int pattern_of(int n, int b) const {
     if (entry_pattern.empty()) return kNoPattern;
     return entry_pattern[static_cast<size_t>(n) * n_groups + b];
+  }
+  // Whether entry n misses no continuous value (its discrete ones are
+  // kMissingCell in entry_cells): no per-entry flag is kept.
+  bool blocks_complete(int n) const {
+    if (entry_pattern.empty()) return true;
+    const int* p = entry_pattern.data() + static_cast<size_t>(n) * n_groups;
+    for (int b = 0; b < n_groups; ++b) {
+      if (p[b] != kNoPattern) return false;
+    }
+    return true;
   }
 };
 

@@ -193,7 +193,7 @@ namespace veska {
 namespace {
 
 template <class Chunk>
-void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+void log_joint_lanes(const EntryViews& views, const LogJointModel& model,
                      const Chunk& c, EntryRange range, KernelScratch& s, ClassEntryArray out) {
   constexpr int W = Chunk::kWidth, V = Chunk::kVectors, L = Chunk::kLanes;
   using S = Simd<W>;
@@ -218,11 +218,10 @@ void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJ
   for (int l = 0; l < L; ++l) lanes_out[l] = out.data + static_cast<size_t>(c.k[l]) * out.class_stride;
   const int* cells = views.entry_cells.data() + static_cast<size_t>(range.first) * nd;
   for (int n = range.first; n < range.last; ++n, cells += nd) {
-    const bool complete = views.entry_complete[static_cast<size_t>(n)];
     Vec lr[V];
     for (int v = 0; v < V; ++v) lr[v] = base[v];
     for (int j = 0; j < nd; ++j) {
-      if (!complete && cells[j] == kMissingCell) continue;
+      if (cells[j] == kMissingCell) continue;
       const double* cell = theta + static_cast<size_t>(cells[j]) * L;
       for (int v = 0; v < V; ++v) lr[v] += S::load(cell + W * v);
     }
@@ -231,8 +230,7 @@ void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJ
       const int d = model.dims[bi];
       const double shift = s.block_shift[bi];
       for (int v = 0; v < V; ++v) lr[v] -= shift;
-      const int m = complete ? 0 : cases.entries[static_cast<size_t>(n)].gauss_n_missing()[bi];
-      if (m > 0) continue;  // the pattern terms below
+      if (views.pattern_of(n, b) != kNoPattern) continue;  // the pattern terms below
       const double* x = views.reals_of(n) + views.block_offset[bi];
       observed_block_lanes<W, V>(x, s.lane_gauss.data() + s.lane_gauss_offset[bi], d, beta,
                                  s.lane_diff.data(), lr);
@@ -351,27 +349,28 @@ void log_joint_entry_lanes(const EntryViews& views, const LogJointModel& model,
 // the lanes when there are no discrete attributes (four lanes or more); the
 // rest takes the classes across the lanes.
 template <int W>
-void complete_log_joint_body(const EntryViews& views, const CaseTable& cases,
+void complete_log_joint_body(const EntryViews& views,
                              const LogJointModel& model, const ClassList& classes,
                              EntryRange range, KernelScratch& scratch, ClassEntryArray out) {
   auto class_lanes = [&](EntryRange part) {
     if (part.first >= part.last) return;
     for_each_chunk<W>(classes, [&](const auto& chunk) {
-      log_joint_lanes(views, cases, model, chunk, part, scratch, out);
+      log_joint_lanes(views, model, chunk, part, scratch, out);
     });
   };
   // On two lanes the broadcasts of each class's parameters cost more than
   // the idle lanes they save.
   if (W < 4 || views.n_discrete > 0 || model.dims.empty()) return class_lanes(range);
-  const unsigned char* complete = views.entry_complete.data();
+  // Without discrete attributes an entry misses a value only in a block.
+  auto complete = [&](int n) { return views.blocks_complete(n); };
   int pending = range.first;  // the first entry not yet done
   for (int n = range.first; n < range.last;) {
-    if (!complete[n]) {
+    if (!complete(n)) {
       ++n;
       continue;
     }
     int end = n;
-    while (end < range.last && complete[end]) ++end;
+    while (end < range.last && complete(end)) ++end;
     if (end - n >= 2 * W) {
       class_lanes({pending, n});
       log_joint_entry_lanes<W>(views, model, classes, {n, end}, scratch, out);
@@ -399,7 +398,7 @@ void count_lanes(const EntryViews& views, ConstClassEntryArray resp, const Chunk
   const int* cells = views.entry_cells.data() + static_cast<size_t>(range.first) * nd;
   size_t at = static_cast<size_t>(range.first) * resp.entry_stride;
   for (int n = range.first; n < range.last; ++n, cells += nd, at += resp.entry_stride) {
-    const double count = views.entry_count[static_cast<size_t>(n)];
+    const double count = views.entry_count[static_cast<size_t>(n)];  // exact
     Vec w[V];
     for (int v = 0; v < V; ++v) {
       Vec r;
@@ -407,9 +406,8 @@ void count_lanes(const EntryViews& views, ConstClassEntryArray resp, const Chunk
       n_k[v] += count * r;
       w[v] = r * count;
     }
-    const bool complete = views.entry_complete[static_cast<size_t>(n)];
     for (int j = 0; j < nd; ++j) {
-      if (!complete && cells[j] == kMissingCell) continue;
+      if (cells[j] == kMissingCell) continue;
       double* cell = counts + static_cast<size_t>(cells[j]) * L;
       for (int v = 0; v < V; ++v) S::store(cell + W * v, S::load(cell + W * v) + w[v]);
     }
@@ -452,7 +450,7 @@ void observed_moments_run(const EntryViews& views, const double* const* r, size_
                           const int* skip, const int* skip_end, int d, double* const* s1,
                           double* const* s2, int used) {
   using Vec = typename Lanes<W>::D;
-  const double* count = views.entry_count.data();
+  const int* count = views.entry_count.data();
   const double* reals = views.reals_base + offset;
   const size_t stride = views.reals_stride;
   // f(n) for the entries of [first, last) not listed, a straight loop

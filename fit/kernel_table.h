@@ -13,7 +13,7 @@ namespace veska {
 struct KernelTable {
   const char* name;
   int lanes;  // doubles per vector
-  void (*complete_log_joint)(const EntryViews&, const CaseTable&, const LogJointModel&,
+  void (*complete_log_joint)(const EntryViews&, const LogJointModel&,
                              const ClassList&, EntryRange, KernelScratch&, ClassEntryArray);
   void (*class_counts)(const EntryViews&, ConstClassEntryArray, const ClassList&, EntryRange,
                        KernelScratch&, double*, double*);

@@ -37,10 +37,10 @@ KernelScratch allocate_kernel_scratch(int K, int cat_stride, std::span<const int
   return s;
 }
 
-void complete_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+void complete_log_joint(const EntryViews& views, const LogJointModel& model,
                         const ClassList& classes, EntryRange range, KernelScratch& scratch,
                         ClassEntryArray out) {
-  active_kernels().complete_log_joint(views, cases, model, classes, range, scratch, out);
+  active_kernels().complete_log_joint(views, model, classes, range, scratch, out);
 }
 
 void class_counts(const EntryViews& views, ConstClassEntryArray resp, const ClassList& classes,

@@ -138,7 +138,7 @@ struct LogJointModel {
   std::span<const int> dims;          // D_b
   MissingBlockTerm missing{};
 };
-void complete_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+void complete_log_joint(const EntryViews& views, const LogJointModel& model,
                         const ClassList& classes, EntryRange range, KernelScratch& scratch,
                         ClassEntryArray out);
 
@@ -209,7 +209,7 @@ void class_responsibilities(ConstClassEntryArray weight, const ClassList& classe
 // and whether every normaliser was finite: what a caller that keeps no
 // per-entry normaliser needs of them.
 struct NormaliserSum {
-  const double* count = nullptr;  // per entry
+  const int* count = nullptr;  // per entry
   double weighted = 0.0;
   bool finite = true;
 };

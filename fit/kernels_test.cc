@@ -269,9 +269,9 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
         std::vector<double> out(static_cast<size_t>(M) * c.K, -7.0);
         // In two chunks: a kernel's result over a chunk is its entries' alone.
         const int cut = M / 3 + 1;
-        complete_log_joint(d.views, d.data.cases, m.model, classes, {0, cut}, m.ks,
+        complete_log_joint(d.views, m.model, classes, {0, cut}, m.ks,
                            {out.data(), cs, es});
-        complete_log_joint(d.views, d.data.cases, m.model, classes, {cut, M}, m.ks,
+        complete_log_joint(d.views, m.model, classes, {cut, M}, m.ks,
                            {out.data(), cs, es});
         EXPECT_EQ(engine.wrong_calls, 0);
         std::vector<char> listed(c.K, 0);
@@ -356,7 +356,7 @@ TEST(Kernels, LogJointOfContinuousEntriesIsThePlainLoopsBits) {
   const Data d(shape);
   const int M = d.views.n_entries;
   int complete = 0;
-  for (int n = 0; n < M; ++n) complete += d.views.entry_complete[n];
+  for (int n = 0; n < M; ++n) complete += d.views.blocks_complete(n);
   ASSERT_GT(complete, M / 2);
   ASSERT_LT(complete, M);
   for (Isa isa : supported_isas()) {
@@ -370,7 +370,7 @@ TEST(Kernels, LogJointOfContinuousEntriesIsThePlainLoopsBits) {
         const size_t cs = major ? M : 1, es = major ? 1 : K;
         std::vector<double> out(static_cast<size_t>(M) * K, -7.0);
         for (int first = 0; first < M; first += 61) {
-          complete_log_joint(d.views, d.data.cases, m.model, ClassList::all(K),
+          complete_log_joint(d.views, m.model, ClassList::all(K),
                              {first, std::min(M, first + 61)}, m.ks, {out.data(), cs, es});
         }
         EXPECT_EQ(engine.wrong_calls, 0);
@@ -574,7 +574,8 @@ TEST(Kernels, OnePassNormalisersAndResponsibilitiesUseTheSameTerms) {
           // Without the per-entry output: per range the count-weighted sum
           // in entry order and whether all were finite (an entry of +inf
           // weights in the middle range), the same responsibilities.
-          std::vector<double> count(M), r3(x.w.size(), -1.0);
+          std::vector<int> count(M);
+          std::vector<double> r3(x.w.size(), -1.0);
           for (int n = 0; n < M; ++n) count[n] = 1 + n % 5;
           for (int bad : {-1, 77}) {
             Weights y = x;

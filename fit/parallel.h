@@ -75,10 +75,10 @@ ChunkWork allocate_chunk_work(int n_entries, int K, int cat_stride, std::span<co
 // come with it. `after(range)` runs on the chunk's thread once the chunk's
 // log joints are in.
 template <typename After>
-void chunked_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+void chunked_log_joint(const EntryViews& views, const LogJointModel& model,
                        const ClassList& classes, KernelScratch& caller, ChunkWork& work,
                        ClassEntryArray out, After&& after);
-void chunked_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+void chunked_log_joint(const EntryViews& views, const LogJointModel& model,
                        const ClassList& classes, KernelScratch& caller, ChunkWork& work,
                        ClassEntryArray out);
 
@@ -102,7 +102,7 @@ int kernel_threads(const ChunkWork& work);
 KernelScratch& thread_scratch(KernelScratch& caller, ChunkWork& work, int thread);
 
 template <typename After>
-void chunked_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+void chunked_log_joint(const EntryViews& views, const LogJointModel& model,
                        const ClassList& classes, KernelScratch& caller, ChunkWork& work,
                        ClassEntryArray out, After&& after) {
   const EntryChunks chunks = entry_chunks(views.n_entries);
@@ -111,7 +111,7 @@ void chunked_log_joint(const EntryViews& views, const CaseTable& cases, const Lo
   for (int t = 1; t < std::min(threads, chunks.count); ++t) work.workers[t - 1] = caller;
   worker_pool().run(chunks.count, threads, [&](int c, int t) {
     const EntryRange range = chunks.range(c);
-    complete_log_joint(views, cases, model, classes, range, thread_scratch(caller, work, t), out);
+    complete_log_joint(views, model, classes, range, thread_scratch(caller, work, t), out);
     after(range);
   });
 }

@@ -117,7 +117,7 @@ void pattern_moments_lanes(const EntryViews& views, const BlockPattern& pattern,
   Vec w_sum{};
   Vec z[kSize], diff[kSize];  // every dimension of z is set for each entry
   for (int i = 0; i < kSize; ++i) z[i] = diff[i] = Vec{};
-  const double* count = views.entry_count.data();
+  const int* count = views.entry_count.data();
   for (const int* e = run.first; e < run.last; ++e) {
     const int n = *e;
     const double* x = views.reals_of(n) + offset;

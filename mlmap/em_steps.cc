@@ -169,7 +169,7 @@ void ml_missing_pattern_term(const void* self, int b, int p, int k, PatternTerm*
 // constant its log normaliser, its quadratic form unscaled), then its
 // exponential in the normal domain; annealed, every term is taken times
 // beta. A class gives the same bits whichever classes are listed with it.
-void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
+void joint(const MlContext&, const MlLayout& l, const MlParams& p, MlWork& w,
            const ClassList& classes) {
   refresh_log_norms(l, p, w);
   const int K = l.K;
@@ -189,7 +189,7 @@ void joint(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w
   MissingValuesContext missing{l, p, w};
   const LogJointModel model{w.beta < 1.0 ? w.beta : 1.0, w.log_pi.data(), w.log_theta.data(),
                             l.dims, MissingBlockTerm{ml_missing_pattern_term, &missing}};
-  chunked_log_joint(*w.views, ctx.cases, model, classes, ks, w.chunks,
+  chunked_log_joint(*w.views, model, classes, ks, w.chunks,
                     ClassEntryArray{w.weight.data(), 1, static_cast<size_t>(K)},
                     [&](EntryRange range) {
                       if (!w.log_domain) exponentiate(weight_array(w, K), classes, range);

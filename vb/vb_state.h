@@ -132,7 +132,7 @@ struct VbState : VbHparams, VbWork {
   int max_dim = 0;            // largest D_b (0 without blocks)
 
   // Whether the case table has any missing continuous value (the entries'
-  // own flags are in the views' entry_complete).
+  // own are the views' patterns).
   bool gauss_missing = false;
 
   // Per-class attribute-value arrays are flat: index k * cat_stride +

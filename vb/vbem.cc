@@ -161,7 +161,7 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
   MissingTermContext missing{ctx, st};
   const LogJointModel model{t.beta, st.e_log_pi.data(), st.e_log_theta.data(), st.dims,
                             MissingBlockTerm{vb_missing_pattern_term, &missing}};
-  chunked_log_joint(ctx.views, ctx.cases, model, classes, ks, st.lanes.chunks,
+  chunked_log_joint(ctx.views, model, classes, ks, st.lanes.chunks,
                     ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
   st.fresh_resp = VbWork::FreshResp::kNone;
 }
