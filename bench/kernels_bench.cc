@@ -33,11 +33,11 @@ struct BenchData {
     for (int n = 0; n < kEntries; ++n) {
       for (int j = 0; j < n_discrete; ++j) views.entry_cells.push_back(j * n_values + value(gen));
     }
-    views.entry_count.assign(kEntries, 1.0);
-    views.entry_complete.assign(kEntries, 1);
+    views.entry_count.assign(kEntries, 1);
     reals.resize(static_cast<size_t>(kEntries) * dim);
     for (double& x : reals) x = z(gen);
-    for (int n = 0; n < kEntries; ++n) views.entry_reals.push_back(reals.data() + n * dim);
+    views.reals_base = reals.data();
+    views.reals_stride = static_cast<size_t>(dim);
     if (dim > 0) {
       dims.push_back(dim);
       views.block_offset.push_back(0);
@@ -98,7 +98,7 @@ void time_log_joint(benchmark::State& state, const BenchData& d, int K, double t
   BenchModel m(d, K);
   std::vector<double> out(static_cast<size_t>(K) * kEntries);
   for (auto _ : state) {
-    complete_log_joint(d.views, d.cases, m.model, ClassList::all(K), all_entries(d.views),
+    complete_log_joint(d.views, m.model, ClassList::all(K), all_entries(d.views),
                        m.scratch, ClassEntryArray{out.data(), kEntries, 1});
     benchmark::DoNotOptimize(out.data());
   }

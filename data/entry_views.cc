@@ -19,9 +19,9 @@ EntryViews build_entry_views(const CaseTable& cases, const AttrModel& model) {
   const size_t n_entries = static_cast<size_t>(v.n_entries);
   const size_t nd = static_cast<size_t>(v.n_discrete);
   v.entry_cells.assign(n_entries * nd, kMissingCell);
-  v.entry_count.assign(n_entries, 0.0);
-  v.entry_complete.assign(n_entries, 1);
-  v.entry_reals.assign(n_entries, nullptr);
+  v.entry_count.assign(n_entries, 0);
+  v.reals_base = cases.real_store.data();
+  v.reals_stride = cases.layout ? static_cast<size_t>(cases.layout->n_continuous) : 0;
   v.block_missing_entries.assign(static_cast<size_t>(v.n_groups), {});
   v.block_patterns.assign(static_cast<size_t>(v.n_groups), {});
   v.entry_pattern.assign(n_entries * static_cast<size_t>(v.n_groups), kNoPattern);
@@ -30,20 +30,14 @@ EntryViews build_entry_views(const CaseTable& cases, const AttrModel& model) {
   for (size_t n = 0; n < n_entries; ++n) {
     const CaseEntry& e = cases.entries[n];
     v.entry_count[n] = e.total;
-    v.entry_reals[n] = e.reals;
     std::span<const int> codes = e.codes();
     std::span<const int> missing = e.disc_missing();
     for (size_t j = 0; j < nd; ++j) {
-      if (missing[j]) {
-        v.entry_complete[n] = 0;
-      } else {
-        v.entry_cells[n * nd + j] = v.cat_offset[j] + codes[j];
-      }
+      if (!missing[j]) v.entry_cells[n * nd + j] = v.cat_offset[j] + codes[j];
     }
     std::span<const int> block_missing = e.gauss_n_missing();
     for (size_t b = 0; b < block_missing.size(); ++b) {
       if (block_missing[b] == 0) continue;
-      v.entry_complete[n] = 0;
       v.block_missing_entries[b].push_back(static_cast<int>(n));
       std::span<const int> observed = e.gauss_observed(static_cast<int>(b));
       std::vector<int> mask(observed.begin(), observed.end());

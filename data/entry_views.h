@@ -36,11 +36,12 @@ struct EntryViews {
   // Per entry and discrete attribute (n * n_discrete + j): the value's cell,
   // or kMissingCell.
   std::vector<int> entry_cells;
-  std::vector<double> entry_count;           // c_n as a double
-  std::vector<unsigned char> entry_complete;  // 1 when the entry misses no value at all
-  // The entry's continuous values, its groups side by side; block b starts
-  // at block_offset[b].
-  std::vector<const double*> entry_reals;
+  std::vector<int> entry_count;  // c_n (converted to a double where read: exact)
+  // The entries' continuous values, each entry's groups side by side at a
+  // fixed stride (the case table's own store: no per-entry pointer); block
+  // b starts at block_offset[b] within an entry.
+  const double* reals_base = nullptr;
+  size_t reals_stride = 0;
   std::vector<int> block_offset;
   // Per block: the entries with a missing value in it, in entry order.
   std::vector<std::vector<int>> block_missing_entries;
@@ -56,9 +57,21 @@ struct EntryViews {
   std::vector<std::vector<int>> pattern_entries;
   std::vector<std::vector<int>> pattern_start;
 
+  const double* reals_of(int n) const { return reals_base + static_cast<size_t>(n) * reals_stride; }
+
   int pattern_of(int n, int b) const {
     if (entry_pattern.empty()) return kNoPattern;
     return entry_pattern[static_cast<size_t>(n) * n_groups + b];
+  }
+  // Whether entry n misses no continuous value (its discrete ones are
+  // kMissingCell in entry_cells): no per-entry flag is kept.
+  bool blocks_complete(int n) const {
+    if (entry_pattern.empty()) return true;
+    const int* p = entry_pattern.data() + static_cast<size_t>(n) * n_groups;
+    for (int b = 0; b < n_groups; ++b) {
+      if (p[b] != kNoPattern) return false;
+    }
+    return true;
   }
 };
 

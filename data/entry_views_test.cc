@@ -41,8 +41,8 @@ TEST(EntryViews, CellsCountsCompletenessAndMissingBlocks) {
   EXPECT_EQ(v.cat_offset, (Ints{0, 2}));  // {a, b} then {x, y}
   EXPECT_EQ(v.cat_stride, 4);
   EXPECT_EQ(v.entry_cells, (Ints{0, 2, 1, kMissingCell, 0, 3, 1, 2}));
-  EXPECT_EQ(v.entry_count, (std::vector<double>{1, 1, 2, 1}));
-  EXPECT_EQ(v.entry_complete, (std::vector<unsigned char>{1, 0, 0, 1}));
+  EXPECT_EQ(v.entry_count, (std::vector<int>{1, 1, 2, 1}));
+  for (int n = 0; n < 4; ++n) EXPECT_EQ(v.blocks_complete(n), n == 0 || n == 3) << n;
   EXPECT_EQ(v.block_offset, (Ints{0, 2}));
   ASSERT_EQ(v.block_missing_entries.size(), 2u);
   EXPECT_EQ(v.block_missing_entries[0], (Ints{2}));
@@ -59,7 +59,7 @@ TEST(EntryViews, CellsCountsCompletenessAndMissingBlocks) {
   for (int n = 0; n < 4; ++n) {
     const CaseEntry& e = cases.entries[static_cast<size_t>(n)];
     for (int b = 0; b < 2; ++b) {
-      EXPECT_EQ(v.entry_reals[static_cast<size_t>(n)] + v.block_offset[static_cast<size_t>(b)],
+      EXPECT_EQ(v.reals_of(n) + v.block_offset[static_cast<size_t>(b)],
                 e.values(b).data());
     }
   }

@@ -193,7 +193,7 @@ namespace veska {
 namespace {
 
 template <class Chunk>
-void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+void log_joint_lanes(const EntryViews& views, const LogJointModel& model,
                      const Chunk& c, EntryRange range, KernelScratch& s, ClassEntryArray out) {
   constexpr int W = Chunk::kWidth, V = Chunk::kVectors, L = Chunk::kLanes;
   using S = Simd<W>;
@@ -218,11 +218,10 @@ void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJ
   for (int l = 0; l < L; ++l) lanes_out[l] = out.data + static_cast<size_t>(c.k[l]) * out.class_stride;
   const int* cells = views.entry_cells.data() + static_cast<size_t>(range.first) * nd;
   for (int n = range.first; n < range.last; ++n, cells += nd) {
-    const bool complete = views.entry_complete[static_cast<size_t>(n)];
     Vec lr[V];
     for (int v = 0; v < V; ++v) lr[v] = base[v];
     for (int j = 0; j < nd; ++j) {
-      if (!complete && cells[j] == kMissingCell) continue;
+      if (cells[j] == kMissingCell) continue;
       const double* cell = theta + static_cast<size_t>(cells[j]) * L;
       for (int v = 0; v < V; ++v) lr[v] += S::load(cell + W * v);
     }
@@ -231,9 +230,8 @@ void log_joint_lanes(const EntryViews& views, const CaseTable& cases, const LogJ
       const int d = model.dims[bi];
       const double shift = s.block_shift[bi];
       for (int v = 0; v < V; ++v) lr[v] -= shift;
-      const int m = complete ? 0 : cases.entries[static_cast<size_t>(n)].gauss_n_missing()[bi];
-      if (m > 0) continue;  // the pattern terms below
-      const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[bi];
+      if (views.pattern_of(n, b) != kNoPattern) continue;  // the pattern terms below
+      const double* x = views.reals_of(n) + views.block_offset[bi];
       observed_block_lanes<W, V>(x, s.lane_gauss.data() + s.lane_gauss_offset[bi], d, beta,
                                  s.lane_diff.data(), lr);
     }
@@ -321,7 +319,7 @@ void log_joint_entry_lanes(const EntryViews& views, const LogJointModel& model,
       for (int i = 0; i < d; ++i) {
         Vec v{};
         for (int l = 0; l < count; ++l) {
-          v[l] = views.entry_reals[static_cast<size_t>(n + l)][views.block_offset[bi] + i];
+          v[l] = views.reals_of(n + l)[views.block_offset[bi] + i];
         }
         S::store(x + (at + i) * W, v);
       }
@@ -351,27 +349,28 @@ void log_joint_entry_lanes(const EntryViews& views, const LogJointModel& model,
 // the lanes when there are no discrete attributes (four lanes or more); the
 // rest takes the classes across the lanes.
 template <int W>
-void complete_log_joint_body(const EntryViews& views, const CaseTable& cases,
+void complete_log_joint_body(const EntryViews& views,
                              const LogJointModel& model, const ClassList& classes,
                              EntryRange range, KernelScratch& scratch, ClassEntryArray out) {
   auto class_lanes = [&](EntryRange part) {
     if (part.first >= part.last) return;
     for_each_chunk<W>(classes, [&](const auto& chunk) {
-      log_joint_lanes(views, cases, model, chunk, part, scratch, out);
+      log_joint_lanes(views, model, chunk, part, scratch, out);
     });
   };
   // On two lanes the broadcasts of each class's parameters cost more than
   // the idle lanes they save.
   if (W < 4 || views.n_discrete > 0 || model.dims.empty()) return class_lanes(range);
-  const unsigned char* complete = views.entry_complete.data();
+  // Without discrete attributes an entry misses a value only in a block.
+  auto complete = [&](int n) { return views.blocks_complete(n); };
   int pending = range.first;  // the first entry not yet done
   for (int n = range.first; n < range.last;) {
-    if (!complete[n]) {
+    if (!complete(n)) {
       ++n;
       continue;
     }
     int end = n;
-    while (end < range.last && complete[end]) ++end;
+    while (end < range.last && complete(end)) ++end;
     if (end - n >= 2 * W) {
       class_lanes({pending, n});
       log_joint_entry_lanes<W>(views, model, classes, {n, end}, scratch, out);
@@ -399,7 +398,7 @@ void count_lanes(const EntryViews& views, ConstClassEntryArray resp, const Chunk
   const int* cells = views.entry_cells.data() + static_cast<size_t>(range.first) * nd;
   size_t at = static_cast<size_t>(range.first) * resp.entry_stride;
   for (int n = range.first; n < range.last; ++n, cells += nd, at += resp.entry_stride) {
-    const double count = views.entry_count[static_cast<size_t>(n)];
+    const double count = views.entry_count[static_cast<size_t>(n)];  // exact
     Vec w[V];
     for (int v = 0; v < V; ++v) {
       Vec r;
@@ -407,9 +406,8 @@ void count_lanes(const EntryViews& views, ConstClassEntryArray resp, const Chunk
       n_k[v] += count * r;
       w[v] = r * count;
     }
-    const bool complete = views.entry_complete[static_cast<size_t>(n)];
     for (int j = 0; j < nd; ++j) {
-      if (!complete && cells[j] == kMissingCell) continue;
+      if (cells[j] == kMissingCell) continue;
       double* cell = counts + static_cast<size_t>(cells[j]) * L;
       for (int v = 0; v < V; ++v) S::store(cell + W * v, S::load(cell + W * v) + w[v]);
     }
@@ -452,8 +450,9 @@ void observed_moments_run(const EntryViews& views, const double* const* r, size_
                           const int* skip, const int* skip_end, int d, double* const* s1,
                           double* const* s2, int used) {
   using Vec = typename Lanes<W>::D;
-  const double* count = views.entry_count.data();
-  const double* const* reals = views.entry_reals.data();
+  const int* count = views.entry_count.data();
+  const double* reals = views.reals_base + offset;
+  const size_t stride = views.reals_stride;
   // f(n) for the entries of [first, last) not listed, a straight loop
   // between listed ones.
   auto each_observed = [&](auto&& f) {
@@ -481,7 +480,7 @@ void observed_moments_run(const EntryViews& views, const double* const* r, size_
       Vec w;
       for (int l = 0; l < W; ++l) w[l] = r[l][at];
       w *= count[n];
-      add_moments(centred(reals[n] + offset, centre, d, y), w, d, a1, a2);
+      add_moments(centred(reals + static_cast<size_t>(n) * stride, centre, d, y), w, d, a1, a2);
     });
     for (int l = 0; l < used; ++l) {
       for (int i = 0; i < d; ++i) s1[l][i] = a1[i][l];
@@ -491,7 +490,7 @@ void observed_moments_run(const EntryViews& views, const double* const* r, size_
   }
   for (int l = 0; l < used; ++l) {
     each_observed([&](int n) {
-      add_moments(centred(reals[n] + offset, centre, d, y),
+      add_moments(centred(reals + static_cast<size_t>(n) * stride, centre, d, y),
                   r[l][static_cast<size_t>(n) * r_stride] * count[n], d, s1[l], s2[l]);
     });
   }
@@ -592,16 +591,19 @@ struct ResponsibilityLanes {
   Vec normal(Vec w, Vec z) const { return z > rules.tiny_normaliser ? w / z : Vec{}; }
 };
 
-// sum += c_n ln Z_n for the `count` entries from n in entry order (none
-// without counts; in the normal domain those with c_n <= 0 left out).
+// total += c_n ln Z_n for the `count` entries from n, one entry after the
+// other so that every lane width sums alike (in the normal domain, z is Z
+// and the entries with c_n <= 0 are left out); `finite` drops at the first
+// ln Z that is not finite.
 template <int W>
-inline void add_weighted_logs(const NormaliserRules& rules, const double* counts, int n, int count,
-                              typename Lanes<W>::D z, double& sum) {
-  if (counts == nullptr) return;
+inline void add_weighted_logs(const NormaliserRules& rules, NormaliserSum* total, int n, int count,
+                              typename Lanes<W>::D z) {
+  if (total == nullptr) return;
   const typename Lanes<W>::D ln_z = rules.log_domain ? z : log_lanes<W>(z);
   for (int l = 0; l < count; ++l) {
-    const double c = counts[n + l];
-    if (rules.log_domain || c > 0.0) sum += c * ln_z[l];
+    const int c = total->count[n + l];
+    if (rules.log_domain || c > 0) total->weighted += c * ln_z[l];
+    total->finite = total->finite && ln_z[l] - ln_z[l] == 0.0;
   }
 }
 
@@ -614,13 +616,12 @@ void map_values(const double* x, double* y, size_t n, double pad, F f);
 // bits, so one exponential serves both (a second one when the rules ask
 // for exp(w - ln Z) itself); the terms wait in `resp` until the sum is
 // known, and so do rumel's exponentials of its log weights in the normal
-// domain. With `counts`, the range's sum c ln Z comes back.
+// domain. With `total`, the range's sum c ln Z is added to it.
 template <int W>
-double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classes,
-                              const double* outside, const NormaliserRules& rules,
-                              EntryRange range, double* norm,
-                              const ResponsibilityRules* resp_rules, ClassEntryArray resp,
-                              const double* counts) {
+void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classes,
+                            const double* outside, const NormaliserRules& rules, EntryRange range,
+                            double* norm, const ResponsibilityRules* resp_rules,
+                            ClassEntryArray resp, NormaliserSum* total) {
   using S = Simd<W>;
   using Vec = typename Lanes<W>::D;
   const int n_classes = classes.size();
@@ -658,7 +659,6 @@ double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& clas
       f(first + i, lanes, z);
     }
   };
-  double weighted_log_sum = 0.0;
   for (int n = range.first; n < range.last; n += W) {
     const int count = lesser(W, range.last - n);
     if (normal_runs) {
@@ -676,8 +676,8 @@ double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& clas
         double* p = resp.data + at;
         S::store_entries(p, 1, lanes, r.normal(S::load_entries(p, 1, lanes, 0.0), z));
       });
-      S::store_entries(norm + n, 1, count, sum);
-      add_weighted_logs<W>(rules, counts, n, count, sum, weighted_log_sum);
+      if (norm != nullptr) S::store_entries(norm + n, 1, count, sum);
+      add_weighted_logs<W>(rules, total, n, count, sum);
       continue;
     }
     auto class_lanes = [&](int i) {
@@ -758,10 +758,9 @@ double entry_normalisers_body(ConstClassEntryArray weight, const ClassList& clas
         }
       }
     }
-    S::store_entries(norm + n, 1, count, result);
-    add_weighted_logs<W>(rules, counts, n, count, result, weighted_log_sum);
+    if (norm != nullptr) S::store_entries(norm + n, 1, count, result);
+    add_weighted_logs<W>(rules, total, n, count, result);
   }
-  return weighted_log_sum;
 }
 
 template <int W>

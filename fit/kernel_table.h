@@ -13,16 +13,16 @@ namespace veska {
 struct KernelTable {
   const char* name;
   int lanes;  // doubles per vector
-  void (*complete_log_joint)(const EntryViews&, const CaseTable&, const LogJointModel&,
+  void (*complete_log_joint)(const EntryViews&, const LogJointModel&,
                              const ClassList&, EntryRange, KernelScratch&, ClassEntryArray);
   void (*class_counts)(const EntryViews&, ConstClassEntryArray, const ClassList&, EntryRange,
                        KernelScratch&, double*, double*);
   void (*observed_block_moments)(const EntryViews&, ConstClassEntryArray, const ClassList&, int,
                                  int, const double*, EntryRange, KernelScratch&,
                                  MissingBlockMoments);
-  double (*entry_normalisers)(ConstClassEntryArray, const ClassList&, const double*,
-                              const NormaliserRules&, EntryRange, double*,
-                              const ResponsibilityRules*, ClassEntryArray, const double*);
+  void (*entry_normalisers)(ConstClassEntryArray, const ClassList&, const double*,
+                            const NormaliserRules&, EntryRange, double*,
+                            const ResponsibilityRules*, ClassEntryArray, NormaliserSum*);
   void (*class_responsibilities)(ConstClassEntryArray, const ClassList&, const double*,
                                  const ResponsibilityRules&, EntryRange, ClassEntryArray);
   void (*exp_values)(const double*, double*, size_t);

@@ -37,10 +37,10 @@ KernelScratch allocate_kernel_scratch(int K, int cat_stride, std::span<const int
   return s;
 }
 
-void complete_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+void complete_log_joint(const EntryViews& views, const LogJointModel& model,
                         const ClassList& classes, EntryRange range, KernelScratch& scratch,
                         ClassEntryArray out) {
-  active_kernels().complete_log_joint(views, cases, model, classes, range, scratch, out);
+  active_kernels().complete_log_joint(views, model, classes, range, scratch, out);
 }
 
 void class_counts(const EntryViews& views, ConstClassEntryArray resp, const ClassList& classes,
@@ -62,12 +62,12 @@ void entry_normalisers(ConstClassEntryArray weight, const ClassList& classes,
                                      ClassEntryArray{nullptr, 0, 0}, nullptr);
 }
 
-double normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
-                         const double* outside, const NormaliserRules& rules,
-                         const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
-                         ClassEntryArray resp, const double* counts) {
-  return active_kernels().entry_normalisers(weight, classes, outside, rules, range, norm,
-                                            &resp_rules, resp, counts);
+void normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
+                       const double* outside, const NormaliserRules& rules,
+                       const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
+                       ClassEntryArray resp, NormaliserSum* sum) {
+  active_kernels().entry_normalisers(weight, classes, outside, rules, range, norm, &resp_rules,
+                                     resp, sum);
 }
 
 void class_responsibilities(ConstClassEntryArray weight, const ClassList& classes,

@@ -138,7 +138,7 @@ struct LogJointModel {
   std::span<const int> dims;          // D_b
   MissingBlockTerm missing{};
 };
-void complete_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+void complete_log_joint(const EntryViews& views, const LogJointModel& model,
                         const ClassList& classes, EntryRange range, KernelScratch& scratch,
                         ClassEntryArray out);
 
@@ -214,19 +214,28 @@ void class_responsibilities(ConstClassEntryArray weight, const ClassList& classe
                             const double* norm, const ResponsibilityRules& rules,
                             EntryRange range, ClassEntryArray resp);
 
+// The range's sum of count_n times ln Z_n, in entry order from 0.0 (in the
+// normal domain ln Z by the kernels' own log and the entries with
+// count_n <= 0 left out), and whether every ln Z was finite: what a caller
+// that keeps no per-entry normaliser needs of them.
+struct NormaliserSum {
+  const int* count = nullptr;  // per entry
+  double weighted = 0.0;
+  bool finite = true;
+};
+
 // entry_normalisers and class_responsibilities in one pass over the weights.
 // In the log domain the responsibilities come from the normaliser's own
 // terms, r = exp(w - top) / sum, which is exp(w - ln Z) up to the last bits
 // (the floor and negligible_log still judged on w - ln Z): one exponential
 // per class and entry instead of two. The normal domain gives the bits of
-// the two calls (with `exponentiate`, those of exp_values on the weights before them).
-// With `counts` (per entry) the call also returns sum_n c_n ln Z_n over the
-// range, added in entry order (in the normal domain, ln Z by log_values and
-// the entries with c_n <= 0 left out); else 0.
-double normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
-                         const double* outside, const NormaliserRules& rules,
-                         const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
-                         ClassEntryArray resp, const double* counts = nullptr);
+// the two calls (with `exponentiate`, those of exp_values on the weights
+// before them). `norm` may be null when `sum` is given.
+void normalise_entries(ConstClassEntryArray weight, const ClassList& classes,
+                       const double* outside, const NormaliserRules& rules,
+                       const ResponsibilityRules& resp_rules, EntryRange range, double* norm,
+                       ClassEntryArray resp, NormaliserSum* sum = nullptr);
+
 
 // The kernels' own exponential and logarithm (accuracy in vector_math.h):
 // over arrays on the process's instruction set, and one value at a time,

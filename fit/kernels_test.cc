@@ -39,7 +39,7 @@ struct Data {
     return s;
   }
   int missing_in(int n, int b) const { return data.cases.entries[n].gauss_n_missing()[b]; }
-  const double* x(int n, int b) const { return views.entry_reals[n] + views.block_offset[b]; }
+  const double* x(int n, int b) const { return views.reals_of(n) + views.block_offset[b]; }
   Shape shape;
   CaseData data;
   EntryViews views;
@@ -269,9 +269,9 @@ TEST(Kernels, LogJointCountsAndMomentsAreThePlainLoopsBits) {
         std::vector<double> out(static_cast<size_t>(M) * c.K, -7.0);
         // In two chunks: a kernel's result over a chunk is its entries' alone.
         const int cut = M / 3 + 1;
-        complete_log_joint(d.views, d.data.cases, m.model, classes, {0, cut}, m.ks,
+        complete_log_joint(d.views, m.model, classes, {0, cut}, m.ks,
                            {out.data(), cs, es});
-        complete_log_joint(d.views, d.data.cases, m.model, classes, {cut, M}, m.ks,
+        complete_log_joint(d.views, m.model, classes, {cut, M}, m.ks,
                            {out.data(), cs, es});
         EXPECT_EQ(engine.wrong_calls, 0);
         std::vector<char> listed(c.K, 0);
@@ -356,7 +356,7 @@ TEST(Kernels, LogJointOfContinuousEntriesIsThePlainLoopsBits) {
   const Data d(shape);
   const int M = d.views.n_entries;
   int complete = 0;
-  for (int n = 0; n < M; ++n) complete += d.views.entry_complete[n];
+  for (int n = 0; n < M; ++n) complete += d.views.blocks_complete(n);
   ASSERT_GT(complete, M / 2);
   ASSERT_LT(complete, M);
   for (Isa isa : supported_isas()) {
@@ -370,7 +370,7 @@ TEST(Kernels, LogJointOfContinuousEntriesIsThePlainLoopsBits) {
         const size_t cs = major ? M : 1, es = major ? 1 : K;
         std::vector<double> out(static_cast<size_t>(M) * K, -7.0);
         for (int first = 0; first < M; first += 61) {
-          complete_log_joint(d.views, d.data.cases, m.model, ClassList::all(K),
+          complete_log_joint(d.views, m.model, ClassList::all(K),
                              {first, std::min(M, first + 61)}, m.ks, {out.data(), cs, es});
         }
         EXPECT_EQ(engine.wrong_calls, 0);
@@ -570,6 +570,35 @@ TEST(Kernels, OnePassNormalisersAndResponsibilitiesUseTheSameTerms) {
             class_responsibilities(w, classes, z.data(), rr, e, {r2.data(), x.cs, x.es});
           }
           ASSERT_EQ(z1, z);
+          // Without the per-entry output: per range the count-weighted sum
+          // in entry order and whether all were finite (an entry of +inf
+          // weights in the middle range), the same responsibilities.
+          std::vector<int> count(M);
+          std::vector<double> r3(x.w.size(), -1.0);
+          for (int n = 0; n < M; ++n) count[n] = 1 + n % 5;
+          for (int bad : {-1, 77}) {
+            Weights y = x;
+            if (bad >= 0) {
+              for (int k = 0; k < K; ++k) y.at(k, bad) = HUGE_VAL;
+            }
+            for (EntryRange e : {EntryRange{0, 5}, EntryRange{5, 130}, EntryRange{130, M}}) {
+              NormaliserSum sum;
+              sum.count = count.data();
+              normalise_entries({y.w.data(), y.cs, y.es}, classes, outside, rules, rr, e, nullptr,
+                                {r3.data(), x.cs, x.es}, &sum);
+              if (bad >= 0) {
+                ASSERT_EQ(sum.finite, e.first > bad || bad >= e.last) << e.first;
+                continue;
+              }
+              double want = 0.0;
+              for (int n = e.first; n < e.last; ++n) want += count[n] * z[n];
+              ASSERT_EQ(sum.weighted, want) << e.first;
+              ASSERT_TRUE(sum.finite);
+            }
+            if (bad < 0) {
+              ASSERT_EQ(r3, r);
+            }
+          }
           for (int n = 0; n < M; ++n) {
             double top = part ? x.outside[n] : x.get(ks[0], n);
             int first_top = 0;
@@ -625,31 +654,35 @@ TEST(Kernels, OnePassNormalisersAndResponsibilitiesUseTheSameTerms) {
           from_logs.exponentiate = true;
           ResponsibilityRules fr = nr;
           fr.exponentiate = true;
-          std::vector<double> counts(M);
-          for (int n = 0; n < M; ++n) counts[n] = n % 5 == 0 ? 0.0 : 0.5 * (n % 3) + 1.0;
+          std::vector<int> counts(M);
+          for (int n = 0; n < M; ++n) counts[n] = n % 5 == 0 ? 0 : n % 3 + 1;
           const Weights logs = x;
-          std::vector<double> r3(x.w.size(), -1.0), rl(x.w.size()), lz(M);
+          std::vector<double> r4(x.w.size(), -1.0), rl(x.w.size()), lz(M);
           double got = 0.0, got_log = 0.0, want = 0.0, want_log = 0.0;
           for (EntryRange c : {EntryRange{0, 5}, EntryRange{5, 130}, EntryRange{130, M}}) {
             entry_normalisers(ew, classes, y_out, normal, c, z.data());
             class_responsibilities(ew, classes, z.data(), nr, c, {r2.data(), y.cs, y.es});
-            got += normalise_entries(w, classes, y_out, from_logs, fr, c, z1.data(),
-                                     {r.data(), x.cs, x.es}, counts.data());
-            class_responsibilities(w, classes, z.data(), fr, c, {r3.data(), x.cs, x.es});
+            NormaliserSum sum, sum_log;
+            sum.count = sum_log.count = counts.data();
+            normalise_entries(w, classes, y_out, from_logs, fr, c, z1.data(), {r.data(), x.cs, x.es},
+                              &sum);
+            got += sum.weighted;
+            class_responsibilities(w, classes, z.data(), fr, c, {r4.data(), x.cs, x.es});
             double part = 0.0;
             for (int n = c.first; n < c.last; ++n) {
-              if (counts[n] > 0.0) part += counts[n] * log_value(z[n]);
+              if (counts[n] > 0) part += counts[n] * log_value(z[n]);
             }
             want += part;
-            got_log += normalise_entries(w, classes, outside, rules, rr, c, lz.data(),
-                                         {rl.data(), x.cs, x.es}, counts.data());
+            normalise_entries(w, classes, outside, rules, rr, c, lz.data(), {rl.data(), x.cs, x.es},
+                              &sum_log);
+            got_log += sum_log.weighted;
             part = 0.0;
             for (int n = c.first; n < c.last; ++n) part += counts[n] * lz[n];
             want_log += part;
           }
           ASSERT_EQ(z1, z);
           ASSERT_EQ(r, r2);
-          ASSERT_EQ(r3, r2);
+          ASSERT_EQ(r4, r2);
           ASSERT_EQ(x.w, logs.w);
           ASSERT_EQ(got, want);
           ASSERT_EQ(got_log, want_log);

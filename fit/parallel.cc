@@ -48,10 +48,10 @@ KernelScratch& thread_scratch(KernelScratch& caller, ChunkWork& work, int thread
   return thread == 0 ? caller : work.workers[static_cast<size_t>(thread - 1)];
 }
 
-void chunked_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+void chunked_log_joint(const EntryViews& views, const LogJointModel& model,
                        const ClassList& classes, KernelScratch& caller, ChunkWork& work,
                        ClassEntryArray out) {
-  chunked_log_joint(views, cases, model, classes, caller, work, out, [](EntryRange) {});
+  chunked_log_joint(views, model, classes, caller, work, out, [](EntryRange) {});
 }
 
 void chunked_class_counts(const EntryViews& views, ConstClassEntryArray resp,

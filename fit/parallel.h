@@ -77,10 +77,10 @@ ChunkWork allocate_chunk_work(int n_entries, int K, int cat_stride, std::span<co
 // log joints are in; when it returns a double, the call returns the sum of
 // those in chunk order (else 0).
 template <typename After>
-double chunked_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
-                       const ClassList& classes, KernelScratch& caller, ChunkWork& work,
-                       ClassEntryArray out, After&& after);
-void chunked_log_joint(const EntryViews& views, const CaseTable& cases, const LogJointModel& model,
+double chunked_log_joint(const EntryViews& views, const LogJointModel& model,
+                         const ClassList& classes, KernelScratch& caller, ChunkWork& work,
+                         ClassEntryArray out, After&& after);
+void chunked_log_joint(const EntryViews& views, const LogJointModel& model,
                        const ClassList& classes, KernelScratch& caller, ChunkWork& work,
                        ClassEntryArray out);
 
@@ -104,10 +104,9 @@ int kernel_threads(const ChunkWork& work);
 KernelScratch& thread_scratch(KernelScratch& caller, ChunkWork& work, int thread);
 
 template <typename After>
-double chunked_log_joint(const EntryViews& views, const CaseTable& cases,
-                         const LogJointModel& model, const ClassList& classes,
-                         KernelScratch& caller, ChunkWork& work, ClassEntryArray out,
-                         After&& after) {
+double chunked_log_joint(const EntryViews& views, const LogJointModel& model,
+                         const ClassList& classes, KernelScratch& caller, ChunkWork& work,
+                         ClassEntryArray out, After&& after) {
   constexpr bool kSums = std::is_same_v<std::invoke_result_t<After&, EntryRange>, double>;
   const EntryChunks chunks = entry_chunks(views.n_entries);
   const int threads =
@@ -116,7 +115,7 @@ double chunked_log_joint(const EntryViews& views, const CaseTable& cases,
   std::array<double, kMaxChunks> part;
   worker_pool().run(chunks.count, threads, [&](int c, int t) {
     const EntryRange range = chunks.range(c);
-    complete_log_joint(views, cases, model, classes, range, thread_scratch(caller, work, t), out);
+    complete_log_joint(views, model, classes, range, thread_scratch(caller, work, t), out);
     if constexpr (kSums) {
       part[static_cast<size_t>(c)] = after(range);
     } else {

@@ -115,7 +115,7 @@ Results chunked(const Data& d, CallSetup& s, const FakeEngine& engine) {
   const LogJointModel model{0.9, s.log_pi.data(), s.log_theta.data(), d.shape.blocks,
                             MissingBlockTerm{FakeEngine::term, &engine}};
   const ClassList all = ClassList::all(K);
-  chunked_log_joint(d.views, d.data.cases, model, all, s.ks, work,
+  chunked_log_joint(d.views, model, all, s.ks, work,
                     ClassEntryArray{r.log_joint.data(), static_cast<size_t>(M), 1});
   const ConstClassEntryArray resp{s.resp.data(), 1, K};
   r.n_k.assign(K, 0.0);
@@ -151,7 +151,7 @@ Results chunk_by_chunk(const Data& d, CallSetup& s, const FakeEngine& engine) {
   r.n_cat.assign(cells, 0.0);
   std::vector<double> n_k(K), n_cat(cells);
   for (int c = 0; c < chunks.count; ++c) {
-    complete_log_joint(d.views, d.data.cases, model, all, chunks.range(c), s.ks,
+    complete_log_joint(d.views, model, all, chunks.range(c), s.ks,
                        ClassEntryArray{r.log_joint.data(), static_cast<size_t>(M), 1});
     class_counts(d.views, resp, all, chunks.range(c), s.ks, n_k.data(), n_cat.data());
     for (int k = 0; k < K; ++k) r.n_k[k] = c == 0 ? n_k[k] : r.n_k[k] + n_k[k];

@@ -63,7 +63,7 @@ void pattern_log_joint_lanes(const EntryViews& views, const LogJointModel& model
       }
       for (const int* e = run.first; e < run.last; ++e) {
         const int n = *e;
-        const double* x = views.entry_reals[static_cast<size_t>(n)] + offset;
+        const double* x = views.reals_of(n) + offset;
         for (int i = 0; i < o; ++i) xo[i] = x[obs[i]];
         Vec lr[V];
         for (int v = 0; v < V; ++v) lr[v] = Vec{};
@@ -117,10 +117,10 @@ void pattern_moments_lanes(const EntryViews& views, const BlockPattern& pattern,
   Vec w_sum{};
   Vec z[kSize], diff[kSize];  // every dimension of z is set for each entry
   for (int i = 0; i < kSize; ++i) z[i] = diff[i] = Vec{};
-  const double* count = views.entry_count.data();
+  const int* count = views.entry_count.data();
   for (const int* e = run.first; e < run.last; ++e) {
     const int n = *e;
-    const double* x = views.entry_reals[static_cast<size_t>(n)] + offset;
+    const double* x = views.reals_of(n) + offset;
     const size_t at = static_cast<size_t>(n) * r_stride;
     Vec w;
     for (int l = 0; l < W; ++l) w[l] = r[l][at];
@@ -168,7 +168,7 @@ inline void pattern_moments_one(const EntryViews& views, const BlockPattern& pat
   double w_sum = 0.0;
   for (const int* e = run.first; e < run.last; ++e) {
     const int n = *e;
-    const double* x = views.entry_reals[static_cast<size_t>(n)] + offset;
+    const double* x = views.reals_of(n) + offset;
     const double w = r[static_cast<size_t>(n) * r_stride] * views.entry_count[static_cast<size_t>(n)];
     for (int i = 0; i < o; ++i) {
       const int j = obs[i];

@@ -106,7 +106,7 @@ void refresh_missing_tables(const MlLayout& l, const MlParams& p, MlWork& w,
 }
 
 const double* block_values(const EntryViews& views, int n, int b) {
-  return views.entry_reals[static_cast<size_t>(n)] + views.block_offset[static_cast<size_t>(b)];
+  return views.reals_of(n) + views.block_offset[static_cast<size_t>(b)];
 }
 
 }  // namespace
@@ -180,7 +180,7 @@ ResponsibilityRules responsibility_rules(const MlWork& w) {
 // kept term of the other classes first in a partial run), the
 // responsibilities and the chunk's sum c ln Z. A class gives the same bits
 // whichever classes are listed with it.
-double e_step(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork& w,
+double e_step(const MlContext&, const MlLayout& l, const MlParams& p, MlWork& w,
               const ClassList& classes, const double* outside) {
   refresh_log_norms(l, p, w);
   const int K = l.K;
@@ -204,12 +204,13 @@ double e_step(const MlContext& ctx, const MlLayout& l, const MlParams& p, MlWork
   rules.log_domain = w.log_domain;
   rules.exponentiate = !w.log_domain;
   const ResponsibilityRules resp_rules = responsibility_rules(w);
-  const double* counts = w.views->entry_count.data();
   const double sum = chunked_log_joint(
-      *w.views, ctx.cases, model, classes, ks, w.chunks, weight_array(w, K),
-      [&](EntryRange range) {
-        return normalise_entries(weight_array(std::as_const(w), K), classes, outside, rules,
-                                 resp_rules, range, w.norm.data(), resp_array(w, K), counts);
+      *w.views, model, classes, ks, w.chunks, weight_array(w, K), [&](EntryRange range) {
+        NormaliserSum part;
+        part.count = w.views->entry_count.data();
+        normalise_entries(weight_array(std::as_const(w), K), classes, outside, rules, resp_rules,
+                          range, w.norm.data(), resp_array(w, K), &part);
+        return part.weighted;
       });
   w.fresh_resp =
       outside == nullptr ? MlWork::FreshResp::kAllClasses : MlWork::FreshResp::kListedClasses;

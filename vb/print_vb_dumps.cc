@@ -6,6 +6,7 @@
 #include "output/print_case_tables.h"
 #include "output/print_value_table.h"
 #include "output/section_writer.h"
+#include "vb/vbem.h"
 
 namespace veska {
 
@@ -45,8 +46,9 @@ void print_complete_prob(FILE* log, const VbContext& ctx, const VbState& st) {
 }
 
 void print_log_normalisers(FILE* log, const VbContext& ctx, const VbState& st) {
+  const std::vector<double> log_z = log_normalisers(st);
   print_incomplete_probs(log, ctx.settings, ctx.model, ctx.cases,
-                         [&](int n) { return st.log_z[static_cast<size_t>(n)]; });
+                         [&](int n) { return log_z[static_cast<size_t>(n)]; });
 }
 
 void print_responsibilities(FILE* log, const VbContext& ctx, const VbState& st) {

@@ -185,7 +185,7 @@ TEST_F(Smem, PartialStepsGiveTheFullStepsValuesForTheirClasses) {
       step.full(ctx, st);
       std::vector<std::vector<double>> full;
       for (int k : triple) full.push_back(class_values(st, k));
-      const std::vector<double> full_log_z = st.log_z;
+      const double full_entry_term = st.entry_term;
       restore_snapshot(start, st);
       step.part(st);
       for (int i = 0; i < 3; ++i) {
@@ -200,10 +200,8 @@ TEST_F(Smem, PartialStepsGiveTheFullStepsValuesForTheirClasses) {
           }
         }
       }
-      for (int n = 0; n < st.n_entries; ++n) {
-        ASSERT_NEAR(st.log_z[n], full_log_z[n], 1e-12 * std::max(1.0, std::fabs(full_log_z[n])))
-            << c.name << ", " << step.name;
-      }
+      ASSERT_NEAR(st.entry_term, full_entry_term, 1e-12 * std::max(1.0, std::fabs(full_entry_term)))
+          << c.name << ", " << step.name;
       // Classes 1 and 2 are untouched by every partial step.
       restore_snapshot(start, st);
       const std::vector<double> class1 = class_values(st, 1), class2 = class_values(st, 2);

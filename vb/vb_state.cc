@@ -61,7 +61,6 @@ VbState allocate_vb_state(const VbContext& ctx, int K) {
   st.e_log_theta.assign(cat, 0.0);
   st.log_rho.assign(per_entry, 0.0);
   st.resp.assign(per_entry, 0.0);
-  st.log_z.assign(static_cast<size_t>(st.n_entries), 0.0);
   VbLaneScratch& lanes = st.lanes;
   lanes.block_terms.assign(k * static_cast<size_t>(st.n_groups), VbBlockTerms{});
   lanes.kernel = allocate_kernel_scratch(K, st.cat_stride, st.dims);
@@ -77,7 +76,6 @@ void free_vb_state(VbState& st) { st = VbState{}; }
 void release_entry_arrays(VbWork& w) {
   std::vector<double>().swap(w.log_rho);
   std::vector<double>().swap(w.resp);
-  std::vector<double>().swap(w.log_z);
 }
 
 namespace {

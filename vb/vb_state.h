@@ -86,11 +86,12 @@ struct VbWork {
   std::vector<VbMoments> moments;   // K * n_groups, as the blocks
   std::vector<double> e_log_pi;     // E[ln pi_k]
   std::vector<double> e_log_theta;  // E[ln theta_kjv], K * cat_stride
-  // Per class and entry (index k * n_entries + n): log rho, responsibility;
-  // per entry: log normaliser ln Z_n.
+  // Per class and entry (index k * n_entries + n): log rho, responsibility.
   std::vector<double> log_rho;
   std::vector<double> resp;
-  std::vector<double> log_z;
+  // sum_n c_n ln Z_n of the last normaliser pass, summed there chunk by
+  // chunk: the free energy reads no single ln Z_n, so none is kept.
+  double entry_term = 0.0;
   // Whether the last normaliser pass left the responsibilities of the
   // current log rho in `resp` (of all classes, or of the listed ones of a
   // partial step), so that the update need not take them again.
@@ -131,7 +132,7 @@ struct VbState : VbHparams, VbWork {
   int max_dim = 0;            // largest D_b (0 without blocks)
 
   // Whether the case table has any missing continuous value (the entries'
-  // own flags are in the views' entry_complete).
+  // own are the views' patterns).
   bool gauss_missing = false;
 
   // Per-class attribute-value arrays are flat: index k * cat_stride +

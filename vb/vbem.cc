@@ -1,6 +1,7 @@
 #include "vb/vbem.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "common/matrix.h"
@@ -160,7 +161,7 @@ void complete_prob(const VbContext& ctx, VbState& st, const Temper& t, const Cla
   MissingTermContext missing{ctx, st};
   const LogJointModel model{t.beta, st.e_log_pi.data(), st.e_log_theta.data(), st.dims,
                             MissingBlockTerm{vb_missing_pattern_term, &missing}};
-  chunked_log_joint(ctx.views, ctx.cases, model, classes, ks, st.lanes.chunks,
+  chunked_log_joint(ctx.views, model, classes, ks, st.lanes.chunks,
                     ClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1});
   st.fresh_resp = VbWork::FreshResp::kNone;
 }
@@ -178,7 +179,7 @@ void expect_block(const VbContext& ctx, const VbState& st, int k, int n, int b, 
                   const Temper& t, const double* centre, double* s1, double* s2, double* work) {
   const EntryViews& views = ctx.views;
   const int d = st.dims[static_cast<size_t>(b)];
-  const double* x = views.entry_reals[static_cast<size_t>(n)] + views.block_offset[static_cast<size_t>(b)];
+  const double* x = views.reals_of(n) + views.block_offset[static_cast<size_t>(b)];
   const int p = st.gauss_missing ? views.pattern_of(n, b) : kNoPattern;
   if (p == kNoPattern) {
     double* y = work;
@@ -322,22 +323,14 @@ ConstClassEntryArray log_rho_array(const VbState& st) {
   return ConstClassEntryArray{st.log_rho.data(), static_cast<size_t>(st.n_entries), 1};
 }
 
-void check_log_normalisers(const char* name, const VbState& st) {
-  for (int n = 0; n < st.n_entries; ++n) {
-    if (!std::isfinite(st.log_z[n])) {
-      raise_numerical_error(name, "Log normaliser of a case is not finite\n");
-    }
-  }
-}
-
-double entry_term(const EntryViews& views, const VbState& st) {
-  return sum_entry_chunks(st.n_entries, [&](EntryRange r) {
-    double f = 0.0;
-    for (int n = r.first; n < r.last; ++n) {
-      f += views.entry_count[static_cast<size_t>(n)] * st.log_z[n];
-    }
-    return f;
-  });
+// ln Z = ln sum_k exp(log rho_k - M) + M, M the first largest log rho.
+// Once the largest term (exp(0) = 1) is in, the sum is at least 1 and a
+// term below 2^-53 leaves it unchanged; before, only a term that is 0 does.
+NormaliserRules vb_normaliser_rules() {
+  NormaliserRules rules;
+  rules.negligible_before_top = kUnderflowLog;
+  rules.negligible_after_top = kBelowHalfUlpOfOne;
+  return rules;
 }
 
 }  // namespace
@@ -378,20 +371,40 @@ ClassEntryArray resp_array(VbState& st) {
   return ClassEntryArray{st.resp.data(), static_cast<size_t>(st.n_entries), 1};
 }
 
+// One normaliser pass over the listed classes: their responsibilities in
+// place, sum_n c_n ln Z_n chunk by chunk (added in chunk order, so every
+// thread count gives the same bits) and the check that every ln Z_n is
+// finite; `name` is the step's in the message.
+void normaliser_pass(const VbContext& ctx, VbState& st, const ClassList& classes,
+                     const double* outside, const NormaliserRules& rules, const char* name) {
+  std::atomic<bool> finite{true};
+  st.entry_term = sum_entry_chunks(st.n_entries, [&](EntryRange range) {
+    NormaliserSum sum;
+    sum.count = ctx.views.entry_count.data();
+    normalise_entries(log_rho_array(st), classes, outside, rules, kVbResponsibilityRules, range,
+                      nullptr, resp_array(st), &sum);
+    if (!sum.finite) finite.store(false, std::memory_order_relaxed);
+    return sum.weighted;
+  });
+  if (!finite.load(std::memory_order_relaxed)) {
+    raise_numerical_error(name, "Log normaliser of a case is not finite\n");
+  }
+}
+
 // The normaliser pass leaves them behind (see normalise_entries) unless
-// log rho has changed since.
-void responsibilities(VbState& st, const ClassList& classes, bool all_classes) {
+// log rho has changed since; then a normaliser pass takes them again. A
+// partial step always follows its own normaliser pass (it alone knows the
+// outside term).
+void responsibilities(const VbContext& ctx, VbState& st, const ClassList& classes,
+                      bool all_classes) {
   using Fresh = VbWork::FreshResp;
   if (st.fresh_resp == Fresh::kAllClasses ||
       (!all_classes && st.fresh_resp == Fresh::kListedClasses)) {
     return;
   }
-  const ResponsibilityRules& rules = kVbResponsibilityRules;
-  const size_t M = static_cast<size_t>(st.n_entries);
-  for_entry_chunks(st.n_entries, [&](EntryRange range) {
-    class_responsibilities(ConstClassEntryArray{st.log_rho.data(), M, 1}, classes, st.log_z.data(),
-                           rules, range, ClassEntryArray{st.resp.data(), M, 1});
-  });
+  if (!all_classes) die("Internal error: partial responsibilities without their normalisers\n");
+  normaliser_pass(ctx, st, classes, nullptr, vb_normaliser_rules(), "compute_responsibilities");
+  st.fresh_resp = Fresh::kAllClasses;
 }
 
 // The engine's imputation of the entries with a missing value in the block
@@ -511,24 +524,23 @@ void compute_complete_prob_daem(const VbContext& ctx, VbState& st) {
 }
 
 void compute_log_normalisers(const VbContext& ctx, VbState& st) {
-  // ln Z = ln sum_k exp(log rho_k - M) + M, M the first largest log rho.
-  // Once the largest term (exp(0) = 1) is in, the sum is at least 1 and a
-  // term below 2^-53 leaves it unchanged; before, only a term that is 0
-  // does.
-  NormaliserRules rules;
-  rules.negligible_before_top = kUnderflowLog;
-  rules.negligible_after_top = kBelowHalfUlpOfOne;
-  for_entry_chunks(st.n_entries, [&](EntryRange range) {
-    normalise_entries(log_rho_array(st), ClassList::all(st.K), nullptr, rules,
-                      kVbResponsibilityRules, range, st.log_z.data(), resp_array(st));
-  });
+  normaliser_pass(ctx, st, ClassList::all(st.K), nullptr, vb_normaliser_rules(),
+                  "compute_log_normalisers");
   st.fresh_resp = VbWork::FreshResp::kAllClasses;
-  check_log_normalisers("compute_log_normalisers", st);
   if (ctx.settings.verbose) print_log_normalisers(log_stream(), ctx, st);
 }
 
+std::vector<double> log_normalisers(const VbState& st) {
+  std::vector<double> z(static_cast<size_t>(st.n_entries));
+  const NormaliserRules rules = vb_normaliser_rules();
+  for_entry_chunks(st.n_entries, [&](EntryRange range) {
+    entry_normalisers(log_rho_array(st), ClassList::all(st.K), nullptr, rules, range, z.data());
+  });
+  return z;
+}
+
 void compute_responsibilities(const VbContext& ctx, VbState& st) {
-  responsibilities(st, ClassList::all(st.K), true);
+  responsibilities(ctx, st, ClassList::all(st.K), true);
   if (ctx.settings.verbose) print_responsibilities(log_stream(), ctx, st);
 }
 
@@ -568,22 +580,19 @@ void compute_complete_prob_part(const VbContext& ctx, VbState& st, std::span<con
   complete_prob(ctx, st, Temper{false, 1.0, "compute_complete_prob_part"}, ClassList::part(classes));
 }
 
-void compute_log_normalisers_part(const VbContext&, VbState& st, std::span<const int> classes,
+void compute_log_normalisers_part(const VbContext& ctx, VbState& st, std::span<const int> classes,
                                   std::span<const double> outside) {
   // The listed classes' log rho and the kept sum of the others, around
   // their largest; the others' term added last.
   NormaliserRules rules;
   rules.outside_first = false;
-  for_entry_chunks(st.n_entries, [&](EntryRange range) {
-    normalise_entries(log_rho_array(st), ClassList::part(classes), outside.data(), rules,
-                      kVbResponsibilityRules, range, st.log_z.data(), resp_array(st));
-  });
+  normaliser_pass(ctx, st, ClassList::part(classes), outside.data(), rules,
+                  "compute_log_normalisers_part");
   st.fresh_resp = VbWork::FreshResp::kListedClasses;
-  check_log_normalisers("compute_log_normalisers_part", st);
 }
 
-void compute_responsibilities_part(const VbContext&, VbState& st, std::span<const int> classes) {
-  responsibilities(st, ClassList::part(classes), false);
+void compute_responsibilities_part(const VbContext& ctx, VbState& st, std::span<const int> classes) {
+  responsibilities(ctx, st, ClassList::part(classes), false);
 }
 
 void compute_sufficient_stats_part(const VbContext& ctx, VbState& st, std::span<const int> classes) {
@@ -620,8 +629,8 @@ double checked_free_energy(const char* name, double f) {
 
 // F = sum_n c_n ln Z_n - KL(q(pi)||p(pi)) - sum_kj KL(q(theta_kj)||p(theta_kj))
 //     - sum_kb KL(q(mu_kb, Lambda_kb)||p(mu_kb, Lambda_kb))
-double compute_free_energy(const VbContext& ctx, const VbState& st) {
-  double f = entry_term(ctx.views, st);
+double compute_free_energy(const VbContext&, const VbState& st) {
+  double f = st.entry_term;
   f += dirichlet_part(st, 1.0);
   for (int k = 0; k < st.K; ++k) {
     for (int b = 0; b < st.n_groups; ++b) f += block_free_energy(st, k, b);
@@ -631,9 +640,9 @@ double compute_free_energy(const VbContext& ctx, const VbState& st) {
 
 // F_beta = E_q[ln p(X, Z, theta)] + H[q] / beta at the tempered optimum:
 // (1/beta) sum_n c_n ln Z_n plus the prior and entropy terms of every factor.
-double compute_free_energy_daem(const VbContext& ctx, const VbState& st) {
+double compute_free_energy_daem(const VbContext&, const VbState& st) {
   const double beta = st.beta;
-  double f = entry_term(ctx.views, st) / beta;
+  double f = st.entry_term / beta;
   f += dirichlet_part(st, beta);
   for (int k = 0; k < st.K; ++k) {
     for (int b = 0; b < st.n_groups; ++b) f += block_free_energy_daem(st, k, b, beta);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "vb/vb_state.h"
 
@@ -24,8 +25,12 @@ void compute_expected_logs(const VbContext& ctx, VbState& state);
 void compute_complete_prob(const VbContext& ctx, VbState& state);
 void compute_complete_prob_daem(const VbContext& ctx, VbState& state);
 
-// ln Z_n = ln sum_k exp(log rho_kn).
+// ln Z_n = ln sum_k exp(log rho_kn), kept only as sum_n c_n ln Z_n (with
+// the responsibilities of the same pass).
 void compute_log_normalisers(const VbContext& ctx, VbState& state);
+// Each entry's ln Z_n of the current log rho, the bits of the pass above
+// (the verbose dump; not the hot loop).
+std::vector<double> log_normalisers(const VbState& state);
 
 // The smallest responsibility: every class keeps N_k > 0, so its statistics
 // stay finite even when no case belongs to it.

@@ -296,7 +296,7 @@ TEST(FreeEnergyCheck, NotANumberAndInfinityEndTheRun) {
   ASSERT_TRUE(std::isfinite(compute_free_energy_daem(ctx, st)));
 
   struct Case {
-    double log_z0;
+    double log_z0;  // the whole sum_n c_n ln Z_n
     bool tempered;
     const char* want;
   };
@@ -313,7 +313,7 @@ TEST(FreeEnergyCheck, NotANumberAndInfinityEndTheRun) {
        "number\n"},
   };
   for (const Case& c : cases) {
-    st.log_z[0] = c.log_z0;
+    st.entry_term = c.log_z0;
     const testing::FatalResult r = testing::run_capturing([&] {
       c.tempered ? compute_free_energy_daem(ctx, st) : compute_free_energy(ctx, st);
     });
