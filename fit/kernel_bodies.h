@@ -607,6 +607,30 @@ inline void add_weighted_logs(const NormaliserRules& rules, NormaliserSum* total
   }
 }
 
+// f(at, lanes, z) for the vectors of the entry-major values of every class
+// of the entries first .. last (K values an entry, from index first K):
+// lane j of z holds per_entry(e) of the entry e its value belongs to.
+template <int W, typename PerEntry, typename F>
+inline void run_vectors(int first, int last, size_t K, PerEntry&& per_entry, F&& f) {
+  using Vec = typename Lanes<W>::D;
+  const size_t begin = static_cast<size_t>(first) * K;
+  const size_t end = static_cast<size_t>(last) * K;
+  int e = first;
+  size_t k = 0;  // the entry and class of the next lane
+  for (size_t i = begin; i < end; i += W) {
+    const int lanes = end - i < W ? static_cast<int>(end - i) : W;
+    Vec z = splat<Vec>(1.0);
+    for (int j = 0; j < lanes; ++j) {
+      z[j] = per_entry(e);
+      if (++k == K) {
+        k = 0;
+        ++e;
+      }
+    }
+    f(i, lanes, z);
+  }
+}
+
 template <int W, typename F>
 void map_values(const double* x, double* y, size_t n, double pad, F f);
 
@@ -642,22 +666,7 @@ void entry_normalisers_body(ConstClassEntryArray weight, const ClassList& classe
   // f(at, lanes, z) over the run of `count` entries from entry n, z holding
   // each lane's entry's value of `per_entry`.
   auto each_run_vector = [&](int n, int count, Vec per_entry, auto&& f) {
-    const size_t first = static_cast<size_t>(n) * K;
-    const size_t size = static_cast<size_t>(count) * K;
-    int l = 0;
-    size_t k = 0;  // the entry and class of the next lane
-    for (size_t i = 0; i < size; i += W) {
-      const int lanes = size - i < W ? static_cast<int>(size - i) : W;
-      Vec z = splat<Vec>(1.0);
-      for (int j = 0; j < lanes; ++j) {
-        z[j] = per_entry[l];
-        if (++k == K) {
-          k = 0;
-          ++l;
-        }
-      }
-      f(first + i, lanes, z);
-    }
+    run_vectors<W>(n, n + count, K, [&](int e) { return per_entry[e - n]; }, f);
   };
   for (int n = range.first; n < range.last; n += W) {
     const int count = lesser(W, range.last - n);
@@ -772,23 +781,11 @@ void class_responsibilities_body(ConstClassEntryArray weight, const ClassList& c
   const ResponsibilityLanes<W> responsibility(rules);
   if (contiguous_classes(weight.class_stride, weight.entry_stride, classes) &&
       contiguous_classes(resp.class_stride, resp.entry_stride, classes)) {
-    const int K = classes.size();
-    const size_t first = static_cast<size_t>(range.first) * K;
-    const size_t last = static_cast<size_t>(range.last) * K;
-    int n = range.first, k = 0;  // the entry and class of the next lane
-    for (size_t i = first; i < last; i += W) {
-      const int count = last - i < W ? static_cast<int>(last - i) : W;
-      Vec z = splat<Vec>(1.0);
-      for (int l = 0; l < count; ++l) {
-        z[l] = norm[n];
-        if (++k == K) {
-          k = 0;
-          ++n;
-        }
-      }
-      S::store_entries(resp.data + i, 1, count,
-                       responsibility(S::load_entries(weight.data + i, 1, count, 0.0), z));
-    }
+    run_vectors<W>(range.first, range.last, static_cast<size_t>(classes.size()),
+                   [&](int n) { return norm[n]; }, [&](size_t i, int count, Vec z) {
+                     const Vec x = S::load_entries(weight.data + i, 1, count, 0.0);
+                     S::store_entries(resp.data + i, 1, count, responsibility(x, z));
+                   });
     return;
   }
   for (int n = range.first; n < range.last; n += W) {
