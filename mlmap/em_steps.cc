@@ -182,6 +182,8 @@ ResponsibilityRules responsibility_rules(const MlWork& w) {
 // whichever classes are listed with it.
 double e_step(const MlContext&, const MlLayout& l, const MlParams& p, MlWork& w,
               const ClassList& classes, const double* outside) {
+  // A partial run's responsibilities are recomputed from the normalisers.
+  if (outside != nullptr) keep_normalisers(w);
   refresh_log_norms(l, p, w);
   const int K = l.K;
   for (int k = 0; k < K; ++k) w.log_pi[k] = std::log(p.pi[k]);
@@ -209,7 +211,7 @@ double e_step(const MlContext&, const MlLayout& l, const MlParams& p, MlWork& w,
         NormaliserSum part;
         part.count = w.views->entry_count.data();
         normalise_entries(weight_array(std::as_const(w), K), classes, outside, rules, resp_rules,
-                          range, w.norm.data(), resp_array(w, K), &part);
+                          range, w.norm.empty() ? nullptr : w.norm.data(), resp_array(w, K), &part);
         return part.weighted;
       });
   w.fresh_resp =
@@ -238,6 +240,7 @@ double check_loglike(double sum) {
 }
 
 void compute_responsibilities(const MlLayout& l, MlWork& w) {
+  if (w.norm.empty()) die("Internal error: responsibilities without normalisers\n");
   w.fresh_resp = MlWork::FreshResp::kAllClasses;
   for_entry_chunks(entry_count(w), [&](EntryRange range) {
     class_responsibilities(weight_array(std::as_const(w), l.K), ClassList::all(l.K), w.norm.data(),

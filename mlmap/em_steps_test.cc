@@ -168,6 +168,12 @@ TEST(EmSteps, LogLikelihoodIsTheMixtureDensity) {
       for (int k = 0; k < 3; ++k) sum += fit.work.resp[static_cast<size_t>(n) * 3 + k];
       EXPECT_NEAR(sum, 1.0, 1e-12);
     }
+    // A work that keeps no per-entry normalisers gives the same bits.
+    MlWork lean = allocate_work(fit.layout, fit.views, false);
+    lean.log_domain = log_domain;
+    ASSERT_TRUE(lean.norm.empty());
+    EXPECT_EQ(compute_e_step(fit.ctx, fit.layout, fit.params, lean), got);
+    EXPECT_EQ(lean.resp, fit.work.resp);
   }
 }
 

@@ -12,6 +12,7 @@ Memberships take_ml_memberships(const MlContext& ctx, const MlLayout& l, const M
   const int K = l.K;
   const int n_entries = ctx.cases.n_entries;
   w.beta = 1.0;
+  if (needs.densities) keep_normalisers(w);
   compute_e_step(ctx, l, p, w);
   Memberships mem = allocate_memberships(ctx.model, n_entries, K, needs, true);
   mem.p_class = p.pi;

@@ -85,13 +85,17 @@ BlockScales block_scales(const MlContext& ctx, const MlLayout& l) {
   return s;
 }
 
-MlWork allocate_work(const MlLayout& l, const EntryViews& views) {
+void keep_normalisers(MlWork& w) {
+  if (w.norm.empty()) w.norm.assign(static_cast<size_t>(w.views->n_entries), 0.0);
+}
+
+MlWork allocate_work(const MlLayout& l, const EntryViews& views, bool keep_normalisers) {
   MlWork w;
   const int n_entries = views.n_entries;
   w.log_norm.assign(static_cast<size_t>(l.K) * l.n_groups, 0.0);
   const size_t nk = static_cast<size_t>(n_entries) * l.K;
   w.weight.assign(nk, 0.0);
-  w.norm.assign(static_cast<size_t>(n_entries), 0.0);
+  if (keep_normalisers) w.norm.assign(static_cast<size_t>(n_entries), 0.0);
   w.resp.assign(nk, 0.0);
   w.e_class.assign(static_cast<size_t>(l.K), 0.0);
   w.e_cat.assign(static_cast<size_t>(l.K) * l.cat_stride, 0.0);

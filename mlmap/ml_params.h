@@ -148,7 +148,12 @@ struct MlWork {
 };
 
 // The work of one K over the run's views, which must outlive it.
-MlWork allocate_work(const MlLayout& layout, const EntryViews& views);
+// Without `keep_normalisers` the per-entry normalisers are not kept (the
+// E-step sums c ln Z itself), which saves 8 bytes an entry.
+MlWork allocate_work(const MlLayout& layout, const EntryViews& views, bool keep_normalisers = true);
+
+// Gives a work without them its per-entry normalisers, from the next E-step on.
+void keep_normalisers(MlWork& w);
 
 // S1 and S2 of the work on the data's own scale (S1 + N c, S2 + c S1' +
 // S1 c' + N c c'), for the printed statistics.

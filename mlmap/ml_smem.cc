@@ -29,7 +29,7 @@ void normalise(double* w, int n) {
 
 std::vector<double> compute_jmerge(const MlLayout& l, const MlWork& w, bool normalised) {
   const int K = l.K;
-  const size_t n_entries = w.norm.size();
+  const size_t n_entries = static_cast<size_t>(w.views->n_entries);
   std::vector<double> j(static_cast<size_t>(K) * K, 0.0);
   std::vector<double> sq(static_cast<size_t>(K), 0.0);
   for (size_t n = 0; n < n_entries; ++n) {
@@ -54,7 +54,7 @@ std::vector<double> compute_jmerge(const MlLayout& l, const MlWork& w, bool norm
 std::vector<double> compute_jsplit(const MlLayout& l, const MlParams& p, const MlWork& w) {
   const int K = l.K;
   std::vector<double> j(static_cast<size_t>(K), 0.0);
-  for (size_t n = 0; n < w.norm.size(); ++n) {
+  for (size_t n = 0; n < static_cast<size_t>(w.views->n_entries); ++n) {
     const double* r = w.resp.data() + n * K;
     const double* x = w.weight.data() + n * K;
     for (int k = 0; k < K; ++k) {
