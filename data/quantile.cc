@@ -7,35 +7,35 @@
 
 namespace veska {
 
-double weighted_quantile(double p, int n, const double* values, const double* weights) {
-  std::vector<std::pair<double, double>> pairs;  // (value, weight), sorted by value
-  pairs.reserve(static_cast<size_t>(std::max(n, 0)));
-  for (int i = 0; i < n; ++i) pairs.emplace_back(values[i], weights[i]);
-  std::sort(pairs.begin(), pairs.end(),
+SortedSample::SortedSample(int n, const double* values, const double* weights) {
+  pairs_.reserve(static_cast<size_t>(std::max(n, 0)));
+  for (int i = 0; i < n; ++i) pairs_.emplace_back(values[i], weights[i]);
+  std::sort(pairs_.begin(), pairs_.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
-  // Cumulative weights, kept in the pairs' second members.
-  double total = 0.0;
-  for (auto& pair : pairs) {
-    total += pair.second;
-    pair.second = total;
+  for (auto& pair : pairs_) {
+    total_ += pair.second;
+    pair.second = total_;
   }
+}
 
+// Ranks beyond the total (only for non-integer weights) take the largest
+// value. The cumulative weights never fall, so the first that reaches r is
+// found by bisection.
+double SortedSample::value_of_rank(double r) const {
+  auto it = std::lower_bound(pairs_.begin(), pairs_.end(), r,
+                             [](const auto& pair, double rank) { return pair.second < rank; });
+  return it == pairs_.end() ? pairs_.back().first : it->first;
+}
+
+double SortedSample::quantile(double p) const {
   // 1-based position in the sample where each value stands for weight copies.
-  double h = 1.0 - p + p * total;
+  double h = 1.0 - p + p * total_;
   // With p = 0 the position is 1 even without any weight, so the empty sample
   // is tested on its own.
-  if (h < 1.0 || total <= 0.0) {
-    die(conv_msg("Too small data (size = %d) for computing %.Nf-quantile\n"), n, p);
+  if (h < 1.0 || total_ <= 0.0) {
+    die(conv_msg("Too small data (size = %d) for computing %.Nf-quantile\n"),
+        static_cast<int>(pairs_.size()), p);
   }
-
-  // The value of rank r: the first whose cumulative weight reaches r. Ranks
-  // beyond the total (only for non-integer weights) take the largest value.
-  auto value_of_rank = [&pairs](double r) {
-    auto it = std::find_if(pairs.begin(), pairs.end(),
-                           [r](const auto& pair) { return pair.second >= r; });
-    return it == pairs.end() ? pairs.back().first : it->first;
-  };
-
   double b = static_cast<double>(static_cast<long>(h));
   double fraction = h - b;
   if (fraction < 1e-6) return value_of_rank(b);
@@ -45,6 +45,10 @@ double weighted_quantile(double p, int n, const double* values, const double* we
   // copy as extreme.
   if (below == above) return below;
   return (1.0 - fraction) * below + fraction * above;
+}
+
+double weighted_quantile(double p, int n, const double* values, const double* weights) {
+  return SortedSample(n, values, weights).quantile(p);
 }
 
 }  // namespace veska

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "common/misc.h"
@@ -52,6 +54,28 @@ TEST(WeightedQuantile, WeightsStandForRepeatedValues) {
   }
   for (double p : {0.0, 0.05, 0.1, 0.25, 0.333, 0.5, 0.75, 0.9, 0.95, 1.0}) {
     EXPECT_DOUBLE_EQ(quantile(p, compressed, counts), quantile(p, expanded, ones)) << p;
+  }
+}
+
+TEST(WeightedQuantile, OneSortedSampleAnswersEveryLevel) {
+  // Counts 1 to 3 on values with many ties, against the plain interpolation
+  // on the sample written out one per value.
+  std::vector<double> values, counts, expanded;
+  unsigned state = 12345;
+  for (int i = 0; i < 2000; ++i) {
+    state = state * 1103515245u + 12345u;
+    values.push_back(static_cast<double>((state >> 8) % 300) / 7.0);
+    counts.push_back(1.0 + (state >> 20) % 3);
+    expanded.insert(expanded.end(), static_cast<size_t>(counts.back()), values.back());
+  }
+  std::sort(expanded.begin(), expanded.end());
+  const SortedSample sample(static_cast<int>(values.size()), values.data(), counts.data());
+  for (int i = 0; i <= 20; ++i) {
+    const double p = i / 20.0;
+    const double h = 1.0 + p * (static_cast<double>(expanded.size()) - 1.0);
+    const size_t b = static_cast<size_t>(h);
+    const double below = expanded[b - 1], above = expanded[std::min(b, expanded.size() - 1)];
+    EXPECT_DOUBLE_EQ(sample.quantile(p), below + (h - std::floor(h)) * (above - below)) << p;
   }
 }
 

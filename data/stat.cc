@@ -28,10 +28,8 @@ constexpr double kSingularRatio = 1e-12;
 struct Sample {
   std::vector<double> values;
   std::vector<double> weights;
-  int size() const { return static_cast<int>(values.size()); }
-  double quantile(double p) const {
-    return weighted_quantile(p, size(), values.data(), weights.data());
-  }
+  SortedSample sorted;  // of values and weights, for the quantiles
+  double quantile(double p) const { return sorted.quantile(p); }
 };
 
 Sample observed_sample(const CaseTable& cases, int g, int a) {
@@ -42,6 +40,7 @@ Sample observed_sample(const CaseTable& cases, int g, int a) {
     s.values.push_back(entry.values(g)[a]);
     s.weights.push_back(entry.total);
   }
+  s.sorted = SortedSample(static_cast<int>(s.values.size()), s.values.data(), s.weights.data());
   return s;
 }
 
