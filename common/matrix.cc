@@ -273,18 +273,34 @@ double dot_product(const Vector* x, const Vector* y) {
   return s;
 }
 
+namespace {
+
+// The upper triangle once: the diagonal terms, then twice the others.
+template <typename Value>
+double upper_quadratic_form(const Matrix* a, int n, Value v) {
+  double diagonal = 0.0, off = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double* ai = (*a)[i];
+    const double vi = v(i);
+    diagonal += ai[i] * vi * vi;
+    double row = 0.0;
+    for (int j = i + 1; j < n; ++j) row += ai[j] * v(j);
+    off += vi * row;
+  }
+  return diagonal + 2.0 * off;
+}
+
+}  // namespace
+
 double quadratic_form(const Matrix* a, const Vector* x) {
   if (a->rows != a->cols || a->rows != x->n) die_bad_dimension("quadratic_form");
   const double* v = x->data;
-  double diagonal = 0.0, off = 0.0;
-  for (int i = 0; i < x->n; ++i) {
-    const double* ai = (*a)[i];
-    diagonal += ai[i] * v[i] * v[i];
-    double row = 0.0;
-    for (int j = i + 1; j < x->n; ++j) row += ai[j] * v[j];
-    off += v[i] * row;
-  }
-  return diagonal + 2.0 * off;
+  return upper_quadratic_form(a, x->n, [v](int i) { return v[i]; });
+}
+
+double quadratic_form_of_difference(const Matrix* a, const double* x, const double* mu) {
+  if (a->rows != a->cols) die_bad_dimension("quadratic_form_of_difference");
+  return upper_quadratic_form(a, a->rows, [x, mu](int i) { return x[i] - mu[i]; });
 }
 
 double trace(const Matrix* a) {

@@ -33,6 +33,9 @@ void multiply_matrix_vector(Vector* y, const Matrix* a, const Vector* x);
 double dot_product(const Vector* x, const Vector* y);
 // x' A x for a symmetric A, reading only its upper triangle.
 double quadratic_form(const Matrix* a, const Vector* x);
+// (x - mu)' A (x - mu) over a's order, without storing the difference: the
+// bits of quadratic_form of the subtracted vector.
+double quadratic_form_of_difference(const Matrix* a, const double* x, const double* mu);
 double trace(const Matrix* a);
 
 void set_diagonal(Matrix* a, double s);

@@ -19,10 +19,19 @@ void require_point(const Vector* x, const Vector* mu, const Matrix* scale, const
 
 // The D-dimensional log density from the quadratic form q = (x - mu)' S^-1
 // (x - mu) and det S.
-double log_density(int d, double q, double det_scale, double nu) {
+// The terms without q come first, so a prepared density that keeps them
+// gives the same bits.
+double log_density_head(int d, double det_scale, double nu) {
   return log_gamma((nu + d) / 2.0) - 0.5 * d * std::log(nu * std::numbers::pi) -
-         log_gamma(nu / 2.0) - 0.5 * std::log(det_scale) -
-         0.5 * (nu + d) * std::log1p(q / nu);
+         log_gamma(nu / 2.0) - 0.5 * std::log(det_scale);
+}
+
+double log_density_tail(double head, int d, double q, double nu) {
+  return head - 0.5 * (nu + d) * std::log1p(q / nu);
+}
+
+double log_density(int d, double q, double det_scale, double nu) {
+  return log_density_tail(log_density_head(d, det_scale, nu), d, q, nu);
 }
 
 // q with the inverse of `scale` (D above 1); false when the symmetric
@@ -95,6 +104,41 @@ double lstudents_t_marginal(const Vector* x, const Vector* mu, const Matrix* sca
                           "Failed to invert the covariances of the observed part\n");
   }
   return check_students_t(result);
+}
+
+PreparedStudentsT prepare_students_t(const Vector* mu, const Matrix* scale, double nu) {
+  if (mu->n < 1 || scale->rows != mu->n || scale->cols != mu->n) {
+    die_bad_dimension("prepare_students_t");
+  }
+  PreparedStudentsT t;
+  t.d = mu->n;
+  t.nu = nu;
+  t.mu = mu;
+  if (t.d == 1) {
+    t.variance = (*scale)[0][0];
+    t.head = log_density_head(1, t.variance, nu);
+    return t;
+  }
+  t.precision = new_matrix(t.d, t.d);
+  const DetResult r = inverse_spd(t.precision, scale);
+  t.inverted = r.ok;
+  t.head = log_density_head(t.d, r.det, nu);
+  return t;
+}
+
+void free_students_t(PreparedStudentsT& t) {
+  if (t.precision != nullptr) free_matrix(t.precision);
+  t.precision = nullptr;
+}
+
+double lstudents_t(const PreparedStudentsT& t, const double* x) {
+  if (t.d == 1) {
+    const double dx = x[0] - t.mu->data[0];
+    return check_students_t(log_density_tail(t.head, 1, dx * dx / t.variance, t.nu));
+  }
+  if (!t.inverted) raise_numerical_error("lstudents_t_mv", "Failed to invert covariances\n");
+  const double q = quadratic_form_of_difference(t.precision, x, t.mu->data);
+  return check_students_t(log_density_tail(t.head, t.d, q, t.nu));
 }
 
 double students_t_1d(double x, double mu, double var, double nu) {

@@ -25,6 +25,23 @@ double lstudents_t(const Vector* x, const Vector* mu, const Matrix* scale, doubl
 double lstudents_t_marginal(const Vector* x, const Vector* mu, const Matrix* scale, double nu,
                             const int* mask);
 
+// One density prepared for many points: the scale's inverse and the terms
+// that do not depend on the point, once. A scale the symmetric inverse
+// rejects fails at the first point, as lstudents_t does.
+struct PreparedStudentsT {
+  int d = 0;
+  double nu = 0.0;
+  double head = 0.0;      // every term without the point
+  double variance = 0.0;  // D = 1
+  bool inverted = true;
+  const Vector* mu = nullptr;     // not owned
+  Matrix* precision = nullptr;    // D > 1, from the store
+};
+PreparedStudentsT prepare_students_t(const Vector* mu, const Matrix* scale, double nu);
+void free_students_t(PreparedStudentsT& t);
+// lstudents_t(x, mu, scale, nu) to the bit, x the point's D values.
+double lstudents_t(const PreparedStudentsT& t, const double* x);
+
 // The densities themselves.
 double students_t_1d(double x, double mu, double var, double nu);
 double students_t_mv(const Vector* x, const Vector* mu, const Matrix* scale, double nu);

@@ -83,6 +83,7 @@ VbPredictiveScalars retained_scalars(const VbState& st) {
 
 void free_predictive(VbPredictive& pred) {
   for (size_t i = pred.scale.size(); i-- > 0;) {
+    if (i < pred.prepared.size()) free_students_t(pred.prepared[i]);
     free_matrix(pred.scale[i]);
     free_vector(pred.location[i]);
   }
@@ -129,6 +130,7 @@ void compute_predictive(const VbContext& ctx, const VbState& st,
       scale_matrix(s, (t + 1.0) / (t * f));
       pred.scale.push_back(s);
       pred.dof.push_back(f);
+      pred.prepared.push_back(prepare_students_t(pred.location.back(), s, f));
     }
   }
   if (ctx.settings.verbose) print_class_parameters(log_stream(), ctx.model, mem);
@@ -140,7 +142,7 @@ double student_t_log_density_block(const VbPredictive& pred, int k, int b,
   const Matrix* scale = pred.scale[i];
   const int missing = entry.gauss_n_missing()[static_cast<size_t>(b)];
   const Vector* mu = pred.location[i];
-  if (missing == 0) return lstudents_t(entry.value_vector(b), mu, scale, pred.dof[i]);
+  if (missing == 0) return lstudents_t(pred.prepared[i], entry.values(b).data());
   if (missing < scale->rows) {
     return lstudents_t_marginal(entry.value_vector(b), mu, scale, pred.dof[i],
                                 entry.gauss_observed(b).data());

@@ -12,6 +12,7 @@
 
 #include "analysis/memberships.h"
 #include "common/matrix_store.h"
+#include "common/students_t.h"
 #include "vb/vb_state.h"
 
 namespace veska {
@@ -37,6 +38,9 @@ struct VbPredictive {
   std::vector<Vector*> location;
   std::vector<Matrix*> scale;
   std::vector<double> dof;
+  // The same densities prepared for the complete entries: one inverse per
+  // class and block, not one per entry.
+  std::vector<PreparedStudentsT> prepared;
 };
 void free_predictive(VbPredictive& pred);
 
