@@ -1,6 +1,7 @@
 #include "common/misc.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,7 @@ char* g_conv_delim_buf = nullptr;
 char g_msg_digits[12] = "6";
 char g_out_digits[12] = "12";
 char g_real_format[17] = "%.12g";
+int g_out_precision = 12;
 char g_delimiter = ',';
 
 thread_local bool t_defer_fatal = false;
@@ -175,6 +177,7 @@ void set_conv_precision(int prec_msg, int prec_out) {
   snprintf(g_msg_digits, sizeof g_msg_digits, "%d", prec_msg);
   snprintf(g_out_digits, sizeof g_out_digits, "%d", prec_out);
   snprintf(g_real_format, sizeof g_real_format, "%%.%dg", prec_out);
+  g_out_precision = prec_out;
 }
 
 void set_output_delimiter(char delimiter) { g_delimiter = delimiter; }
@@ -283,16 +286,23 @@ void anneal_mark(bool skip, bool daem, int n, double beta) {
   if (!skip) anneal_mark(daem, n, beta);
 }
 
+// The cluster files write millions of numbers: std::to_chars gives printf's
+// text in the C locale several times faster.
 const char* int_str(long n) {
   static char area[24];
-  memset(area, 0, sizeof area);
-  snprintf(area, sizeof area, "%ld", n);
+  *std::to_chars(area, area + sizeof area - 1, n).ptr = '\0';
   return area;
 }
 
 const char* real_str(double x) {
   static char area[60];
-  snprintf(area, sizeof area, g_real_format, x);
+  const std::to_chars_result r =
+      std::to_chars(area, area + sizeof area - 1, x, std::chars_format::general, g_out_precision);
+  if (r.ec == std::errc()) {
+    *r.ptr = '\0';
+  } else {
+    snprintf(area, sizeof area, g_real_format, x);  // cut to the area, as before
+  }
   return area;
 }
 

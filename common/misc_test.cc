@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+
 #include <string>
 
 #include "tests/support/test_support.h"
@@ -97,6 +102,32 @@ TEST(NumberTexts, IntAndReal) {
   EXPECT_STREQ(real_str(3.14159), "3.14");
   set_conv_precision(6, 12);
   EXPECT_STREQ(real_str(0.1), "0.1");
+  // printf's own text, whatever the value and precision.
+  std::mt19937_64 rng(7);
+  const double specials[] = {0.0, -0.0, 5e-324, -2.2250738585072014e-308, 1.7976931348623157e308,
+                             0.5, 1e15, 123456789012.5, 9.9999999999995, HUGE_VAL, -HUGE_VAL,
+                             std::nan(""), -std::nan("")};
+  char expected[64];
+  for (int prec : {1, 6, 12, 17, 36}) {
+    set_conv_precision(6, prec);
+    for (int i = 0; i < 3000; ++i) {
+      double x;
+      if (i < 13) {
+        x = specials[i];
+      } else {
+        const uint64_t bits = rng();
+        std::memcpy(&x, &bits, sizeof x);
+        if (i % 2 == 0) x = std::ldexp(static_cast<double>(bits >> 11), -53 + static_cast<int>(bits % 80) - 40);
+      }
+      snprintf(expected, sizeof expected, "%.*g", prec, x);
+      ASSERT_STREQ(real_str(x), expected) << prec << " " << i;
+    }
+  }
+  for (long n : {0L, -1L, 2147483647L, -9223372036854775807L - 1}) {
+    snprintf(expected, sizeof expected, "%ld", n);
+    EXPECT_STREQ(int_str(n), expected);
+  }
+  set_conv_precision(6, 12);
   char* s = int_str_new(42);
   EXPECT_STREQ(s, "42");
   free(s);
