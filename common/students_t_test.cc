@@ -209,6 +209,28 @@ TEST(StudentsT, FailuresAreNumericalErrors) {
             "Internal error: lstudents_t() -- illegal dimension(s)\n");
 }
 
+TEST(StudentsT, PreparedDensityGivesTheSameBits) {
+  std::mt19937 rng(11);
+  for (int d = 1; d <= 7; ++d) {
+    Problem p(d);
+    for (int trial = 0; trial < 20; ++trial) {
+      randomise(p, rng);
+      const double nu = 0.5 + trial;
+      PreparedStudentsT t = prepare_students_t(p.mu, p.scale, nu);
+      EXPECT_EQ(lstudents_t(t, p.x->data), lstudents_t(p.x, p.mu, p.scale, nu)) << d;
+      free_students_t(t);
+    }
+  }
+  // A scale that cannot be inverted fails at the first point, not before.
+  Problem bad({0, 0}, {0, 0});
+  set_scaled_identity(bad.scale, 1.0);
+  (*bad.scale)[0][1] = (*bad.scale)[1][0] = 2.0;
+  PreparedStudentsT t = prepare_students_t(bad.mu, bad.scale, 3.0);
+  EXPECT_EQ(run_capturing([&] { lstudents_t(t, bad.x->data); }).msg,
+            "Numerical error (lstudents_t_mv): Failed to invert covariances\n");
+  free_students_t(t);
+}
+
 TEST(StudentsT, DensityCallsTakeNothingFromTheSystemOnceWarm) {
   std::mt19937 rng(26);
   Problem p1(1);
