@@ -7,7 +7,10 @@ dimension and threads. Run through bench/compare_sklearn.sh.
 Every figure is the difference between a run of 3 + M iterations and a run of
 3 iterations on the same data and seed, divided by M, so reading the cases,
 the start and the output cancel out. M is chosen per case so that the M
-iterations take about --target seconds (at least 3, at most 2000). VESKA's
+iterations take about --target seconds and at least as long as the run of 3
+iterations (at least 3, at most 2000): on 10^6 cases and more the work
+around the fit (reading, the sample statistics, the memberships, a cluster
+file of a gigabyte) varies between runs by more than a few iterations take. VESKA's
 iteration count is forced with a negative --epsilon and checked in its
 message file; scikit-learn's with tol = 0 and checked in n_iter_.
 
@@ -86,6 +89,9 @@ BASE_ITERS = 3
 MAX_ITERS = 2000
 # The share of the target a pilot run's extra iterations must take.
 PILOT_SHARE = 0.1
+# The timed iterations take at least this many times the fixed work of a
+# run (the run of BASE_ITERS), whose noise would otherwise swamp them.
+FIXED_SHARE = 1.0
 
 
 def measure(run, target, tries):
@@ -112,7 +118,8 @@ def measure(run, target, tries):
             break
         p *= 4
     pilot = (pilot_run[0] - base[0]) / pilot_m
-    m = pilot_m if pilot <= 0 else max(3, min(MAX_ITERS, round(target * 1e9 / pilot)))
+    timed_ns = max(target * 1e9, FIXED_SHARE * base[0])
+    m = pilot_m if pilot <= 0 else max(3, min(MAX_ITERS, round(timed_ns / pilot)))
     try:
         many = pilot_run if m == pilot_m else run(BASE_ITERS + m)
     except RuntimeError:
