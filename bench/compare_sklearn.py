@@ -123,7 +123,12 @@ def measure(run, target, tries):
     try:
         many = pilot_run if m == pilot_m else run(BASE_ITERS + m)
     except RuntimeError:
-        # Stopped early at M: the pilot is the figure.
+        # Stopped early at M: the pilot is the figure, if it stands out of
+        # the noise (rumel on 10^3 cases loses a class after some 20
+        # iterations, which take less than starting the process varies by).
+        if pilot_run[0] - base[0] < PILOT_SHARE * target * 1e9:
+            raise RuntimeError("the fit stops after fewer than %d iterations, too few to time"
+                               % (4 * pilot_m))
         m, many, tries = pilot_m, pilot_run, 1
     # The least time of each run length, then their difference: the least
     # difference would pick a try whose short run was slowed down.
