@@ -453,7 +453,7 @@ TEST(Kernels, NormalisersAndResponsibilitiesFollowEachEnginesRules) {
   const std::vector<int> listed{4, 1, 6};
   for (Isa isa : supported_isas()) {
     force_isa(isa);
-    for (int K : {1, 3, 7, 10}) {
+    for (int K : {1, 3, 7, 10, 40}) {
       for (bool major : {true, false}) {
         SCOPED_TRACE(::testing::Message() << isa_name(isa) << " K=" << K << " class-major=" << major);
         const int M = 203;  // no multiple of any width
@@ -541,7 +541,7 @@ TEST(Kernels, OnePassNormalisersAndResponsibilitiesUseTheSameTerms) {
   const std::vector<int> listed{4, 1, 6};
   for (Isa isa : supported_isas()) {
     force_isa(isa);
-    for (int K : {1, 3, 7, 10}) {
+    for (int K : {1, 3, 7, 10, 40}) {
       for (bool major : {true, false}) {
         for (bool part : {false, true}) {
           if (part && K < 7) continue;
