@@ -56,9 +56,10 @@ void MlEngine::start_class_count(int K, bool report) {
   previous_ = params_;
   scales_ = block_scales(ctx_, layout_);
   work_ = MlWork{};  // the last K's arrays go before the next K's come
-  // Split-and-merge's partial runs and the verbose dump read the per-entry
-  // normalisers after every E-step; the memberships ask for them themselves.
-  work_ = allocate_work(layout_, views_, settings_.n_sm > 0 || settings_.verbose);
+  // The verbose dump reads the per-entry normalisers after every E-step;
+  // split-and-merge's partial runs and the memberships ask for them
+  // themselves (keep_normalisers).
+  work_ = allocate_work(layout_, views_, settings_.verbose);
   // The log domain needs every prior proper.
   work_.log_domain = settings_.log_scale && settings_.all_smoothing;
 }
